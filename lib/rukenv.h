@@ -1,0 +1,54 @@
+// CRukEnv: a snapshot of the CGI environment variables. A variable that is
+// not set reads as the empty string.
+#ifndef RUKENV_H
+#define RUKENV_H
+
+#include "rukstring.h"
+
+class CRukEnv {
+public:
+    CRukEnv() = default;
+    virtual ~CRukEnv() = default;
+
+    // Reads every variable and traces it.
+    void GetEnv();
+    // The official name of REMOTE_ADDR by reverse lookup, or empty.
+    CRukString GetRemoteHost() const;
+
+    CRukString CONTENT_LENGTH;
+    CRukString CONTENT_TYPE;
+    CRukString DOCUMENT_NAME;
+    CRukString DOCUMENT_URI;
+    CRukString DOCUMENT_ROOT;
+    CRukString GATEWAY_INTERFACE;
+    CRukString HTTP_ACCEPT;
+    CRukString HTTP_ACCEPT_ENCODING;
+    CRukString HTTP_ACCEPT_LANGUAGE;
+    CRukString HTTP_CACHE_CONTROL;
+    CRukString HTTP_CONNECTION;
+    CRukString HTTP_COOKIE;
+    CRukString HTTP_HOST;
+    CRukString HTTP_REFERER;
+    CRukString HTTP_USER_AGENT;
+    CRukString HTTP_VIA;
+    CRukString LAST_MODIFIED;
+    CRukString PATH;
+    CRukString PATH_INFO;
+    CRukString PATH_TRANSLATED;
+    CRukString QUERY_STRING;
+    CRukString REMOTE_ADDR;
+    CRukString REMOTE_PORT;
+    CRukString REQUEST_METHOD;
+    CRukString REQUEST_URI;
+    CRukString SCRIPT_FILENAME;
+    CRukString SCRIPT_NAME;
+    CRukString SERVER_ADDR;
+    CRukString SERVER_ADMIN;
+    CRukString SERVER_NAME;
+    CRukString SERVER_PORT;
+    CRukString SERVER_PROTOCOL;
+    CRukString SERVER_SIGNATURE;
+    CRukString SERVER_SOFTWARE;
+};
+
+#endif

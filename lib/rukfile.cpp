@@ -1,0 +1,301 @@
+#include "rukfile.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rukatomicfile.h"
+#include "rukglobal.h"
+
+CRukFlock::CRukFlock() : m_fd(-1) {}
+
+CRukFlock::~CRukFlock()
+{
+    Unlock();
+}
+
+// Takes a non-blocking record lock over the whole lock file, creating the
+// file with go's file mode when it is missing.
+int CRukFlock::Lock(const char* pPath, bool bShared)
+{
+    if (!pPath || !*pPath)
+        pPath = "lockfile.lock";
+    Unlock();
+    struct stat st;
+    if (stat(pPath, &st) != 0) {
+        int fd = open(pPath, O_WRONLY | O_CREAT | O_CLOEXEC, go.m_nFileMode);
+        if (fd < 0)
+            return -1;
+        close(fd);
+        chmod(pPath, go.m_nFileMode);
+    }
+    m_fd = open(pPath, O_RDWR | O_CLOEXEC);
+    if (m_fd < 0)
+        return -1;
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = bShared ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    if (fcntl(m_fd, F_SETLK, &fl) != 0)
+        return -2;  // the descriptor stays recorded until Unlock
+    return 0;
+}
+
+int CRukFlock::Unlock()
+{
+    if (m_fd < 0)
+        return -1;
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    int r = fcntl(m_fd, F_SETLK, &fl);
+    if (close(m_fd) != 0)
+        r = -1;
+    m_fd = -1;
+    return r == 0 ? 0 : -1;
+}
+
+CRukFile::CRukFile() : m_fp(stdout) {}
+
+CRukFile::~CRukFile()
+{
+    Close();
+    Unlock();
+}
+
+static bool IsStandardStream(FILE* fp)
+{
+    return fp == stdout || fp == stdin || fp == stderr;
+}
+
+bool CRukFile::IsOpen() const
+{
+    return m_fp && !IsStandardStream(m_fp);
+}
+
+// A mode that only reads ("r", "rb") takes the lock shared.
+static bool IsReadOnlyMode(const char* pMode)
+{
+    return pMode && pMode[0] == 'r' && !strchr(pMode, '+');
+}
+
+int CRukFile::Open(const char* pPath, const char* pMode, bool bLock, const char* pLockPath)
+{
+    Close();
+    if (bLock) {
+        int r = Lock(pLockPath, IsReadOnlyMode(pMode));
+        if (r != 0) {
+            Unlock();
+            return r == -1 ? -1 : -2;
+        }
+    }
+    FILE* fp = (pPath && pMode) ? fopen(pPath, pMode) : nullptr;
+    if (!fp) {
+        Unlock();
+        return -1;
+    }
+    m_fp = fp;
+    m_strPath = pPath;
+    return 0;
+}
+
+void CRukFile::Close()
+{
+    if (!IsOpen())
+        return;
+    fclose(m_fp);
+    m_fp = stdout;
+    m_strPath.Free();
+    Unlock();
+}
+
+int CRukFile::Lock(const char* pLockPath, bool bShared)
+{
+    m_lock.Unlock();
+    return m_lock.Lock(pLockPath, bShared);
+}
+
+int CRukFile::Unlock()
+{
+    return m_lock.Unlock();
+}
+
+int CRukFile::Seek(long nOffset, int nWhence)
+{
+    if (!IsOpen())
+        return -1;
+    return fseek(m_fp, nOffset, nWhence);
+}
+
+// Replaces pPath with nLength bytes of pData, atomically, under the lock
+// when asked. Returns nLength, -1 when the file cannot be written (the old
+// file then stays as it was) or the lock result.
+int CRukFile::WriteFile(const char* pPath, const char* pData, int nLength, bool bLock,
+                        const char* pLockPath)
+{
+    Close();
+    if (bLock) {
+        int r = Lock(pLockPath, false);
+        if (r != 0) {
+            Unlock();
+            return r;
+        }
+    }
+    int r = ReplaceFile(pPath, pData, nLength < 0 ? 0 : nLength);
+    Unlock();
+    return r < 0 ? -1 : nLength;
+}
+
+int CRukFile::ReadFile(const char* pPath, CRukBuffer& out, bool bLock, const char* pLockPath)
+{
+    out.Free();
+    int r = Open(pPath, "rb", bLock, pLockPath);
+    if (r != 0)
+        return r;
+    long nSize = GetFileSize(pPath);
+    int nRead = 0;
+    if (nSize > 0) {
+        char* p = out.Alloc(static_cast<unsigned>(nSize));
+        size_t n = fread(p, 1, nSize, m_fp);
+        if (n != static_cast<size_t>(nSize)) {
+            out.ReAlloc(static_cast<unsigned>(n));
+            Close();
+            return -1;
+        }
+        nRead = static_cast<int>(n);
+    }
+    Close();
+    return nRead;
+}
+
+CRukBuffer CRukFile::ReadFile(const char* pPath, bool bLock, const char* pLockPath)
+{
+    CRukBuffer out;
+    ReadFile(pPath, out, bLock, pLockPath);
+    return out;
+}
+
+int CRukFile::WriteBuffer(const char* pData, int nLength)
+{
+    if (!pData || nLength <= 0)
+        return 0;
+    size_t n = fwrite(pData, 1, nLength, m_fp);
+    return n == static_cast<size_t>(nLength) ? nLength : -1;
+}
+
+int CRukFile::WriteString(const char* pText)
+{
+    if (!pText)
+        return 0;
+    if (fputs(pText, m_fp) < 0)
+        return 0;
+    return static_cast<int>(strlen(pText));
+}
+
+int CRukFile::WriteFormat(const char* pFormat, ...)
+{
+    va_list args;
+    va_start(args, pFormat);
+    int r = vfprintf(m_fp, pFormat ? pFormat : "", args);
+    va_end(args);
+    return r;
+}
+
+int CRukFile::ReadBuffer(char* pTo, int n)
+{
+    if (!pTo || n <= 0)
+        return 0;
+    size_t r = fread(pTo, 1, n, m_fp);
+    if (r == 0)
+        return ferror(m_fp) ? -1 : 0;
+    return static_cast<int>(r);
+}
+
+CRukBuffer CRukFile::ReadBuffer(int n)
+{
+    CRukBuffer out;
+    if (n > 0) {
+        char* p = out.Alloc(static_cast<unsigned>(n));
+        size_t r = fread(p, 1, n, m_fp);
+        (void)r;  // bytes that were not read stay zero
+    }
+    return out;
+}
+
+int CRukFile::ReadString(char* pTo, int n)
+{
+    if (!pTo || n <= 0)
+        return 0;
+    if (fgets(pTo, n, m_fp))
+        return 1;
+    return ferror(m_fp) ? -1 : 0;
+}
+
+CRukString CRukFile::ReadString(int n)
+{
+    CRukString str;
+    if (n > 0) {
+        char* p = str.Alloc(n);
+        if (!fgets(p, n + 1, m_fp))
+            str.Free();
+    }
+    return str;
+}
+
+// Reads one whole line of any length, including its line feed.
+int CRukFile::ReadString(CRukString& line)
+{
+    line.Free();
+    CRukBuffer buf;
+    char sz[2049];
+    int r = 0;
+    for (;;) {
+        r = ReadString(sz, sizeof(sz));
+        if (r != 1)
+            break;
+        size_t n = strlen(sz);
+        buf.Append(sz, static_cast<unsigned>(n));
+        if (n > 0 && sz[n - 1] == '\n')
+            break;
+    }
+    if (!buf.IsEmpty()) {
+        line.Attach(buf.Detach());
+        return 1;
+    }
+    return r;
+}
+
+long CRukFile::GetFileSize(const char* pPath)
+{
+    struct stat st;
+    if (!pPath || stat(pPath, &st) != 0)
+        return -1;
+    return static_cast<long>(st.st_size);
+}
+
+int CRukFile::GetFileAttr(const char* pPath)
+{
+    struct stat st;
+    if (!pPath || stat(pPath, &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode);
+}
+
+int CRukFile::ReplaceFile(const char* pPath, const char* pData, long nLength)
+{
+    CRukAtomicFile file;
+    if (file.Open(pPath) != 0)
+        return -1;
+    if (nLength > 0 && file.Write(pData, nLength) != 0)
+        return -1;
+    if (file.Commit() != 0)
+        return -1;
+    return static_cast<int>(nLength);
+}

@@ -1,0 +1,89 @@
+// CRukFlock and CRukFile: the system's access to files.
+//
+// CRukFlock is an advisory lock taken on a separate lock file with fcntl,
+// never waiting: shared for readers, exclusive for writers. Readers never
+// refuse each other; a writer is refused while anyone holds the lock, and a
+// reader while a writer does. The lock file is created with go's file mode
+// when missing and is never deleted.
+//
+// CRukFile is a stdio stream (standard output while no file is open) with
+// an optional lock held from Open to Close. WriteFile replaces a file
+// atomically: the bytes go to a temporary file in the same directory, which
+// is renamed over the old one only when every byte was written.
+#ifndef RUKFILE_H
+#define RUKFILE_H
+
+#include <cstdio>
+
+#include "rukbuffer.h"
+#include "rukstring.h"
+
+class CRukFlock {
+public:
+    CRukFlock();
+    CRukFlock(const CRukFlock&) = delete;
+    CRukFlock& operator=(const CRukFlock&) = delete;
+    virtual ~CRukFlock();
+
+    // Locks pPath ("lockfile.lock" when null): 0 locked, -1 the lock file
+    // cannot be opened, -2 another process holds a conflicting lock.
+    int Lock(const char* pPath, bool bShared = false);
+    // 0 released, -1 when no lock was held or the release failed.
+    int Unlock();
+    bool IsLocked() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+class CRukFile {
+public:
+    CRukFile();
+    CRukFile(const CRukFile&) = delete;
+    CRukFile& operator=(const CRukFile&) = delete;
+    virtual ~CRukFile();
+
+    // With bLock the lock on pLockPath is taken first: shared for a
+    // read-only mode ("r", "rb"), exclusive otherwise.
+    int Open(const char* pPath, const char* pMode, bool bLock = false,
+             const char* pLockPath = nullptr);
+    void Close();
+    int Lock(const char* pLockPath, bool bShared = false);
+    int Unlock();
+    int Seek(long nOffset, int nWhence);
+    bool IsOpen() const;
+    FILE* GetStream() { return m_fp; }
+    const CRukString& GetPath() const { return m_strPath; }
+
+    int WriteFile(const char* pPath, const char* pData, int nLength, bool bLock = false,
+                  const char* pLockPath = nullptr);
+    int ReadFile(const char* pPath, CRukBuffer& out, bool bLock = false,
+                 const char* pLockPath = nullptr);
+    CRukBuffer ReadFile(const char* pPath, bool bLock = false,
+                        const char* pLockPath = nullptr);
+
+    int WriteBuffer(const char* pData, int nLength);
+    int WriteString(const char* pText);
+    int WriteFormat(const char* pFormat, ...) __attribute__((format(printf, 2, 3)));
+    int ReadBuffer(char* pTo, int n);
+    CRukBuffer ReadBuffer(int n);
+    int ReadString(char* pTo, int n);
+    CRukString ReadString(int n);
+    int ReadString(CRukString& line);
+
+    static long GetFileSize(const char* pPath);
+    static int GetFileAttr(const char* pPath);
+
+    // Writes pData to a temporary file beside pPath and renames it over
+    // pPath. The old file stays byte for byte as it was on any failure.
+    // The new file keeps the old file's permissions (or 0666 less the
+    // umask for a new file). Returns nLength or -1.
+    static int ReplaceFile(const char* pPath, const char* pData, long nLength);
+
+private:
+    CRukString m_strPath;
+    FILE* m_fp;
+    CRukFlock m_lock;
+};
+
+#endif

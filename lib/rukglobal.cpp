@@ -1,0 +1,8 @@
+#include "rukglobal.h"
+
+CRukGlobal::CRukGlobal() : m_strSendmail("sendmail"), m_nFileMode(0666), m_nDirMode(0777)
+{
+    m_env.GetEnv();
+}
+
+CRukGlobal go;
