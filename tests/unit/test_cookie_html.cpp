@@ -1,0 +1,162 @@
+// Cookies (decoding HTTP_COOKIE, Set-Cookie lines) and the once-only
+// response header, which needs a fresh process per case.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "rukcookie.h"
+#include "rukhtml.h"
+
+namespace {
+
+TEST(CookieDecode, SplitsAtSemicolonSpace)
+{
+    struct Case {
+        const char* pHeader;
+        int nPairs;
+        const char* pName;
+        const char* pValue;
+    } cases[] = {
+        {"a=1; b=x%20y; c; a=2", 2, "b", "x y"},
+        {"a=1; b=x%20y; c; a=2", 2, "a", "1"},
+        {"a=1;b=2", 1, "a", "1;b=2"},
+        {"na+me=v%3Dw=z", 1, "na me", "v=w=z"},
+        {"=empty", 1, "", "empty"},
+        {"", 0, "x", ""},
+        {nullptr, 0, "x", ""},
+    };
+    for (const Case& c : cases) {
+        CRukCookie cookie;
+        cookie.Add("stale", "1");
+        EXPECT_EQ(cookie.Decode(c.pHeader), c.nPairs) << (c.pHeader ? c.pHeader : "(null)");
+        EXPECT_EQ(cookie.Value(c.pName), c.pValue);
+        EXPECT_EQ(cookie.Data("stale"), nullptr);
+    }
+}
+
+TEST(CookieEncode, ExpiryIsDaysAheadInGmt)
+{
+    CRukCookie cookie;
+    cookie.Add("na me", "\xc3\xbc");
+    time_t before = time(nullptr);
+    std::string line = cookie.Encode(30, nullptr, nullptr).GetText();
+    time_t after = time(nullptr);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m,
+                                 std::regex("Set-Cookie: na\\+me=%C3%BC; expires=((Sun|Mon|Tue|Wed|Thu|Fri|Sat), "
+                                            "[0-9]{2}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-[0-9]{4} "
+                                            "[0-9]{2}:[0-9]{2}:[0-9]{2}) GMT\n")))
+        << line;
+    struct tm tmExp = {};
+    ASSERT_NE(strptime(m[1].str().c_str(), "%a, %d-%b-%Y %H:%M:%S", &tmExp), nullptr);
+    time_t expires = timegm(&tmExp);
+    EXPECT_GE(expires, before + 30 * 86400);
+    EXPECT_LE(expires, after + 30 * 86400);
+}
+
+TEST(CookieEncode, PathAndDomainParts)
+{
+    CRukCookie cookie;
+    cookie.Add("a", "1");
+    cookie.Add("b", "x;y z");
+    struct Case {
+        const char* pDomain;
+        const char* pPath;
+        const char* pExpect;
+    } cases[] = {
+        {"", "/", "Set-Cookie: a=1; path=/\nSet-Cookie: b=x%3By+z; path=/\n"},
+        {"example.jp", "/bbs", "Set-Cookie: a=1; path=/bbs; domain=example.jp\n"
+                               "Set-Cookie: b=x%3By+z; path=/bbs; domain=example.jp\n"},
+        {nullptr, nullptr, "Set-Cookie: a=1\nSet-Cookie: b=x%3By+z\n"},
+        // A path or domain that would break the header line is left out.
+        {"e.jp\r\nX-Bad: 1", "/;secure", "Set-Cookie: a=1\nSet-Cookie: b=x%3By+z\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cookie.Encode(0, c.pDomain, c.pPath), c.pExpect);
+    EXPECT_EQ(CRukCookie().Encode(30, nullptr, "/"), "");
+}
+
+TEST(CookieEncode, RoundTripsThroughDecode)
+{
+    CRukCookie cookie;
+    cookie.Add("name", "\x91\xbe\x98\x59; =%+&\"");  // 太郎; =%+&"
+    cookie.Add("mail", "a@b.jp");
+    std::string lines = cookie.Encode(0, nullptr, nullptr).GetText();
+    std::string header;
+    for (size_t i = 0; (i = lines.find("Set-Cookie: ", i)) != std::string::npos;) {
+        size_t e = lines.find('\n', i);
+        header += (header.empty() ? "" : "; ") + lines.substr(i + 12, e - i - 12);
+        i = e;
+    }
+    CRukCookie back;
+    EXPECT_EQ(back.Decode(header.c_str()), 2);
+    EXPECT_EQ(back.Value("name"), "\x91\xbe\x98\x59; =%+&\"");
+    EXPECT_EQ(back.Value("mail"), "a@b.jp");
+}
+
+// Runs the calls in a child process (the header flag is process-wide) and
+// returns what it wrote to standard output.
+std::string InChild(const std::function<void()>& calls)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "<pipe failed>";
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        calls();
+        fflush(stdout);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[1024];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return out;
+}
+
+TEST(HtmlHeader, WrittenOncePerProcess)
+{
+    struct Case {
+        std::function<void()> calls;
+        const char* pExpect;
+    } cases[] = {
+        {[] {
+             CRukHtml html;
+             html.WriteHttpHeader("text/html", "");
+             html.WriteHttpHeader("text/plain", "X: 1\n");
+             html.WriteString("<p>");
+         },
+         "Content-type: text/html\n\n<p>"},
+        {[] {
+             CRukHtml html;
+             html.WriteHttpCookie("Set-Cookie: a=1\nSet-Cookie: b=2\n", "text/html");
+             html.WriteHttpHeader("text/html", "");
+         },
+         "Content-type: text/html\nSet-Cookie: a=1\nSet-Cookie: b=2\n\n"},
+        {[] {
+             CRukHtml first;
+             first.WriteHttpHeader("text/html", "");
+             CRukHtml second;
+             second.WriteHttpCookie("Set-Cookie: a=1\n", "text/html");
+             second.WriteString(CRukHtml::IsHeaderWritten() ? "yes" : "no");
+         },
+         "Content-type: text/html\n\nyes"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(InChild(c.calls), c.pExpect);
+}
+
+}  // namespace
