@@ -1,10 +1,251 @@
-// Entry of the board program (placeholder until the board entry lands).
-#include "rukhtml.h"
+// Entry of the board program: loads the settings, chooses the board, the
+// skin and the data directory, checks the visitor against the deny list
+// and runs exactly one action.
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "rukbbsformmain.h"
+#include "rukcookie.h"
+#include "rukfile.h"
+#include "rukform.h"
+#include "rukglobal.h"
+#include "rukstrary.h"
+#include "rukstrpath.h"
+
+static const char* const s_pProgram = "ruk-bbs.cgi";
+
+// Request fields that name messages; they reach paths and pages, so they
+// must be decimal digits.
+static const char* const s_rgIdFields[] = {"id", "pid", "ppid"};
+
+// Buttons that show the board again (reply, edit, paging).
+static const char* const s_rgReloadButtons[] = {"submit_res.x", "submit_upd.x"};
+static const char* const s_rgPagingButtons[] = {"submit_jump.x", "submit_prev.x",
+                                                "submit_next.x"};
+
+static bool HasField(CRukForm& form, const char* pName)
+{
+    return form.Data(pName) != nullptr;
+}
+
+static bool HasAnyField(CRukForm& form, const char* const* pNames, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        if (HasField(form, pNames[i]))
+            return true;
+    return false;
+}
+
+// A skin URL may not break out of an attribute or carry blanks.
+static bool IsSafeUrlText(const char* pText)
+{
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pText); *p; p++)
+        if (*p <= 0x20 || *p == 0x7F || *p == '"' || *p == '\'' || *p == '<' || *p == '>')
+            return false;
+    return true;
+}
+
+// True when the normalized path dir equals base or lies below it.
+static bool IsAtOrBelow(const CRukString& dir, const CRukString& base)
+{
+    if (base.IsEmpty())
+        return false;
+    if (dir == base)
+        return true;
+    return dir.Find((base + "/").GetText()) == 0;
+}
+
+// A skin named by the request must be a relative directory without ".."
+// components, outside "data/" and outside the board's data directory,
+// and neither part may carry characters that break out of a page.
+// The board's own skin, which the message page's return link carries, is
+// always allowed.
+static bool IsAllowedRequestSkin(const CRukString& spec, const CRukString& datadir,
+                                 const CRukString& boardSkin)
+{
+    CRukStrAry parts;
+    parts.SetToken(spec.GetText(), "=");
+    CRukString dir = parts[0];
+    CRukString url = parts.GetSize() >= 2 ? parts[1] : CRukString();
+    if (dir.IsEmpty() || !IsSafeUrlText(dir.GetText()) || !IsSafeUrlText(url.GetText()))
+        return false;
+    if (!boardSkin.IsEmpty() &&
+        CRukStrPath::Normalize(dir.GetText()) == CRukStrPath::Normalize(boardSkin.GetText()))
+        return true;
+    if (dir.GetText()[0] == '/' || dir.GetText()[0] == '\\')
+        return false;
+    CRukStrPath path;
+    path.Split((dir + "/").GetText());
+    for (int i = 0; i < path.GetDirs().GetSize(); i++)
+        if (path.GetDirs()[i] == "..")
+            return false;
+    CRukString norm = path.Directory("/");
+    if (IsAtOrBelow(norm, "data"))
+        return false;
+    CRukString data = CRukStrPath::Normalize(datadir.GetText());
+    if (IsAtOrBelow(norm, data))
+        return false;
+    return true;
+}
 
 int main()
 {
-    CRukHtml html;
-    html.WriteHttpHeader("text/html", "");
-    html.WriteString("<html><body><p>RUK-BBS</p></body></html>\n");
+    CRukBBSFormMain bbs;
+    CRukCookie cookie;
+    CRukForm form;
+    CRukStrAry bid(0, 10);
+
+    // Settings, trace log, cookies and the request.
+    bbs.m_cfMessage.ReadFile("dat-message.dat", false);
+    if (bbs.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
+        bbs.MessageKey("msg90");
+    CRukString sendmail = bbs.m_cfSystem.Value("sendmail");
+    sendmail.Trim();
+    if (!sendmail.IsEmpty())
+        go.m_strSendmail = sendmail;
+    go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
+    go.m_log.SetEnabled(atoi(bbs.m_cfSystem.Value("opt_trace").GetText()));
+    go.m_log.Trace("%s START =====================================================", s_pProgram);
+    go.m_log.Trace("\n Default SkinDir(%s)\n Default SkinUrl(%s)\n Default DataDir(%s)\n Default "
+                   "ConfDir(%s)",
+                   bbs.m_strSkinDir.GetText(), bbs.m_strSkinUrl.GetText(),
+                   bbs.m_strDataDir.GetText(), bbs.m_strConfDir.GetText());
+    cookie.Decode(go.m_env.HTTP_COOKIE.GetText());
+    form.QueryString();
+    if (form.IsBodyRefused())
+        bbs.MessageKey("msg24");
+    for (const char* pField : s_rgIdFields)
+        if (!CRukBBSFormBase::IsDigits(form.Value(pField).GetText()))
+            bbs.MessageKey("msg98");
+
+    bid.SetToken(form.Value("bid").GetText(), "=");
+    if (bid.GetSize() >= 1)
+        bbs.m_strBBSID = bid[0];
+    if (bid.GetSize() >= 2)
+        bbs.m_strOldID = bid[1];
+    go.m_log.Trace("-- BBSID=[%s]", bbs.m_strBBSID.GetText());
+    if (!bbs.m_strBBSID.IsEmpty() && !CRukBBSFormBase::IsSafeName(bbs.m_strBBSID.GetText())) {
+        bbs.m_strBBSID.Free();
+        bbs.m_strOldID.Free();
+        bbs.MessageKey("msg11");
+    }
+    if (!bbs.m_strOldID.IsEmpty() && !CRukBBSFormBase::IsSafeName(bbs.m_strOldID.GetText())) {
+        bbs.m_strOldID.Free();
+        bbs.MessageKey("msg51");
+    }
+    go.m_env.GetEnv();
+    CRukString mode666 = bbs.m_cfSystem.Value("fmode666");
+    if (!mode666.IsEmpty())
+        go.m_nFileMode = static_cast<int>(strtoul(mode666.GetText(), nullptr, 8));
+    CRukString mode777 = bbs.m_cfSystem.Value("fmode777");
+    if (!mode777.IsEmpty())
+        go.m_nDirMode = static_cast<int>(strtoul(mode777.GetText(), nullptr, 8));
+
+    // Board settings and access.
+    if (bbs.m_strBBSID.IsEmpty())
+        bbs.MessageText("msg40");
+    int r = bbs.m_cfBBS.ReadFile(("data/" + bbs.m_strBBSID + ".conf").GetText(), true);
+    if (r == -2)
+        bbs.MessageKey("msg90");
+    if (r == -1)
+        bbs.MessageKey("msg11");
+    if (bbs.AccessDenyCheck(bbs.m_cfBBS.Value("denyfile").GetText()) != 0)
+        return 1;
+
+    // Skin, with mobile phones recognised by their user-agent words.
+    CRukString skin = form.Value("skin");
+    CRukString skinDir, skinUrl;
+    if (skin.IsEmpty()) {
+        skinDir = bbs.m_cfBBS.Value("skindir");
+        skinUrl = bbs.m_cfBBS.Value("skinurl");
+    } else {
+        if (!IsAllowedRequestSkin(skin, bbs.m_cfBBS.Value("datadir"), bbs.m_cfBBS.Value("skindir")))
+            bbs.MessageKey("msg17");
+        skinDir = skin;
+    }
+    CRukString keitai = "data/" + bbs.m_strBBSID + ".keit";
+    if (CRukFile::GetFileAttr(keitai.GetText()) == -1)
+        keitai = "default.keit";
+    if (bbs.m_cfKeitai.ReadFile(keitai.GetText(), false) > 0) {
+        go.m_log.Trace("-- cfKeitai Read OK!");
+        for (int i = 0; i < bbs.m_cfKeitai.GetSize(); i++) {
+            const CRukStrPair& entry = bbs.m_cfKeitai[i];
+            go.m_log.Trace("-- cfKeitai [i] %s=%s", entry.m_strTag.GetText(),
+                           entry.m_data.GetText());
+            if (go.m_env.HTTP_USER_AGENT.Find(entry.m_strTag.GetText()) >= 0) {
+                bbs.m_nKeitai = 1;
+                skinDir = entry.m_data;
+                skinUrl.Free();
+                break;
+            }
+        }
+    }
+    CRukStrAry skinParts;
+    if (skinParts.SetToken(skinDir.GetText(), "=") >= 2) {
+        skinDir = skinParts[0];
+        skinUrl = skinParts[1];
+    }
+    if (skinUrl.IsEmpty())
+        skinUrl = bbs.ServerPath2UrlDir((skinDir + "/").GetText(), 1);
+    go.m_log.Trace("-- SkinDir(%s) SkinUrl(%s)", skinDir.GetText(), skinUrl.GetText());
+    skinDir = CRukStrPath::Normalize(skinDir.GetText());
+    skinUrl = CRukStrPath::Normalize(skinUrl.GetText());
+    int nAttr = CRukFile::GetFileAttr(skinDir.GetText());
+    if (nAttr == -1 || !S_ISDIR(nAttr))
+        bbs.MessageKey("msg17");
+    for (const char* pTemplate : {"/templ_bbs.html", "/templ_ico.html", "/templ_info.html"})
+        if (CRukFile::GetFileAttr((skinDir + pTemplate).GetText()) == -1)
+            bbs.MessageKey("msg18");
+    bbs.m_strSkinUrl = skinUrl + "/";
+    bbs.m_strSkinDir = skinDir + "/";
+
+    // Data directory and board values.
+    bbs.m_strDataDir = bbs.m_cfBBS.Value("datadir");
+    if (!bbs.m_strOldID.IsEmpty()) {
+        bbs.m_strDataDir += "old/";
+        bbs.m_strDataDir += bbs.m_strOldID;
+        if (CRukFile::GetFileAttr(bbs.m_strDataDir.GetText()) == -1)
+            bbs.MessageKey("msg51");
+        bbs.m_strDataDir += "/";
+    }
+    if (bbs.m_strDataDir.IsEmpty() || bbs.m_cfBBS.Value("bbs_title").IsEmpty())
+        bbs.MessageText("msg14");
+    bbs.m_strTitle = bbs.m_cfBBS.Value("bbs_title");
+    bbs.m_bbsFile.m_nMaxData = atoi(bbs.m_cfBBS.Value("log_max").GetText());
+    if (bbs.m_strOldID.IsEmpty())
+        bbs.m_bbsFile.m_nDeleteMode = atoi(bbs.m_cfBBS.Value("log_del").GetText());
+    bbs.m_nStyle = atoi(form.Value("style").GetText());
+    bbs.m_nPage = atoi(form.Value("page").GetText());
+
+    // Exactly one action.
+    if (form.Value("mode") == "icon") {
+        bbs.ViewIcoForm(form);
+    } else if (HasField(form, "submit_wri.x")) {
+        bbs.Write(cookie, form);
+        form.Remove("id");
+        form.Remove("pid");
+        if (atoi(form.Value("style").GetText()) == 0)
+            form.Remove("ppid");
+        bbs.Reload(cookie, form);
+    } else if (HasAnyField(form, s_rgReloadButtons, 2)) {
+        bbs.Reload(cookie, form);
+    } else if (HasField(form, "submit_del.x")) {
+        bbs.Delete(cookie, form);
+        form.Remove("id");
+        form.Remove("pid");
+        if (atoi(form.Value("style").GetText()) == 0)
+            form.Remove("ppid");
+        bbs.Reload(cookie, form);
+    } else if (HasAnyField(form, s_rgPagingButtons, 3)) {
+        bbs.Reload(cookie, form);
+    } else if (HasField(form, "submit_find.x") || HasField(form, "word")) {
+        bbs.FindResult(cookie, form);
+    } else {
+        bbs.Reload(cookie, form);
+    }
+
+    go.m_log.Trace("%s  END  =====================================================\n\n",
+                   s_pProgram);
     return 0;
 }

@@ -1,0 +1,316 @@
+#include "rukbbsformbase.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "rukbuffer.h"
+#include "rukfile.h"
+#include "rukglobal.h"
+#include "rukstrary.h"
+#include "rukstrpath.h"
+
+// The opening texts whose references are rebased on the skin URL, each
+// followed by one double quote.
+static const char* const s_pLinkOpen = "<link href=\"";
+static const char* const s_rgResourceOpen[] = {
+    "<img src=\"",
+    "<input src=\"",
+    "<td background=\"",
+    "<body background=\"",
+};
+
+CRukBBSFormBase::CRukBBSFormBase()
+    : m_nStyle(0), m_nPage(0), m_nPageNum(0), m_nKeitai(0), m_cfMessage(false),
+      m_cfSystem(true), m_cfBBS(true), m_cfKeitai(true)
+{
+    m_strTitle = "RUK-BBS";
+    go.m_env.GetEnv();
+    m_strSkinDir = "skin/default/";
+    m_strSkinUrl = ServerPath2UrlDir(m_strSkinDir.GetText(), 1) + "/";
+    m_strDataDir = "data/";
+    m_strConfDir = "skin/config/";
+}
+
+// The URL of the directory part of a server path: stripped of the document
+// root when it lies below it, otherwise (with nRelative) placed below the
+// script's own URL directory.
+CRukString CRukBBSFormBase::ServerPath2UrlDir(const char* pPath, int nRelative)
+{
+    CRukStrPath path;
+    path.Split(pPath ? pPath : "");
+    CRukString result = path.Directory("/");
+    if (result.IsEmpty())
+        result = ".";
+    CRukString root = go.m_env.DOCUMENT_ROOT.IsEmpty()
+                          ? CRukString()
+                          : CRukStrPath::Normalize(go.m_env.DOCUMENT_ROOT.GetText());
+    if (root.IsEmpty() || result.Find(root.GetText()) == 0) {
+        result = result.Mid(root.GetLength());
+    } else if (nRelative) {
+        CRukStrPath script;
+        script.Split(go.m_env.SCRIPT_NAME.GetText());
+        CRukString prefix = script.Directory("/");
+        prefix += "/";
+        result.Insert(prefix);
+    }
+    go.m_log.Trace("CRukBBSFormBase::ServerPath2UrlDir Result(%s)", result.GetText());
+    return result;
+}
+
+CRukString CRukBBSFormBase::ServerPath2UrlPath(const char* pPath, int nRelative)
+{
+    CRukStrPath path;
+    path.Split(pPath ? pPath : "");
+    CRukString result = ServerPath2UrlDir(pPath, nRelative);
+    result += "/";
+    result += path.GetName();
+    go.m_log.Trace("CRukBBSFormBase::ServerPath2UrlPath Result(%s)", result.GetText());
+    return result;
+}
+
+// Inserts pInsert after the first (or every) occurrence of pOpen, found
+// without regard to case; the matched text keeps its own case.
+static void InsertAfterNoCase(CRukString& text, const char* pOpen, const char* pInsert, bool bAll)
+{
+    if (!pInsert || !*pInsert || text.FindNoCase(pOpen) < 0)
+        return;
+    size_t nOpen = strlen(pOpen);
+    size_t nInsert = strlen(pInsert);
+    const char* p = text.GetText();
+    CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(text.GetLength() + nInsert));
+    for (;;) {
+        const char* q = p;
+        while (*q && strncasecmp(q, pOpen, nOpen) != 0)
+            q++;
+        if (!*q)
+            break;
+        out.Append(p, static_cast<unsigned>(q - p + nOpen));
+        out.Append(pInsert, static_cast<unsigned>(nInsert));
+        p = q + nOpen;
+        if (!bAll)
+            break;
+    }
+    out.Append(p, static_cast<unsigned>(strlen(p)));
+    text.Attach(out.Detach());
+}
+
+// Removes every run of two blanks, left to right without rescanning.
+static void RemoveDoubleBlanks(CRukString& text)
+{
+    text.Replace("  ", "", true);
+}
+
+// Reads a template with the common tags filled and its resource references
+// rebased on the skin URL.
+CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
+{
+    go.m_log.Trace("-- GetTemplate(%s)", pPath ? pPath : "");
+    CRukFile file;
+    CRukBuffer data;
+    file.ReadFile(pPath, data, false);
+    CRukString text(data.GetData());
+
+    if (text.Find("%SKINSIGNATURE%") >= 0) {
+        CRukBuffer sig;
+        file.ReadFile((m_strSkinDir + "signature").GetText(), sig, false);
+        text.Replace("%SKINSIGNATURE%", sig.GetData() ? sig.GetData() : "", true);
+    }
+    if (text.Find("%SIGNATURE%") >= 0) {
+        CRukBuffer sig;
+        file.ReadFile("sys-signature", sig, false);
+        text.Replace("%SIGNATURE%", sig.GetData() ? sig.GetData() : "", true);
+    }
+    text.Replace("%DOMAIN%", go.m_env.SERVER_NAME.GetText(), true);
+    text.Replace("%BBS_TITLE%", m_strTitle.GetText(), true);
+    RemoveDoubleBlanks(text);
+    text.Replace("%BID%", (m_strBBSID + "=" + m_strOldID).GetText(), true);
+    text.Replace("%SKIN%", (m_strSkinDir + "=" + m_strSkinUrl).GetText(), true);
+
+    CRukString strStyle = m_cfBBS.Value("stylesheet");
+    int nLink = text.FindNoCase(s_pLinkOpen);
+    if (nLink >= 0) {
+        int nHref = nLink + static_cast<int>(strlen(s_pLinkOpen));
+        if (!strStyle.IsEmpty()) {
+            int nQuote = text.Find("\"", nHref);
+            if (nQuote >= 0) {
+                CRukString result = text.Left(nLink);
+                result += s_pLinkOpen;
+                result += strStyle;
+                result += "\"";
+                result += text.Mid(nQuote + 1);
+                text = std::move(result);
+            }
+        } else {
+            int nClose = text.Find(">", nHref);
+            CRukString link = nClose >= 0 ? text.Mid(nHref, nClose - nHref) : text.Mid(nHref);
+            if (link.Find("http") < 0)
+                InsertAfterNoCase(text, s_pLinkOpen, m_strSkinUrl.GetText(), false);
+        }
+    }
+    for (const char* pOpen : s_rgResourceOpen)
+        InsertAfterNoCase(text, pOpen, m_strSkinUrl.GetText(), true);
+    return text;
+}
+
+CRukString CRukBBSFormBase::EscapeHtml(const char* pText)
+{
+    CRukBuffer out;
+    for (const char* p = pText ? pText : ""; *p; p++) {
+        switch (*p) {
+        case '<': out.Append("&lt;", 4); break;
+        case '>': out.Append("&gt;", 4); break;
+        case '"': out.Append("&quot;", 6); break;
+        case '\'': out.Append("&#39;", 5); break;
+        default: out.Append(p, 1); break;
+        }
+    }
+    CRukString result;
+    result.Attach(out.Detach());
+    return result;
+}
+
+bool CRukBBSFormBase::IsDigits(const char* pText)
+{
+    for (const char* p = pText ? pText : ""; *p; p++)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
+}
+
+bool CRukBBSFormBase::IsSafeName(const char* pText)
+{
+    if (!pText || !*pText)
+        return false;
+    for (const char* p = pText; *p; p++)
+        if (!(isalnum(static_cast<unsigned char>(*p)) && static_cast<unsigned char>(*p) < 0x80) &&
+            *p != '_' && *p != '-')
+            return false;
+    return true;
+}
+
+// Shows the skin's information page with the formatted text and a link
+// back, then ends the process with status 1.
+void CRukBBSFormBase::Message(const char* pFormat, ...)
+{
+    go.m_log.Trace("MessageForm =====================================================");
+    char szText[4096];
+    va_list args;
+    va_start(args, pFormat);
+    vsnprintf(szText, sizeof(szText), pFormat ? pFormat : "", args);
+    va_end(args);
+
+    CRukString page = GetTemplate((m_strSkinDir + "templ_info.html").GetText());
+    if (page.IsEmpty())
+        page = GetTemplate("skin/default/templ_info.html");
+    page.Replace("%MESSAGE%", szText, false);
+
+    CRukString link = go.m_env.SCRIPT_NAME;
+    if (!m_strBBSID.IsEmpty()) {
+        CRukString bid = m_strBBSID + "=" + m_strOldID;
+        page.Replace("%BID%", bid.GetText(), true);
+        link += "?bid=";
+        link += bid;
+        if (go.m_env.SCRIPT_NAME.Find("ruk-bbs.cgi") >= 0) {
+            CRukString tail;
+            tail.Format("&skin=%s=%s&style=%d&page=%d", m_strSkinDir.GetText(),
+                        m_strSkinUrl.GetText(), m_nStyle, m_nPage);
+            link += tail;
+        }
+        if (!m_strMode.IsEmpty()) {
+            link += "&mode=";
+            link += m_strMode;
+        }
+    }
+    // The link carries request values into an attribute.
+    page.Replace("%RETURN_CGI%", EscapeHtml(link.GetText()).GetText(), false);
+
+    m_html.WriteHttpHeader("text/html", "");
+    m_html.WriteString(page.GetText());
+    fflush(stdout);
+    go.m_log.Trace("Program END  =====================================================\n\n");
+    exit(1);
+}
+
+void CRukBBSFormBase::MessageKey(const char* pKey)
+{
+    CRukString text = m_cfMessage.Value(pKey);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+    Message(text.GetText());
+#pragma GCC diagnostic pop
+}
+
+void CRukBBSFormBase::MessageText(const char* pKey)
+{
+    Message("%s", m_cfMessage.Value(pKey).GetText());
+}
+
+// True when pText ends with pSuffix, ignoring case.
+static bool EndsWithNoCase(const CRukString& text, const char* pSuffix)
+{
+    int nText = text.GetLength();
+    int nSuffix = static_cast<int>(strlen(pSuffix));
+    return nSuffix <= nText && strcasecmp(text.GetText() + nText - nSuffix, pSuffix) == 0;
+}
+
+// Checks the visitor's address and host name against the words of a deny
+// list: address prefixes, host suffixes, "!" + an allowed host suffix, and
+// the keywords "proxy" and "no-host".
+int CRukBBSFormBase::AccessDenyCheck(const char* pPath)
+{
+    if (!pPath || !*pPath || CRukFile::GetFileSize(pPath) <= 0)
+        return 0;
+    CRukFile file;
+    CRukBuffer data;
+    if (file.ReadFile(pPath, data, false) <= 0)
+        return 0;
+    CRukStrAry entries;
+    entries.SetTokenOneOf(data.GetData(), " \t\r\n");
+    const CRukString& addr = go.m_env.REMOTE_ADDR;
+    CRukString host;
+    bool bHostKnown = false;
+    auto getHost = [&]() -> const CRukString& {
+        if (!bHostKnown) {
+            host = go.m_env.GetRemoteHost();
+            bHostKnown = true;
+        }
+        return host;
+    };
+    for (int i = 0; i < entries.GetSize(); i++) {
+        const CRukString& entry = entries[i];
+        if (entry.IsEmpty())
+            continue;
+        if (strspn(entry.GetText(), "0123456789.") == static_cast<size_t>(entry.GetLength())) {
+            if (entry.GetLength() <= addr.GetLength() &&
+                strncmp(addr.GetText(), entry.GetText(), entry.GetLength()) == 0)
+                return 1;
+            continue;
+        }
+        if (entry.Compare("proxy", 1) == 0) {
+            if (!go.m_env.HTTP_VIA.IsEmpty() || getHost().Find("proxy") >= 0)
+                return 2;
+            continue;
+        }
+        if (entry.Compare("no-host", 1) == 0) {
+            if (getHost().IsEmpty())
+                return 3;
+            continue;
+        }
+        const CRukString& h = getHost();
+        if (h.IsEmpty() || entry.GetLength() > h.GetLength())
+            continue;
+        if (entry.GetText()[0] == '!') {
+            if (!EndsWithNoCase(h, entry.GetText() + 1))
+                return 1;
+        } else if (EndsWithNoCase(h, entry.GetText())) {
+            return 1;
+        }
+    }
+    return 0;
+}

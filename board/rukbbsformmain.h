@@ -1,0 +1,69 @@
+// CRukBBSFormMain: the board program's front end. It cuts the board
+// template into its blocks, renders message bodies, lists, the input form,
+// search results and the icon list, and performs posting and deletion.
+#ifndef RUKBBSFORMMAIN_H
+#define RUKBBSFORMMAIN_H
+
+#include "rukbbsdata.h"
+#include "rukbbsformbase.h"
+#include "rukcookie.h"
+#include "rukform.h"
+#include "rukstrary.h"
+#include "rukstring.h"
+
+class CRukBBSFormMain : public CRukBBSFormBase {
+public:
+    CRukBBSFormMain();
+    ~CRukBBSFormMain() override = default;
+
+    // --- template blocks
+    void GetTemplateBlock(CRukString& page, CRukString& inputForm, CRukString& navigation,
+                          CRukString& tableParent, CRukString& tableChild,
+                          CRukString& titleParent, CRukString& titleChild,
+                          CRukString& foundWord, CRukString& foundResult);
+    int PutRealizeBlock(CRukString& page, CRukString& inputForm, CRukString& navigation,
+                        CRukString& dataTable, CRukString& dataTitle);
+
+    // --- message body rendering
+    void ReplaceUrlLink(CRukString& body, const char* pScheme);
+    void ReplaceResQuot(CRukString& body, const CRukBBSData& rec);
+    void ReplaceText2Html(CRukString& body, const CRukBBSData& rec);
+    void ReplacePreFormat(CRukString& body, const CRukBBSData& rec);
+    CRukString CreateNewImage(const CRukBBSData& rec);
+
+    // --- page assembly and views
+    void Reload(CRukCookie& cookie, CRukForm& form);
+    CRukString CreateNavigation(CRukCookie& cookie, CRukForm& form, const CRukString& block);
+    CRukString CreateTable1(CRukCookie& cookie, CRukForm& form, const CRukString& pattern,
+                            const CRukBBSData& rec);
+    CRukString CreateTableThread(CRukCookie& cookie, CRukForm& form,
+                                 const CRukString& rootPattern,
+                                 const CRukString& replyPattern, const CRukBBSData& root);
+    CRukString CreateTitle1(CRukCookie& cookie, CRukForm& form, const CRukString& pattern,
+                            const CRukBBSData& rec);
+    CRukString CreateTitleThread(CRukCookie& cookie, CRukForm& form,
+                                 const CRukString& rootPattern,
+                                 const CRukString& replyPattern, const CRukBBSData& root);
+    CRukString CreateInputForm(CRukCookie& cookie, CRukForm& form, const CRukString& block,
+                               const CRukBBSData& rec, const CRukString& ppid,
+                               const CRukString& pid, const CRukString& id);
+    void FindResult(CRukCookie& cookie, CRukForm& form);
+    CRukString CreateFound1(CRukCookie& cookie, CRukForm& form, const CRukString& block,
+                            CRukStrAry& words, const CRukBBSData& rec);
+    void ViewIcoForm(CRukForm& form);
+
+    // --- posting, deletion, mail
+    void Write(CRukCookie& cookie, CRukForm& form);
+    CRukString CreateNewID(long* pWhen);
+    void Delete(CRukCookie& cookie, CRukForm& form);
+    void Sendmail(const char* pTo, const char* pCc, const char* pBcc, const char* pFrom,
+                  const CRukBBSData& rec);
+
+    CRukBBSFile m_bbsFile;  // the board's message file
+
+private:
+    // A page for an action whose implementation has not landed yet.
+    void Placeholder(const char* pAction);
+};
+
+#endif

@@ -1,0 +1,178 @@
+"""Runs the built programs as a web server would: a temporary site as the
+working directory, the CGI environment, the request body on standard
+input; the response is split into status, header lines and page."""
+import fcntl
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import urllib.parse
+
+SOURCE_DIR = os.environ.get("RUK_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD_DIR = os.environ.get("RUK_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+SITE_DIR = os.path.join(SOURCE_DIR, "site")
+
+_SAFE = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789*-._")
+
+
+def per_hex(text):
+    """Percent-encodes bytes as the settings files do (blank as "+")."""
+    if isinstance(text, str):
+        text = text.encode("cp932")
+    out = bytearray()
+    for c in text:
+        if c == 0x20:
+            out += b"+"
+        elif c in _SAFE:
+            out.append(c)
+        else:
+            out += b"%%%02X" % c
+    return bytes(out)
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+class Response:
+    def __init__(self, status, raw):
+        self.status = status
+        self.raw = raw
+        head, sep, body = raw.partition(b"\n\n")
+        if not sep:
+            head, body = b"", raw
+        self.headers = [l.decode("latin-1") for l in head.split(b"\n") if l]
+        self.body = body
+
+    def header(self, name):
+        name = name.lower() + ":"
+        return [h.split(":", 1)[1].strip() for h in self.headers if h.lower().startswith(name)]
+
+    @property
+    def text(self):
+        return self.body.decode("cp932", errors="replace")
+
+
+def record(mid, pid="", ppid="", date="2026/01/01 00:00:00", name="name", mail="", home="",
+           title="title", mess="body", passwd="", resmail="", preform="", icon="",
+           attach=()):
+    """One message file line (str fields are Shift_JIS-encoded)."""
+    def b(v):
+        return v.encode("cp932") if isinstance(v, str) else v
+    fields = [b(mid), b(pid), b(ppid), b(date), b(name), b(mail), b(home), b(title),
+              b(mess).replace(b"\n", b"\x1d"), b(passwd), b(resmail), b(preform)]
+    fields += [b""] * 8 + [b(icon)]
+    for fname, key in attach:
+        fields += [b(fname), b(key)]
+    return b"\x1e".join(fields) + b"\n"
+
+
+class Site:
+    """A temporary site directory. With full=True it holds the installed
+    files of site/; otherwise only what a test writes."""
+
+    def __init__(self, full=True):
+        self.dir = tempfile.mkdtemp(prefix="ruk-site-")
+        if full and os.path.isdir(SITE_DIR):
+            for entry in os.listdir(SITE_DIR):
+                src = os.path.join(SITE_DIR, entry)
+                if os.path.isdir(src):
+                    shutil.copytree(src, os.path.join(self.dir, entry))
+                elif entry != "dat-system.sample.dat":
+                    shutil.copy2(src, os.path.join(self.dir, entry))
+        os.makedirs(os.path.join(self.dir, "data"), exist_ok=True)
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, rel, data):
+        path = self.path(rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("cp932"))
+        return path
+
+    def read(self, rel):
+        with open(self.path(rel), "rb") as f:
+            return f.read()
+
+    def write_settings(self, rel, pairs):
+        """An encoded settings file from a dict or list of pairs."""
+        items = pairs.items() if isinstance(pairs, dict) else pairs
+        self.write(rel, b"".join(per_hex(k) + b"=" + per_hex(v) + b"\n" for k, v in items))
+
+    def add_board(self, bid="test", datadir=None, **settings):
+        datadir = datadir if datadir is not None else "data/%s/" % bid
+        conf = {"bbs_title": "Test Board", "datadir": datadir, "skindir": "skin/default/",
+                "skinurl": "", "page_ppnum": "10", "page_ppnum2": "30", "log_max": "1000"}
+        conf.update(settings)
+        self.write_settings("data/%s.conf" % bid, conf)
+        if datadir:
+            os.makedirs(self.path(datadir), exist_ok=True)
+        return conf
+
+    def write_messages(self, datadir, records):
+        self.write(os.path.join(datadir, "bbs-message.dat"), b"".join(records))
+
+    def run(self, program="ruk-bbs", query="", method="GET", body=b"", content_type=None,
+            env=None, timeout=30):
+        """Runs a program as CGI in the site; returns a Response."""
+        if isinstance(query, dict):
+            query = urllib.parse.urlencode(query, encoding="cp932")
+        if isinstance(body, dict):
+            body = urllib.parse.urlencode(body, encoding="cp932").encode()
+            content_type = content_type or "application/x-www-form-urlencoded"
+        e = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "GATEWAY_INTERFACE": "CGI/1.1",
+            "REQUEST_METHOD": method,
+            "QUERY_STRING": query,
+            "SCRIPT_NAME": "/cgi-bin/%s.cgi" % program,
+            "SCRIPT_FILENAME": os.path.join(self.dir, "%s.cgi" % program),
+            "SERVER_NAME": "bbs.example.jp",
+            "REMOTE_ADDR": "192.0.2.10",
+            "HTTP_USER_AGENT": "Mozilla/5.0 (X11; Linux x86_64)",
+        }
+        if method.upper() == "POST":
+            e["CONTENT_LENGTH"] = str(len(body))
+            e["CONTENT_TYPE"] = content_type or "application/x-www-form-urlencoded"
+        if env:
+            e.update(env)
+        proc = subprocess.run([os.path.join(BUILD_DIR, program)], input=body, env=e,
+                              cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=timeout)
+        return Response(proc.returncode, proc.stdout)
+
+
+class HeldLock:
+    """Holds an fcntl lock on a lock file from a separate process, as a
+    concurrent request would."""
+
+    def __init__(self, path, shared=False):
+        self.path = path
+        r, w = os.pipe()
+        self.pid = os.fork()
+        if self.pid == 0:
+            os.close(r)
+            fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o666)
+            fcntl.lockf(fd, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
+            os.write(w, b"x")
+            time.sleep(60)
+            os._exit(0)
+        os.close(w)
+        os.read(r, 1)
+        os.close(r)
+
+    def release(self):
+        os.kill(self.pid, 9)
+        os.waitpid(self.pid, 0)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()

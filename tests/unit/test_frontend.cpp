@@ -1,0 +1,209 @@
+// The front-end base (URL mapping, templates) and the board template's
+// blocks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "rukbbsformbase.h"
+#include "rukbbsformmain.h"
+#include "rukglobal.h"
+
+namespace {
+
+// Runs a test inside a fresh temporary working directory.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/ruk-front-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
+        m_old = cwd;
+        ASSERT_EQ(chdir(m_dir.c_str()), 0);
+        m_env = go.m_env;
+    }
+    void TearDown() override
+    {
+        go.m_env = m_env;
+        ASSERT_EQ(chdir(m_old.c_str()), 0);
+        std::string cmd = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+    static void Write(const std::string& path, const std::string& text)
+    {
+        std::string dir = path.substr(0, path.find_last_of('/') == std::string::npos
+                                             ? 0
+                                             : path.find_last_of('/'));
+        if (!dir.empty()) {
+            std::string cmd = "mkdir -p '" + dir + "'";
+            ASSERT_EQ(system(cmd.c_str()), 0);
+        }
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    std::string m_dir, m_old;
+    CRukEnv m_env;
+};
+
+using UrlMapping = InTempDir;
+
+TEST_F(UrlMapping, ServerPathToUrl)
+{
+    struct Case {
+        const char* path;
+        int relative;
+        const char* root;
+        const char* expected;
+    } cases[] = {
+        {"skin/default/", 1, "/var/www", "/cgi-bin/bbs/skin/default"},
+        {"skin/default/", 0, "/var/www", "skin/default"},
+        {"skin/default", 1, "/var/www", "/cgi-bin/bbs/skin"},
+        {"/var/www/skins/x/", 1, "/var/www", "/skins/x"},
+        {"/var/www/skins/x/", 0, "/var/www/", "/skins/x"},
+        {"page.html", 1, "/var/www", "/cgi-bin/bbs/."},
+        {"page.html", 0, "/var/www", "."},
+        {"skin\\win\\", 1, "/var/www", "/cgi-bin/bbs/skin/win"},
+        // An empty document root is a prefix of every path.
+        {"skin/default/", 1, "", "skin/default"},
+    };
+    CRukBBSFormBase base;  // reads the environment: set it afterwards
+    go.m_env.SCRIPT_NAME = "/cgi-bin/bbs/ruk-bbs.cgi";
+    for (const Case& c : cases) {
+        go.m_env.DOCUMENT_ROOT = c.root;
+        EXPECT_STREQ(base.ServerPath2UrlDir(c.path, c.relative).GetText(), c.expected)
+            << c.path << " relative " << c.relative << " root " << c.root;
+    }
+    go.m_env.DOCUMENT_ROOT = "/var/www";
+    EXPECT_STREQ(base.ServerPath2UrlPath("data/tech/123/a b.jpg", 0).GetText(),
+                 "data/tech/123/a b.jpg");
+    EXPECT_STREQ(base.ServerPath2UrlPath("data/tech/x.gif", 1).GetText(),
+                 "/cgi-bin/bbs/data/tech/x.gif");
+}
+
+using Templates = InTempDir;
+
+TEST_F(Templates, CommonTagsAndBlanks)
+{
+    Write("skin/s/signature", "SKINSIG");
+    Write("sys-signature", "SYSSIG");
+    Write("skin/s/t.html",
+          "%SKINSIGNATURE%|%SIGNATURE%|%DOMAIN%|%BBS_TITLE%|%BID%|%SKIN%|a   b|c    d|%BID%");
+    CRukBBSFormBase base;
+    go.m_env.SERVER_NAME = "bbs.example.jp";
+    base.m_strSkinDir = "skin/s/";
+    base.m_strSkinUrl = "/u/s/";
+    base.m_strTitle = "T";
+    base.m_strBBSID = "tech";
+    base.m_strOldID = "2005";
+    EXPECT_STREQ(base.GetTemplate("skin/s/t.html").GetText(),
+                 "SKINSIG|SYSSIG|bbs.example.jp|T|tech=2005|skin/s/=/u/s/|a b|cd|tech=2005");
+    EXPECT_STREQ(base.GetTemplate("skin/s/missing.html").GetText(), "");
+}
+
+TEST_F(Templates, ResourceReferencesAreRebased)
+{
+    struct Case {
+        const char* stylesheet;
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"", "<link href=\"a.css\"><IMG SRC=\"x.gif\"><img src=\"y.gif\">",
+         "<link href=\"/u/a.css\"><IMG SRC=\"/u/x.gif\"><img src=\"/u/y.gif\">"},
+        {"", "<link href=\"http://cdn.example/a.css\">", "<link href=\"http://cdn.example/a.css\">"},
+        {"/css/site.css", "<LINK HREF=\"a.css\" rel=stylesheet>",
+         "<link href=\"/css/site.css\" rel=stylesheet>"},
+        {"", "<input src=\"b.gif\"><td background=\"t.gif\"><body background=\"bg.gif\">",
+         "<input src=\"/u/b.gif\"><td background=\"/u/t.gif\"><body background=\"/u/bg.gif\">"},
+    };
+    CRukBBSFormBase base;
+    base.m_strSkinUrl = "/u/";
+    for (const Case& c : cases) {
+        Write("t.html", c.in);
+        base.m_cfBBS.SetAt("stylesheet", c.stylesheet);
+        EXPECT_STREQ(base.GetTemplate("t.html").GetText(), c.out) << c.in;
+    }
+}
+
+TEST(Escaping, VisitorTextAndNames)
+{
+    EXPECT_STREQ(CRukBBSFormBase::EscapeHtml("<a href=\"x\" title='y'>&amp;").GetText(),
+                 "&lt;a href=&quot;x&quot; title=&#39;y&#39;&gt;&amp;");
+    EXPECT_TRUE(CRukBBSFormBase::IsDigits(""));
+    EXPECT_TRUE(CRukBBSFormBase::IsDigits("1234567890123"));
+    EXPECT_FALSE(CRukBBSFormBase::IsDigits("12 3"));
+    EXPECT_FALSE(CRukBBSFormBase::IsDigits("../1"));
+    EXPECT_TRUE(CRukBBSFormBase::IsSafeName("tech_2005-a"));
+    for (const char* bad : {"", "a/b", "..", "a.b", "a b", "\x82\xa0"})
+        EXPECT_FALSE(CRukBBSFormBase::IsSafeName(bad)) << bad;
+}
+
+// The eight patterns and the page after GetTemplateBlock.
+struct Blocks {
+    CRukString page, input, nav, tparent, tchild, iparent, ichild, fword, fresult;
+    explicit Blocks(const char* text) : page(text)
+    {
+        CRukBBSFormMain bbs;
+        bbs.GetTemplateBlock(page, input, nav, tparent, tchild, iparent, ichild, fword, fresult);
+    }
+};
+
+TEST(TemplateBlocks, CutsPatterns)
+{
+    Blocks b("A<!--INPUT_FORM-->form<!--/INPUT_FORM-->B"
+             "<!--NAVIGATION-->nav1<!--/NAVIGATION-->"
+             "<!--DATA_TABLE--><!--TABLE_PARENT-->p<!--TABLE_CHILD-->c<!--/TABLE_CHILD-->q"
+             "<!--/TABLE_PARENT--><!--/DATA_TABLE-->"
+             "<!--TITLE_PARENT-->tp<!--TITLE_CHILD-->tc<!--/TITLE_CHILD--><!--/TITLE_PARENT-->"
+             "<!--FOUND_WORD-->fw<!--/FOUND_WORD--><!--FOUND_RESULT-->fr<!--/FOUND_RESULT-->"
+             "<!--NAVIGATION-->nav2<!--/NAVIGATION-->");
+    EXPECT_STREQ(b.input.GetText(), "form");
+    EXPECT_STREQ(b.nav.GetText(), "nav1");
+    EXPECT_STREQ(b.tparent.GetText(), "p<!--TABLE_CHILD--><!--/TABLE_CHILD-->q");
+    EXPECT_STREQ(b.tchild.GetText(), "c");
+    EXPECT_STREQ(b.iparent.GetText(), "tp<!--TITLE_CHILD--><!--/TITLE_CHILD-->");
+    EXPECT_STREQ(b.ichild.GetText(), "tc");
+    EXPECT_STREQ(b.fword.GetText(), "fw");
+    EXPECT_STREQ(b.fresult.GetText(), "fr");
+
+    CRukBBSFormMain bbs;
+    CRukString form("FORM"), nav("NAV"), table("TABLE"), title("TITLE");
+    EXPECT_EQ(bbs.PutRealizeBlock(b.page, form, nav, table, title), 0);
+    EXPECT_STREQ(b.page.GetText(),
+                 "AFORMBNAVTABLE<!--TITLE_PARENT--><!--/TITLE_PARENT-->"
+                 "<!--FOUND_WORD--><!--/FOUND_WORD--><!--FOUND_RESULT--><!--/FOUND_RESULT-->NAV");
+}
+
+TEST(TemplateBlocks, EdgeCases)
+{
+    struct Case {
+        const char* label;
+        const char* in;
+        const char* out;  // the page after cutting and putting back
+        const char* tchild;
+    } cases[] = {
+        {"no blocks", "<p>plain %TITLE%</p>", "<p>plain %TITLE%</p>", ""},
+        {"child outside parent",
+         "<!--TABLE_PARENT-->p<!--/TABLE_PARENT--><!--TABLE_CHILD-->c<!--/TABLE_CHILD-->",
+         "<!--TABLE_PARENT--><!--/TABLE_PARENT--><!--TABLE_CHILD-->c<!--/TABLE_CHILD-->", ""},
+        {"two input forms", "<!--INPUT_FORM-->a<!--/INPUT_FORM-->|<!--INPUT_FORM-->b<!--/INPUT_FORM-->",
+         "FORM|<!--INPUT_FORM--><!--/INPUT_FORM-->", ""},
+        {"unclosed data table", "x<!--DATA_TABLE-->y", "x<!--DATA_TABLE-->y", ""},
+        {"markers are case-sensitive", "<!--navigation-->n<!--/navigation-->",
+         "<!--navigation-->n<!--/navigation-->", ""},
+    };
+    for (const Case& c : cases) {
+        Blocks b(c.in);
+        EXPECT_STREQ(b.tchild.GetText(), c.tchild) << c.label;
+        CRukBBSFormMain bbs;
+        CRukString form("FORM"), nav("NAV"), table("TABLE"), title("TITLE");
+        bbs.PutRealizeBlock(b.page, form, nav, table, title);
+        EXPECT_STREQ(b.page.GetText(), c.out) << c.label;
+    }
+}
+
+}  // namespace
