@@ -1,10 +1,89 @@
-// Entry of the administration program (placeholder until it lands).
-#include "rukhtml.h"
+// Entry of the administration program: loads the catalogue and the system
+// settings, decodes the request and runs exactly one action, chosen by the
+// first submit button present.
+#include <cstdlib>
+
+#include "rukbbsformconf.h"
+#include "rukcookie.h"
+#include "rukform.h"
+#include "rukglobal.h"
+#include "rukstrary.h"
+
+static const char* const s_pProgram = "ruk-bbs.cgi";
+
+// The actions in the order their buttons are tried.
+static const struct {
+    const char* pButton;
+    void (CRukBBSFormConf::*pAction)(CRukForm&);
+} s_rgActions[] = {
+    {"submit_passwd", &CRukBBSFormConf::SubmitPasswd},
+    {"submit_login", &CRukBBSFormConf::SubmitLogin},
+    {"submit_add", &CRukBBSFormConf::SubmitAdd},
+    {"submit_del", &CRukBBSFormConf::SubmitDel},
+    {"submit_sys", &CRukBBSFormConf::SubmitSys},
+    {"submit_config", &CRukBBSFormConf::SubmitConfig},
+    {"submit_kako", &CRukBBSFormConf::SubmitKako},
+    {"submit_icon", &CRukBBSFormConf::SubmitIcon},
+};
+
+// Runs the first action whose button the form carries; without one, a
+// board id shows that board's page and submit_read the system page.
+static void Dispatch(CRukBBSFormConf& conf, CRukForm& form)
+{
+    for (const auto& a : s_rgActions) {
+        if (form.Data(a.pButton)) {
+            (conf.*a.pAction)(form);
+            return;
+        }
+    }
+    if (!conf.m_strBBSID.IsEmpty())
+        conf.ShowBoard(form);
+    else if (form.Data("submit_read"))
+        conf.ConfigSysForm(form);
+}
 
 int main()
 {
-    CRukHtml html;
-    html.WriteHttpHeader("text/html", "");
-    html.WriteString("<html><body><p>RUK-BBS config</p></body></html>\n");
+    CRukBBSFormConf conf;
+    CRukCookie cookie;
+    CRukForm form;
+    CRukStrAry bid(0, 10);
+
+    conf.m_cfMessage.ReadFile("dat-message.dat", false);
+    if (conf.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
+        conf.MessageKey("msg90");
+    go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
+    go.m_log.SetEnabled(atoi(conf.m_cfSystem.Value("opt_trace").GetText()));
+    go.m_log.Trace("%s START =====================================================", s_pProgram);
+    go.m_log.Trace("\n Default SkinDir(%s)\n Default SkinUrl(%s)\n Default DataDir(%s)\n Default "
+                   "ConfDir(%s)",
+                   conf.m_strSkinDir.GetText(), conf.m_strSkinUrl.GetText(),
+                   conf.m_strDataDir.GetText(), conf.m_strConfDir.GetText());
+    cookie.Decode(go.m_env.HTTP_COOKIE.GetText());
+    int nFields = form.QueryString();
+    if (form.IsBodyRefused())
+        conf.MessageKey("msg24");
+
+    // The board id names a settings file, so it must be a plain name.
+    bid.SetToken(form.Value("bid").GetText(), "=");
+    if (bid.GetSize() >= 1)
+        conf.m_strBBSID = bid[0];
+    if (bid.GetSize() >= 2)
+        conf.m_strOldID = bid[1];
+    go.m_log.Trace("-- BBSID=[%s]", conf.m_strBBSID.GetText());
+    if ((!conf.m_strBBSID.IsEmpty() && !CRukBBSFormBase::IsSafeName(conf.m_strBBSID.GetText())) ||
+        (!conf.m_strOldID.IsEmpty() && !CRukBBSFormBase::IsSafeName(conf.m_strOldID.GetText()))) {
+        conf.m_strBBSID.Free();
+        conf.m_strOldID.Free();
+        conf.MessageKey("msg11");
+    }
+    conf.ApplySystemModes();
+
+    if (nFields == 0)
+        conf.LoginForm(form);
+    else
+        Dispatch(conf, form);
+
+    go.m_log.Trace("%s  END  =====================================================\n\n", s_pProgram);
     return 0;
 }
