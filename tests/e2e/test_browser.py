@@ -83,6 +83,9 @@ class BrowserTest(unittest.TestCase):
     def test_visitor(self):
         self.drive("visitor.mjs")
 
+    def test_site_owner(self):
+        self.drive("admin.mjs", self.password)
+
 
 if __name__ == "__main__":
     unittest.main()
