@@ -125,12 +125,9 @@ public:
     const T* begin() const { return m_pData; }
     const T* end() const { return m_pData + m_nSize; }
 
-    int Add(const T& value)
-    {
-        SetSize(m_nSize + 1, true);
-        m_pData[m_nSize - 1] = value;
-        return m_nSize - 1;
-    }
+    // The value is copied before the array grows, so it may be one of the
+    // array's own elements.
+    int Add(const T& value) { return Add(T(value)); }
 
     int Add(T&& value)
     {
@@ -139,16 +136,14 @@ public:
         return m_nSize - 1;
     }
 
-    T& SetAt(int i, const T& value)
-    {
-        if (i >= m_nSize)
-            SetSize(i + 1, true);
-        m_pData[i] = value;
-        return m_pData[i];
-    }
+    T& SetAt(int i, const T& value) { return SetAt(i, T(value)); }
 
+    // A negative index stores the value in a new last slot rather than
+    // outside the block.
     T& SetAt(int i, T&& value)
     {
+        if (i < 0)
+            i = m_nSize;
         if (i >= m_nSize)
             SetSize(i + 1, true);
         m_pData[i] = std::move(value);
@@ -184,7 +179,7 @@ protected:
     void Grow(int n, int nKeep)
     {
         int nAlloc = std::max(n + m_nGrowBy, m_nAlloc * 2);
-        T* pNew = new T[nAlloc];
+        T* pNew = new T[nAlloc]();  // value-initialized: plain types read 0
         for (int i = 0; i < nKeep; i++)
             pNew[i] = std::move(m_pData[i]);
         delete[] m_pData;

@@ -40,8 +40,7 @@ int CRukAtomicFile::Open(const char* pPath)
     }
     struct stat st;
     mode_t mode = (stat(pPath, &st) == 0) ? (st.st_mode & 07777) : DefaultMode();
-    fchmod(fd, mode);
-    m_fp = fdopen(fd, "wb");
+    m_fp = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!m_fp) {
         close(fd);
         unlink(m_strTemp.GetText());

@@ -190,6 +190,8 @@ int CRukBuffer::Replace(const char* pFind, unsigned nFind, const char* pWith, un
     if (nCount == 0)
         return 0;
     out.Append(m_pData + nPos, m_nSize - nPos);
+    if (out.m_nSize == 0)
+        out.Free();  // an empty result is the empty buffer, without a block
     *this = std::move(out);
     return nCount;
 }
@@ -221,6 +223,8 @@ int CRukBuffer::Replace(const char* pBegin, unsigned nBegin, const char* pEnd, u
     if (nCount == 0)
         return 0;
     out.Append(m_pData + nPos, m_nSize - nPos);
+    if (out.m_nSize == 0)
+        out.Free();  // an empty result is the empty buffer, without a block
     *this = std::move(out);
     return nCount;
 }

@@ -77,8 +77,9 @@ CRukString CRukCrypt::Crypt(const char* pPassword, const char* pSalt)
 {
     CRukString code(pSalt);
     code += Encrypt(pPassword, Rotation(pSalt));
-    go.m_log.Trace("Crypt(%s, %s) -> (%s)", pPassword ? pPassword : "", pSalt ? pSalt : "",
-                   code.GetText());
+    // The password itself never goes to the trace log, which lives in the
+    // site directory.
+    go.m_log.Trace("Crypt(%s, %s) -> (%s)", "********", pSalt ? pSalt : "", code.GetText());
     return code;
 }
 

@@ -30,12 +30,23 @@ static CRukString ListPrefix(const char* pDir)
     return prefix;
 }
 
-// Reads the names of pDir (without "." and ".."), in readdir order, and
-// whether each is a directory. Returns false when pDir cannot be read.
-static bool ReadEntries(const char* pDir, CRukStrAry& names, CRukAry<bool>& isDir,
-                        bool bFollowLinks)
+// One entry of a directory: its name, whether it is (or, followed, leads
+// to) a directory, and whether it is a symbolic link.
+struct CRukDirEntry {
+    CRukString m_strName;
+    bool m_bDir = false;
+    bool m_bLink = false;
+};
+
+// Reads the entries of pDir (without "." and ".."), in readdir order.
+// Returns false when pDir cannot be read; an empty or null path is refused
+// rather than taken for the current directory, since the entries would
+// then be named from the root.
+static bool ReadEntries(const char* pDir, CRukAry<CRukDirEntry>& entries, bool bFollowLinks)
 {
-    DIR* d = opendir(pDir && *pDir ? pDir : ".");
+    if (!pDir || !*pDir)
+        return false;
+    DIR* d = opendir(pDir);
     if (!d)
         return false;
     CRukString base(pDir);
@@ -45,10 +56,16 @@ static bool ReadEntries(const char* pDir, CRukStrAry& names, CRukAry<bool>& isDi
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
             continue;
         CRukString full = base + e->d_name;
+        CRukDirEntry entry;
         struct stat st;
-        int r = bFollowLinks ? stat(full.GetText(), &st) : lstat(full.GetText(), &st);
-        names.Add(e->d_name);
-        isDir.Add(r == 0 && S_ISDIR(st.st_mode));
+        if (lstat(full.GetText(), &st) == 0) {
+            entry.m_bLink = S_ISLNK(st.st_mode);
+            if (entry.m_bLink && bFollowLinks && stat(full.GetText(), &st) != 0)
+                st.st_mode = 0;  // a dangling link counts as a file
+            entry.m_bDir = S_ISDIR(st.st_mode);
+        }
+        entry.m_strName = e->d_name;
+        entries.Add(std::move(entry));
     }
     closedir(d);
     return true;
@@ -56,33 +73,35 @@ static bool ReadEntries(const char* pDir, CRukStrAry& names, CRukAry<bool>& isDi
 
 // The listings. bFiles lists files (and, unless bFilesOnly, directories
 // with a trailing "/"); otherwise only directories are listed. Recursion
-// always continues with normalized paths, as the listings specify.
+// always continues with normalized paths, as the listings specify. A link
+// to a directory is listed as a directory but not descended into, so a
+// link cycle cannot make a listing endless.
 int CRukDir::List(CRukStrAry& out, const char* pDir, bool bRecursive, bool bFiles,
                   bool bFilesOnly, bool bBareNames)
 {
-    CRukStrAry names;
-    CRukAry<bool> isDir;
-    if (!ReadEntries(pDir, names, isDir, true))
+    CRukAry<CRukDirEntry> entries;
+    if (!ReadEntries(pDir, entries, true))
         return -1;
     CRukString prefix = ListPrefix(pDir);
     int nCount = 0;
-    for (int i = 0; i < names.GetSize(); i++) {
-        CRukString full = prefix + names[i];
-        if (isDir[i]) {
+    for (int i = 0; i < entries.GetSize(); i++) {
+        const CRukDirEntry& entry = entries[i];
+        CRukString full = prefix + entry.m_strName;
+        if (entry.m_bDir) {
             if (!bFiles || !bFilesOnly) {
-                CRukString entry = bBareNames ? names[i] : full;
+                CRukString item = bBareNames ? entry.m_strName : full;
                 if (!bBareNames)
-                    entry += "/";
-                out.Add(std::move(entry));
+                    item += "/";
+                out.Add(std::move(item));
                 nCount++;
             }
-            if (bRecursive) {
+            if (bRecursive && !entry.m_bLink) {
                 int n = List(out, full.GetText(), true, bFiles, bFilesOnly, false);
                 if (n > 0)
                     nCount += n;
             }
         } else if (bFiles) {
-            out.Add(bBareNames ? names[i] : full);
+            out.Add(bBareNames ? entry.m_strName : full);
             nCount++;
         }
     }
@@ -115,16 +134,15 @@ int CRukDir::GetFileNameList(CRukStrAry& out, const char* pDir, bool bRecursive,
 // removed, never followed. pDir itself stays.
 int CRukDir::RemoveFiles(const char* pDir, bool bRecursive, bool bKeepDirs)
 {
-    CRukStrAry names;
-    CRukAry<bool> isDir;
-    if (!ReadEntries(pDir, names, isDir, false))
+    CRukAry<CRukDirEntry> entries;
+    if (!ReadEntries(pDir, entries, false))
         return -1;
     CRukString base(pDir);
     base += "/";
     int nResult = 0;
-    for (int i = 0; i < names.GetSize(); i++) {
-        CRukString full = base + names[i];
-        if (isDir[i]) {
+    for (int i = 0; i < entries.GetSize(); i++) {
+        CRukString full = base + entries[i].m_strName;
+        if (entries[i].m_bDir) {
             if (bRecursive) {
                 int r = RemoveFiles(full.GetText(), true, bKeepDirs);
                 if (r != 0)
@@ -173,7 +191,9 @@ int CRukDir::Glob(CRukStrAry& out, const char* pDir, const char* pPattern, bool 
             if (strncmp(pMatch, base.GetText(), nBase) != 0)
                 continue;
             const char* pRel = pMatch + nBase;
-            if (strcmp(pRel, ".") == 0 || strcmp(pRel, "..") == 0)
+            // only entries of the directory itself: a pattern such as
+            // "../*" must not reach outside it
+            if (strchr(pRel, '/') || strcmp(pRel, ".") == 0 || strcmp(pRel, "..") == 0)
                 continue;
             struct stat st;
             bool bIsDir = stat(pMatch, &st) == 0 && S_ISDIR(st.st_mode);
@@ -189,6 +209,8 @@ int CRukDir::Glob(CRukStrAry& out, const char* pDir, const char* pPattern, bool 
 
 int CRukDir::CopyFileEx(const char* pDir, const char* pPattern, const char* pDest)
 {
+    if (!pDir || !*pDir)
+        pDir = ".";  // as Glob reads it, so that sources are named alike
     int nAttr = CRukFile::GetFileAttr(pDest);
     if (nAttr == -1 || !S_ISDIR(nAttr))
         return -1;
@@ -227,6 +249,8 @@ int CRukDir::CopyFileEx(const char* pPathPattern, const char* pDest)
 
 int CRukDir::RemoveFileEx(const char* pDir, const char* pPattern)
 {
+    if (!pDir || !*pDir)
+        pDir = ".";  // as Glob reads it, never the root
     CRukStrAry files;
     if (Glob(files, pDir, pPattern, true) < 0)
         return -1;

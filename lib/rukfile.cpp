@@ -1,6 +1,7 @@
 #include "rukfile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -42,8 +43,12 @@ int CRukFlock::Lock(const char* pPath, bool bShared)
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
-    if (fcntl(m_fd, F_SETLK, &fl) != 0)
-        return -2;  // the descriptor stays recorded until Unlock
+    if (fcntl(m_fd, F_SETLK, &fl) != 0) {
+        // refused: keep no descriptor, so that IsLocked tells the truth
+        close(m_fd);
+        m_fd = -1;
+        return -2;
+    }
     return 0;
 }
 
@@ -148,7 +153,9 @@ int CRukFile::WriteFile(const char* pPath, const char* pData, int nLength, bool 
             return r;
         }
     }
-    int r = ReplaceFile(pPath, pData, nLength < 0 ? 0 : nLength);
+    if (!pData || nLength < 0)
+        nLength = 0;  // nothing to write: the file becomes empty
+    int r = ReplaceFile(pPath, pData, nLength);
     Unlock();
     return r < 0 ? -1 : nLength;
 }
@@ -159,7 +166,14 @@ int CRukFile::ReadFile(const char* pPath, CRukBuffer& out, bool bLock, const cha
     int r = Open(pPath, "rb", bLock, pLockPath);
     if (r != 0)
         return r;
-    long nSize = GetFileSize(pPath);
+    // The size of the file really opened: the path may have been replaced
+    // since. A file too large for the int result is refused.
+    struct stat st;
+    if (fstat(fileno(m_fp), &st) != 0 || st.st_size > INT_MAX) {
+        Close();
+        return -1;
+    }
+    long nSize = static_cast<long>(st.st_size);
     int nRead = 0;
     if (nSize > 0) {
         char* p = out.Alloc(static_cast<unsigned>(nSize));

@@ -141,6 +141,12 @@ CRukString& CRukString::Append(const char* pData, int n)
     if (!pData || n <= 0)
         return *this;
     size_t nOld = m_pStr ? strlen(m_pStr) : 0;
+    if (IsOwned(m_pStr) && pData >= m_pStr && pData <= m_pStr + nOld) {
+        // a piece of this very block: copy it before the block moves
+        CRukString copy;
+        copy.Assign(pData, static_cast<size_t>(n));
+        return Append(copy.m_pStr, n);
+    }
     char* p;
     if (IsOwned(m_pStr)) {
         p = static_cast<char*>(realloc(m_pStr, nOld + n + 1));
@@ -735,4 +741,11 @@ CRukString& CRukString::Attach(char* pBlock)
     _Free();
     m_pStr = pBlock ? pBlock : s_szEmpty;
     return *this;
+}
+
+CRukString operator+(const char* pText, const CRukString& str)
+{
+    CRukString result(pText);
+    result += str;
+    return result;
 }

@@ -136,4 +136,7 @@ private:
     char* m_pStr;
 };
 
+// Text followed by a string, as a new string.
+CRukString operator+(const char* pText, const CRukString& str);
+
 #endif
