@@ -1,6 +1,7 @@
 #include "rukbbsformmain.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -257,13 +258,16 @@ static CRukString FilterAttributes(const char* pText)
 }
 
 // Replaces each allowed tag by CAN + name ... EM, with its attributes
-// filtered. Only the exact names count: "<abbr" is not an anchor.
+// filtered. Only the exact names count: "<abbr" is not an anchor. Once no
+// ">" is left, no later "<" can open a tag, so the rest is copied without
+// searching again (a body of many unclosed "<a" stays linear).
 static void ProtectTags(CRukString& body)
 {
     CRukBuffer out;
     const char* p = body.GetText();
+    bool bNoClose = false;
     while (*p) {
-        if (*p == '<') {
+        if (*p == '<' && !bNoClose) {
             bool bDone = false;
             for (const char* pTag : s_rgAllowedTags) {
                 size_t n = strlen(pTag);
@@ -273,8 +277,10 @@ static void ProtectTags(CRukString& body)
                 if (next != '>' && next != '/' && !isspace(static_cast<unsigned char>(next)))
                     continue;
                 const char* pClose = strchr(p + 1 + n, '>');
-                if (!pClose)
+                if (!pClose) {
+                    bNoClose = true;
                     break;
+                }
                 CRukString attrs;
                 attrs.Append(p + 1 + n, static_cast<int>(pClose - (p + 1 + n)));
                 CRukString kept = FilterAttributes(attrs.GetText());
@@ -465,6 +471,41 @@ static CRukString Decimal(int n)
     return CRukString(n);
 }
 
+// Visitor text for a message pattern or the input form: HTML-escaped, and
+// with "%" written as a character reference, so that a value holding a tag
+// name ("%MESSAGE%") is not filled by a later tag of the same pattern. The
+// browser shows and submits the reference as "%", so nothing typed is lost.
+static CRukString EscapeField(const CRukString& value)
+{
+    CRukString text = CRukBBSFormBase::EscapeHtml(value.GetText());
+    if (text.Find("%") >= 0)
+        text.Replace("%", "&#37;", true);
+    return text;
+}
+
+// Threads per page: page numbers far beyond the board must not overflow
+// the count of threads to skip.
+static int PageSkip(int nPage, int nPer)
+{
+    long long n = static_cast<long long>(nPage) * nPer;
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// Appends one rendered message or thread to a part of the page. The buffer
+// grows geometrically, so a page of many messages is joined in linear time.
+static void AddPiece(CRukBuffer& out, const CRukString& piece)
+{
+    out.Append(piece.GetText(), static_cast<unsigned>(piece.GetLength()));
+}
+
+// The joined pieces as text; the buffer is left empty.
+static CRukString Joined(CRukBuffer& out)
+{
+    CRukString text;
+    text.Attach(out.Detach());
+    return text;
+}
+
 // The size of an attachment in whole KB, at least 1 (also when missing).
 static int AttachKB(const CRukString& path)
 {
@@ -510,23 +551,23 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
         iconTag = CRukString("<img src=\"") + icon + "\">";
     Tag(text, "%ICON_IMAGE%", iconTag.GetText());
     Tag(text, "%NEW_IMAGE%", CreateNewImage(rec).GetText());
-    Tag(text, "%TITLE%", EscapeHtml(rec.title.GetText()).GetText());
-    Tag(text, "%NAME%", EscapeHtml(rec.name.GetText()).GetText());
-    Tag(text, "%DATE%", EscapeHtml(rec.date.GetText()).GetText());
+    Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
+    Tag(text, "%NAME%", EscapeField(rec.name).GetText());
+    Tag(text, "%DATE%", EscapeField(rec.date).GetText());
     CRukString mail;
     if (!rec.mail.IsEmpty())
-        mail = CRukString("<a href=\"mailto:") + EscapeHtml(rec.mail.GetText()) +
+        mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) +
                "\"><span class=\"" + (bRoot ? "pMail" : "cMail") + "\">Mail</span></a>";
     Tag(text, "%MAIL%", mail.GetText());
     CRukString home;
     if (IsWebAddress(rec.home))
-        home = CRukString("<a href=\"") + EscapeHtml(rec.home.GetText()) +
+        home = CRukString("<a href=\"") + EscapeField(rec.home) +
                "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") +
                "\">Home</span></a>";
     Tag(text, "%HOME%", home.GetText());
-    Tag(text, "%ID%", EscapeHtml(rec.id.GetText()).GetText(), true);
-    Tag(text, "%PID%", EscapeHtml(rec.pid.GetText()).GetText());
-    Tag(text, "%PPID%", EscapeHtml(rec.ppid.GetText()).GetText());
+    Tag(text, "%ID%", EscapeField(rec.id).GetText(), true);
+    Tag(text, "%PID%", EscapeField(rec.pid).GetText());
+    Tag(text, "%PPID%", EscapeField(rec.ppid).GetText());
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     Tag(text, "%PASSWD%", "", true);
@@ -551,8 +592,8 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
         const CRukString& name = rec.attach[i].m_strTag;
         int nKB = AttachKB(links.dirPath + "/" + name);
         CRukString url = links.dirUrl + "/" + name;
-        CRukString safeUrl = EscapeHtml(url.GetText());
-        CRukString safeName = EscapeHtml(name.GetText());
+        CRukString safeUrl = EscapeField(url);
+        CRukString safeName = EscapeField(name);
         linkList += CRukString(" <nobr><img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
                     links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
                     url.CharToPerHexWithoutSlash() + "', " + s_pPopup +
@@ -598,10 +639,10 @@ CRukString CRukBBSFormMain::CreateTableThread(CRukCookie& cookie, CRukForm& form
     CRukString result = CreateTable1(cookie, form, rootPattern, root);
     CRukBBSDataAry ordered;
     ThreadReplies(*this, root, ordered, false);
-    CRukString replies;
+    CRukBuffer replies;
     for (int i = 0; i < ordered.GetSize(); i++)
-        replies += CreateTable1(cookie, form, replyPattern, ordered[i]);
-    result.Replace("<!--TABLE_CHILD-->", "<!--/TABLE_CHILD-->", replies.GetText(), true);
+        AddPiece(replies, CreateTable1(cookie, form, replyPattern, ordered[i]));
+    result.Replace("<!--TABLE_CHILD-->", "<!--/TABLE_CHILD-->", Joined(replies).GetText(), true);
     return result;
 }
 
@@ -641,12 +682,12 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
 {
     CRukString text = pattern;
     Tag(text, "%NEW_IMAGE%", CreateNewImage(rec).GetText());
-    Tag(text, "%TITLE%", EscapeHtml(rec.title.GetText()).GetText());
-    Tag(text, "%NAME%", EscapeHtml(rec.name.GetText()).GetText());
-    Tag(text, "%DATE%", EscapeHtml(rec.date.GetText()).GetText());
+    Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
+    Tag(text, "%NAME%", EscapeField(rec.name).GetText());
+    Tag(text, "%DATE%", EscapeField(rec.date).GetText());
     Tag(text, "%ID%", EscapeHtml(rec.id.GetText()).GetText(), true);
-    Tag(text, "%PID%", EscapeHtml(rec.pid.GetText()).GetText());
-    Tag(text, "%PPID%", EscapeHtml((rec.ppid.IsEmpty() ? rec.id : rec.ppid).GetText()).GetText());
+    Tag(text, "%PID%", EscapeField(rec.pid).GetText());
+    Tag(text, "%PPID%", EscapeField(rec.ppid.IsEmpty() ? rec.id : rec.ppid).GetText());
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     if (rec.depth.GetSize() > 0) {
@@ -666,7 +707,7 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
         icons += CRukString("<img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
                  links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
                  url.CharToPerHexWithoutSlash() + "', " + s_pPopup + ")\" alt=\"" +
-                 EscapeHtml(name.GetText()) + "\">";
+                 EscapeField(name) + "\">";
     }
     text.Replace("%ATTACH_LINK%%", "%", icons.GetText(), false);
     return text;
@@ -680,10 +721,10 @@ CRukString CRukBBSFormMain::CreateTitleThread(CRukCookie& cookie, CRukForm& form
     CRukBBSDataAry ordered;
     ThreadReplies(*this, root, ordered, true);
     CRukString result = CreateTitle1(cookie, form, rootPattern, root);
-    CRukString replies;
+    CRukBuffer replies;
     for (int i = 0; i < ordered.GetSize(); i++)
-        replies += CreateTitle1(cookie, form, replyPattern, ordered[i]);
-    result.Replace("<!--TITLE_CHILD-->", "<!--/TITLE_CHILD-->", replies.GetText(), true);
+        AddPiece(replies, CreateTitle1(cookie, form, replyPattern, ordered[i]));
+    result.Replace("<!--TITLE_CHILD-->", "<!--/TITLE_CHILD-->", Joined(replies).GetText(), true);
     return result;
 }
 
@@ -805,39 +846,39 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     CRukString inputForm, dataTable, dataTitle;
     if (nMode == 0 && n > 0) {
         CRukBBSDataAry list;
+        CRukBuffer titles;
         if (m_nKeitai) {
-            m_bbsFile.GetDataSequential(list, nPer, m_nPage * nPer);
+            m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer));
             for (int i = 0; i < list.GetSize(); i++)
-                dataTitle += CreateTable1(cookie, form, tableParent, list[i]);
-        } else if (m_bbsFile.GetDataParents(list, nPer, m_nPage * nPer) > 0) {
+                AddPiece(titles, CreateTable1(cookie, form, tableParent, list[i]));
+        } else if (m_bbsFile.GetDataParents(list, nPer, PageSkip(m_nPage, nPer)) > 0) {
             go.m_log.Trace(" --- Parent = %d", list.GetSize());
             if (m_nStyle == 1) {
                 if (!ppid.IsEmpty()) {
                     CRukString openParent = tableParent, openChild = tableChild;
                     openParent.Replace("#b", "#m", true);
                     openChild.Replace("#b", "#m", true);
-                    if (const CRukBBSData* pRoot = m_bbsFile.GetData(ppid.GetText())) {
-                        CRukBBSData root = *pRoot;
-                        dataTable = CreateTableThread(cookie, form, openParent, openChild, root);
-                    }
-                    dataTitle += navigation;
+                    if (const CRukBBSData* pRoot = m_bbsFile.GetData(ppid.GetText()))
+                        dataTable = CreateTableThread(cookie, form, openParent, openChild, *pRoot);
+                    AddPiece(titles, navigation);
                 }
                 for (int i = 0; i < list.GetSize(); i++)
-                    dataTitle += CreateTitleThread(cookie, form, titleParent, titleChild, list[i]);
+                    AddPiece(titles,
+                             CreateTitleThread(cookie, form, titleParent, titleChild, list[i]));
             } else {
                 for (int i = 0; i < list.GetSize(); i++)
-                    dataTitle += CreateTableThread(cookie, form, tableParent, tableChild, list[i]);
+                    AddPiece(titles,
+                             CreateTableThread(cookie, form, tableParent, tableChild, list[i]));
             }
         }
+        dataTitle = Joined(titles);
     } else {
         inputForm = CreateInputForm(cookie, form, inputPat, record, ppid, pid, id);
         if (nMode == 2 || nMode == 3) {
             const CRukBBSData* pRoot =
                 m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText());
-            if (pRoot) {
-                CRukBBSData root = *pRoot;
-                dataTable = CreateTableThread(cookie, form, tableParent, tableChild, root);
-            }
+            if (pRoot)
+                dataTable = CreateTableThread(cookie, form, tableParent, tableChild, *pRoot);
         }
     }
     FillHeaderFooter(*this, page);
@@ -864,42 +905,42 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
     CRukString icon = cookie.Value("icon");
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%PASSWD%", EscapeHtml(cookie.Value("passwd").GetText()).GetText(), true);
-    Tag(text, "%PPID%", EscapeHtml(ppid.GetText()).GetText(), true);
-    Tag(text, "%PID%", EscapeHtml(pid.GetText()).GetText(), true);
-    Tag(text, "%ID%", EscapeHtml(id.GetText()).GetText(), true);
+    Tag(text, "%PASSWD%", EscapeField(cookie.Value("passwd")).GetText(), true);
+    Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
+    Tag(text, "%PID%", EscapeField(pid).GetText(), true);
+    Tag(text, "%ID%", EscapeField(id).GetText(), true);
 
     auto checked = [](const CRukString& flag) { return atoi(flag.GetText()) != 0 ? "checked" : ""; };
     const char* pVariant;
     if (!id.IsEmpty()) {
         pVariant = "INPUT_HEAD_UPD";
-        Tag(text, "%NAME%", EscapeHtml(rec.name.GetText()).GetText());
-        Tag(text, "%MAIL%", EscapeHtml(rec.mail.GetText()).GetText());
-        Tag(text, "%HOME%", EscapeHtml((rec.home.IsEmpty() ? home : rec.home).GetText()).GetText());
-        Tag(text, "%TITLE%", EscapeHtml(rec.title.GetText()).GetText());
-        Tag(text, "%MESSAGE%", EscapeHtml(rec.mess.GetText()).GetText());
+        Tag(text, "%NAME%", EscapeField(rec.name).GetText());
+        Tag(text, "%MAIL%", EscapeField(rec.mail).GetText());
+        Tag(text, "%HOME%", EscapeField(rec.home.IsEmpty() ? home : rec.home).GetText());
+        Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
+        Tag(text, "%MESSAGE%", EscapeField(rec.mess).GetText());
         Tag(text, "%RESMAIL_CHECKED%", checked(rec.resmail));
         Tag(text, "%PREFORM_CHECKED%", checked(rec.preform));
         icon = rec.icon;
     } else if (!pid.IsEmpty()) {
         pVariant = "INPUT_HEAD_RES";
-        Tag(text, "%NAME%", EscapeHtml(cookie.Value("name").GetText()).GetText());
-        Tag(text, "%MAIL%", EscapeHtml(cookie.Value("mail").GetText()).GetText());
-        Tag(text, "%HOME%", EscapeHtml(home.GetText()).GetText());
-        Tag(text, "%TITLE%", EscapeHtml(("Re: " + rec.title).GetText()).GetText());
+        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
+        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
+        Tag(text, "%HOME%", EscapeField(home).GetText());
+        Tag(text, "%TITLE%", EscapeField("Re: " + rec.title).GetText());
         CRukString quote = "> " + rec.mess;
         quote.Replace("\n", "\n> ", true);
         int nLen = quote.GetLength();
         if (nLen > 2 && quote.GetText()[nLen - 3] == '\n')
             quote.Delete(nLen - 2);
-        Tag(text, "%MESSAGE%", EscapeHtml(quote.GetText()).GetText());
+        Tag(text, "%MESSAGE%", EscapeField(quote).GetText());
         Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
         Tag(text, "%PREFORM_CHECKED%", "");
     } else {
         pVariant = "INPUT_HEAD_NEW";
-        Tag(text, "%NAME%", EscapeHtml(cookie.Value("name").GetText()).GetText());
-        Tag(text, "%MAIL%", EscapeHtml(cookie.Value("mail").GetText()).GetText());
-        Tag(text, "%HOME%", EscapeHtml(home.GetText()).GetText());
+        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
+        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
+        Tag(text, "%HOME%", EscapeField(home).GetText());
         Tag(text, "%TITLE%", "");
         Tag(text, "%MESSAGE%", "");
         Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));

@@ -1,0 +1,1108 @@
+#include "rukbbsdata.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "rukatomicfile.h"
+#include "rukdir.h"
+#include "rukglobal.h"
+#include "rukstrpath.h"
+
+// ---------------------------------------------------------------------------
+// Record layout on a line of the message file
+
+static const char s_cFieldSep = '\x1e';  // between fields
+static const char s_cBodyBreak = '\x1d';  // a line feed of the body
+
+// Positions 0-11 of a line, in order.
+static CRukString CRukBBSData::*const s_aTextFields[] = {
+    &CRukBBSData::id,    &CRukBBSData::pid,    &CRukBBSData::ppid,    &CRukBBSData::date,
+    &CRukBBSData::name,  &CRukBBSData::mail,   &CRukBBSData::home,    &CRukBBSData::title,
+    &CRukBBSData::mess,  &CRukBBSData::passwd, &CRukBBSData::resmail, &CRukBBSData::preform,
+};
+static const int s_nTextFields = sizeof(s_aTextFields) / sizeof(s_aTextFields[0]);
+static const int s_nMessField = 8;
+static const int s_nIconField = 20;    // 12-19 are reserved and always empty
+static const int s_nAttachField = 21;  // then name, thread id, name, ...
+
+// The separator after field 11, the eight empty reserved fields and the
+// separator before the icon: nine separators in a row.
+static const char s_szReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
+
+static const char s_szLockName[] = "lockfile.lock";
+static const char s_szDataName[] = "bbs-message.dat";
+
+// Output is handed to the file in chunks of about this size.
+static const unsigned s_nChunk = 1u << 16;
+
+// Sets an empty string to n bytes of p.
+static void SetText(CRukString& str, const char* p, size_t n)
+{
+    if (n > 0)
+        str.Append(p, static_cast<int>(n));
+}
+
+// Sets an empty string to the stored body: each 0x1D becomes a line feed.
+static void SetBody(CRukString& str, const char* p, size_t n)
+{
+    if (n == 0)
+        return;
+    char* q = str.Alloc(static_cast<int>(n));
+    memcpy(q, p, n);
+    char* pEnd = q + n;
+    while ((q = static_cast<char*>(memchr(q, s_cBodyBreak, pEnd - q))) != nullptr)
+        *q++ = '\n';
+}
+
+// Builds rec from one line of the file (without its line feed). A line
+// without any separator holds no record and gives false.
+static bool ParseRecord(const char* p, size_t n, CRukBBSData& rec)
+{
+    const char* pEnd = p + n;
+    if (!memchr(p, s_cFieldSep, n))
+        return false;
+    CRukStrPair pair;
+    bool bPending = false;
+    for (int nField = 0;; nField++) {
+        const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+        if (!q)
+            q = pEnd;
+        size_t nLen = static_cast<size_t>(q - p);
+        if (nField == s_nMessField) {
+            SetBody(rec.mess, p, nLen);
+        } else if (nField < s_nTextFields) {
+            SetText(rec.*s_aTextFields[nField], p, nLen);
+        } else if (nField == s_nIconField) {
+            SetText(rec.icon, p, nLen);
+        } else if (nField >= s_nAttachField) {
+            if ((nField - s_nAttachField) % 2 == 0) {
+                SetText(pair.m_strTag, p, nLen);
+                bPending = true;
+            } else {
+                SetText(pair.m_data, p, nLen);
+                // Appended as stored: lookups find the first pair of a name.
+                rec.attach.CRukAry<CRukStrPair>::Add(std::move(pair));
+                pair = CRukStrPair();
+                bPending = false;
+            }
+        }
+        if (q == pEnd)
+            break;
+        p = q + 1;
+    }
+    if (bPending)
+        rec.attach.CRukAry<CRukStrPair>::Add(std::move(pair));
+    return true;
+}
+
+// Collects the bytes of the new file in a fixed block and hands them to
+// the temporary file block by block; remembers the first failure.
+struct SFileWriter {
+    explicit SFileWriter(CRukAtomicFile& file) : m_file(file), m_nUsed(0), m_bFailed(false) {}
+
+    void Put(const char* p, size_t n)
+    {
+        if (n > sizeof(m_sz) - m_nUsed)
+            Flush();
+        if (n > sizeof(m_sz)) {
+            if (m_file.Write(p, n) != 0)
+                m_bFailed = true;
+            return;
+        }
+        memcpy(m_sz + m_nUsed, p, n);
+        m_nUsed += n;
+    }
+
+    void Put(char c)
+    {
+        if (m_nUsed == sizeof(m_sz))
+            Flush();
+        m_sz[m_nUsed++] = c;
+    }
+
+    // Writes what is collected: true while nothing has failed.
+    bool Flush()
+    {
+        if (m_nUsed > 0 && m_file.Write(m_sz, m_nUsed) != 0)
+            m_bFailed = true;
+        m_nUsed = 0;
+        return !m_bFailed;
+    }
+
+    CRukAtomicFile& m_file;
+    size_t m_nUsed;
+    bool m_bFailed;
+    char m_sz[s_nChunk];
+};
+
+// Writes one field in a form the line can hold: separators and stored
+// line breaks are dropped; in the body a line feed becomes 0x1D and a
+// carriage return is dropped, elsewhere both become a blank.
+static void PutField(SFileWriter& out, const char* p, bool bBody)
+{
+    static const char s_szSpecial[] = "\x1e\x1d\r\n";
+    while (*p) {
+        size_t n = strcspn(p, s_szSpecial);
+        if (n > 0)
+            out.Put(p, n);
+        p += n;
+        if (!*p)
+            break;
+        char c = *p++;
+        if (c == '\n')
+            out.Put(bBody ? s_cBodyBreak : ' ');
+        else if (c == '\r' && !bBody)
+            out.Put(' ');
+    }
+}
+
+// Writes the line of one record, line feed included.
+static void PutRecord(SFileWriter& out, const CRukBBSData& rec)
+{
+    for (int i = 0; i < s_nTextFields; i++) {
+        if (i > 0)
+            out.Put(s_cFieldSep);
+        PutField(out, (rec.*s_aTextFields[i]).GetText(), i == s_nMessField);
+    }
+    out.Put(s_szReserved, sizeof(s_szReserved) - 1);
+    PutField(out, rec.icon.GetText(), false);
+    for (const CRukStrPair& pair : rec.attach) {
+        out.Put(s_cFieldSep);
+        PutField(out, pair.m_strTag.GetText(), false);
+        out.Put(s_cFieldSep);
+        PutField(out, pair.m_data.GetText(), false);
+    }
+    out.Put('\n');
+}
+
+// True when every word occurs in pText (an empty list matches everything).
+static bool ContainsAll(const char* pText, const CRukStrAry& words)
+{
+    for (const CRukString& word : words)
+        if (!strstr(pText, word.GetText()))
+            return false;
+    return true;
+}
+
+// Shortens a list to n records (n may be 0).
+static void Truncate(CRukBBSDataAry& list, int n)
+{
+    if (n < list.GetSize())
+        list.SetSize(n, true);
+}
+
+// Reads the whole of fp into buf: true, or false on a read error.
+static bool ReadWhole(FILE* fp, CRukBuffer& buf)
+{
+    struct stat st;
+    if (fstat(fileno(fp), &st) != 0)
+        return false;
+    size_t nHave = 0;
+    if (st.st_size > 0) {
+        char* p = buf.Alloc(static_cast<unsigned>(st.st_size));
+        nHave = fread(p, 1, static_cast<size_t>(st.st_size), fp);
+        buf.ReAlloc(static_cast<unsigned>(nHave));
+    }
+    char sz[s_nChunk];
+    size_t n;
+    while ((n = fread(sz, 1, sizeof(sz), fp)) > 0)  // grown since fstat
+        buf.Append(sz, static_cast<unsigned>(n));
+    return ferror(fp) == 0;
+}
+
+// Reads the records of fp and appends them to list. With pWords every
+// record whose stored line holds all the words is also appended to pOut,
+// and the count of those is returned instead. The file is read whole and
+// the list sized once for its lines, so that every record is parsed
+// straight into its slot. A read error leaves the lists as they were and
+// gives -1, so that a partly read file is never taken for the whole one.
+static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
+                       CRukBBSDataAry* pOut)
+{
+    CRukBuffer buf;
+    if (!ReadWhole(fp, buf))
+        return -1;
+    char* p = buf.GetData();
+    char* pEnd = p + buf.GetSize();
+    int nLines = 0;
+    for (char* q = p; q < pEnd; nLines++) {
+        char* pBreak = static_cast<char*>(memchr(q, '\n', pEnd - q));
+        q = pBreak ? pBreak + 1 : pEnd;
+    }
+    int nBefore = list.GetSize();
+    if (nLines > 0)
+        list.SetSize(nBefore + nLines, true);
+    int nAdded = 0;
+    int nMatched = 0;
+    while (p < pEnd) {
+        char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+        char* pLineEnd = pBreak ? pBreak : pEnd;
+        *pLineEnd = 0;  // the buffer keeps a NUL after its last byte
+        CRukBBSData& rec = list[nBefore + nAdded];
+        if (ParseRecord(p, static_cast<size_t>(pLineEnd - p), rec)) {
+            if (pWords && pOut && ContainsAll(p, *pWords)) {
+                pOut->Add(rec);
+                nMatched++;
+            }
+            nAdded++;
+        }
+        p = pLineEnd + 1;
+    }
+    Truncate(list, nBefore + nAdded);
+    return pWords ? nMatched : nAdded;
+}
+
+// Reads a message file that may be missing: 0 records for a missing file,
+// the count read, or -1 when the file exists but cannot be read whole.
+static int ReadIfExists(CRukBBSFile& file, CRukBBSDataAry& list, const char* pPath)
+{
+    struct stat st;
+    if (stat(pPath, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    return file.ReadFile(list, pPath, false);
+}
+
+// Copies the current contents of pPath (none when it is missing) into the
+// temporary file: 0, or -1.
+static int CopyOldFile(CRukAtomicFile& out, const char* pPath)
+{
+    FILE* fp = fopen(pPath, "rb");
+    if (!fp)
+        return errno == ENOENT ? 0 : -1;
+    char sz[s_nChunk];
+    size_t n;
+    int r = 0;
+    while ((n = fread(sz, 1, sizeof(sz), fp)) > 0) {
+        if (out.Write(sz, n) != 0) {
+            r = -1;
+            break;
+        }
+    }
+    if (ferror(fp))
+        r = -1;
+    fclose(fp);
+    return r;
+}
+
+// True when pName can be used as one component of a path below the data
+// directory: not empty, not "." or "..", and without any separator.
+static bool IsSafeName(const char* pName)
+{
+    if (!pName || !*pName || strcmp(pName, ".") == 0 || strcmp(pName, "..") == 0)
+        return false;
+    return strpbrk(pName, "/\\") == nullptr;
+}
+
+// Increments a string of decimal digits by one ("199" -> "200", "99" ->
+// "100"); false (and no change) for an empty or non-decimal text.
+static bool IncrementDecimal(CRukString& str)
+{
+    std::string digits(str.GetText());
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9')
+        digits[--i] = '0';
+    if (i == 0)
+        digits.insert(digits.begin(), '1');
+    else
+        digits[i - 1]++;
+    str = digits.c_str();
+    return true;
+}
+
+// True when two messages have the same author, subject and body.
+static bool SameContent(const CRukBBSData& a, const CRukBBSData& b)
+{
+    return a.name == b.name && a.title == b.title && a.mess == b.mess;
+}
+
+// ---------------------------------------------------------------------------
+// Depth-first walk of a reply tree
+
+// One level of the walk: the record whose replies are listed (-1 for the
+// caller's pid), the range of its replies in the index that is still to
+// go, and the position in out of the reply appended last at this level
+// (-1 before the first).
+struct SRecursFrame {
+    int nParent;
+    int nPos;
+    int nEnd;
+    int nLast;
+};
+
+// The replies to pKey: the range of the sorted index whose records have
+// pid pKey, in src order.
+static void FindReplies(const CRukBBSDataAry& src, const std::vector<int>& index,
+                        const char* pKey, SRecursFrame& frame)
+{
+    auto lo = std::lower_bound(index.begin(), index.end(), pKey, [&](int i, const char* p) {
+        return strcmp(src[i].pid.GetText(), p) < 0;
+    });
+    auto hi = std::upper_bound(lo, index.end(), pKey, [&](const char* p, int i) {
+        return strcmp(p, src[i].pid.GetText()) < 0;
+    });
+    frame.nPos = static_cast<int>(lo - index.begin());
+    frame.nEnd = static_cast<int>(hi - index.begin());
+}
+
+// Redraws column c of the lines from the previous sibling (nFrom) on for a
+// new sibling: the previous sibling gets "+", and every line below it
+// passes the column, so "L" becomes "+" and a blank becomes "|".
+static void RepairColumn(CRukBBSDataAry& out, int nFrom, int c, bool bTrace)
+{
+    if (c < 0)
+        return;
+    for (int k = nFrom; k < out.GetSize(); k++) {
+        CRukBuffer& depth = out[k].depth;
+        if (depth.GetSize() < static_cast<unsigned>(c) + 1)
+            continue;
+        char& ch = depth.GetData()[c];
+        char chNew = ch;
+        if (k == nFrom || ch == 'L')
+            chNew = '+';
+        else if (ch == ' ')
+            chNew = '|';
+        if (chNew != ch) {
+            if (bTrace)
+                go.m_log.Trace("       CRukBBSFile::GetDataRecursWithDepth [%d] col %d '%c' -> '%c'",
+                               k, c, ch, chNew);
+            ch = chNew;
+        }
+    }
+}
+
+// Appends the replies to pPid in src, each followed by its own replies, in
+// pre-order with siblings in src order. No record is appended twice, so a
+// cycle of pid links ends the walk instead of looping; the stack is on the
+// heap, so a long chain cannot overflow the call stack, and the replies of
+// a record are found in an index sorted by pid, so the walk costs
+// O(n log n) however deep the tree. With pPDepth and pDepth the
+// tree-column strings are drawn as well; the earlier siblings whose marks
+// are redrawn are those this walk appended.
+static int WalkReplies(const CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid,
+                       int* pPDepth, int* pDepth, const char* pSkip = nullptr)
+{
+    CRukString strPid(pPid);
+    bool bTrace = pDepth && go.m_log.IsActive();
+    if (bTrace)
+        go.m_log.Trace("       CRukBBSFile::GetDataRecursWithDepth(%s) nPDepth=%d nDepth=%d",
+                       strPid.GetText(), *pPDepth, *pDepth + 1);
+    int n = src.GetSize();
+    int nFirst = 0;
+    while (nFirst < n && ((pSkip && pSkip[nFirst]) ||
+                          strcmp(src[nFirst].pid.GetText(), strPid.GetText()) != 0))
+        nFirst++;
+    if (nFirst >= n)
+        return 0;
+
+    std::vector<int> index(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++)
+        index[i] = i;
+    std::sort(index.begin(), index.end(), [&](int a, int b) {
+        int r = strcmp(src[a].pid.GetText(), src[b].pid.GetText());
+        return r < 0 || (r == 0 && a < b);
+    });
+    std::vector<char> visited(static_cast<size_t>(n), 0);
+    if (pSkip)
+        for (int i = 0; i < n; i++)
+            visited[i] = pSkip[i] != 0;
+    std::vector<SRecursFrame> stack;
+    int nCount = 0;
+
+    SRecursFrame root{-1, 0, 0, -1};
+    FindReplies(src, index, strPid.GetText(), root);
+    stack.push_back(root);
+    if (pDepth)
+        (*pDepth)++;
+    while (!stack.empty()) {
+        SRecursFrame& top = stack.back();
+        while (top.nPos < top.nEnd && visited[index[top.nPos]])
+            top.nPos++;
+        if (top.nPos >= top.nEnd) {
+            stack.pop_back();
+            if (pDepth) {
+                (*pDepth)--;
+                if (!stack.empty())
+                    (*pPDepth)--;
+            }
+            continue;
+        }
+        int j = index[top.nPos++];
+        visited[j] = 1;
+        CRukBBSData rec(src[j]);
+        if (pDepth) {
+            int c = *pPDepth;
+            if (top.nLast >= 0)
+                RepairColumn(out, top.nLast, c, bTrace);
+            int nLen = std::max(*pDepth, c + 1);
+            std::string marks(static_cast<size_t>(nLen), ' ');
+            if (c >= 0)
+                marks[c] = 'L';
+            rec.depth = CRukBuffer(marks.data(), static_cast<unsigned>(marks.size()));
+        }
+        top.nLast = out.Add(std::move(rec));
+        nCount++;
+        SRecursFrame child{j, 0, 0, -1};
+        FindReplies(src, index, src[j].id.GetText(), child);
+        stack.push_back(child);
+        if (pDepth) {
+            (*pPDepth)++;
+            (*pDepth)++;
+            if (bTrace)
+                go.m_log.Trace("       CRukBBSFile::GetDataRecursWithDepth(%s) nPDepth=%d nDepth=%d",
+                               src[j].id.GetText(), *pPDepth, *pDepth);
+        }
+    }
+    return nCount;
+}
+
+// ---------------------------------------------------------------------------
+// CRukBBSLock
+
+// Locks "lockfile.lock" in the directory of pPath; a bare file name locks
+// the one in the current directory.
+int CRukBBSLock::Lock(const char* pPath, bool bShared)
+{
+    go.m_log.Trace("       CRukBBSLock::Lock(%s)", pPath ? pPath : "");
+    CRukStrPath path;
+    path.Split(pPath ? pPath : "");
+    CRukString lockPath;
+    if (path.GetDirs().GetSize() > 0) {
+        lockPath = path.Directory("/");
+        lockPath += "/";
+    }
+    lockPath += s_szLockName;
+    return CRukFlock::Lock(lockPath.GetText(), bShared);
+}
+
+// ---------------------------------------------------------------------------
+// CRukBBSFile: records and data files
+
+CRukBBSFile::CRukBBSFile() : m_aryData(0, 10), m_nMaxData(1000), m_nDeleteMode(0) {}
+
+// Appends the records of the message file pPath to list, under the shared
+// lock when asked. Returns the number appended, -1, or the lock result.
+int CRukBBSFile::ReadFile(CRukBBSDataAry& list, const char* pPath, bool bLock)
+{
+    go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", pPath ? pPath : "");
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(pPath, true);
+        if (r != 0)
+            return r;
+    }
+    FILE* fp = pPath ? fopen(pPath, "rb") : nullptr;
+    if (!fp)
+        return -1;
+    int n = ReadRecords(fp, list, nullptr, nullptr);
+    fclose(fp);
+    go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
+    return n;
+}
+
+// Writes the records of pFirst and then pRest to a temporary file beside
+// pPath (after the old contents with bKeepOld) and renames it over pPath.
+int CRukBBSFile::ReplaceData(const char* pPath, const CRukBBSDataAry* pFirst,
+                             const CRukBBSDataAry* pRest, const char* pSkip, bool bKeepOld)
+{
+    CRukAtomicFile file;
+    if (file.Open(pPath) != 0)
+        return -1;
+    if (bKeepOld && CopyOldFile(file, pPath) != 0)
+        return -1;
+    std::unique_ptr<SFileWriter> out = std::make_unique<SFileWriter>(file);
+    const CRukBBSDataAry* apLists[] = {pFirst, pRest};
+    for (const CRukBBSDataAry* pList : apLists) {
+        if (!pList)
+            continue;
+        bool bRest = pList == pRest && pList != pFirst;
+        for (int i = 0; i < pList->GetSize(); i++)
+            if (!(bRest && pSkip && pSkip[i]))
+                PutRecord(*out, (*pList)[i]);
+    }
+    if (!out->Flush())
+        return -1;
+    if (file.Commit() != 0)
+        return -1;
+    if (chmod(pPath, go.m_nFileMode) != 0)
+        go.m_log.Trace("       CRukBBSFile: chmod(%s) failed", pPath);
+    return 0;
+}
+
+// Replaces the file with the records of list, or adds them at its end with
+// bAppend; either way the file changes whole or not at all. Returns the
+// number of records, -1, or the lock result.
+int CRukBBSFile::WriteFile(CRukBBSDataAry& list, const char* pPath, bool bLock, bool bAppend)
+{
+    go.m_log.Trace("---->> CRukBBSFile::WriteFile(%s) START ----", pPath ? pPath : "");
+    if (!pPath || !*pPath)
+        return -1;
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(pPath, false);
+        if (r != 0)
+            return r;
+    }
+    if (ReplaceData(pPath, &list, nullptr, nullptr, bAppend) != 0)
+        return -1;
+    go.m_log.Trace("----<< CRukBBSFile::WriteFile END num = %d ----", list.GetSize());
+    return list.GetSize();
+}
+
+// Loads the board of pDir into the own records; -1 when it has no file.
+int CRukBBSFile::ReadPageData(const char* pDir, bool bLock)
+{
+    m_aryData.RemoveAll();
+    CRukString path = CreateFullPath(pDir);
+    if (CRukFile::GetFileSize(path.GetText()) < 0)
+        return -1;
+    return ReadFile(m_aryData, path.GetText(), bLock);
+}
+
+// Replaces the board's file with the own records.
+int CRukBBSFile::WritePageData(const char* pDir, bool bLock)
+{
+    CRukString path = CreateFullPath(pDir);
+    return WriteFile(m_aryData, path.GetText(), bLock, false);
+}
+
+// Sorts by id, byte-wise; ascending for 0, descending otherwise.
+void CRukBBSFile::Sort(CRukBBSDataAry& list, int nDescending)
+{
+    if (list.GetSize() < 2)
+        return;
+    if (nDescending == 0)
+        std::sort(list.begin(), list.end(), [](const CRukBBSData& a, const CRukBBSData& b) {
+            return strcmp(a.id.GetText(), b.id.GetText()) < 0;
+        });
+    else
+        std::sort(list.begin(), list.end(), [](const CRukBBSData& a, const CRukBBSData& b) {
+            return strcmp(a.id.GetText(), b.id.GetText()) > 0;
+        });
+}
+
+// Number of threads: records without a root.
+int CRukBBSFile::GetPPNum() const
+{
+    int n = 0;
+    for (const CRukBBSData& rec : m_aryData)
+        if (rec.ppid.IsEmpty())
+            n++;
+    return n;
+}
+
+// The message file of a data directory.
+CRukString CRukBBSFile::CreateFullPath(const char* pDir) const
+{
+    CRukString path = CRukStrPath::Normalize(pDir ? pDir : "");
+    path += "/";
+    path += s_szDataName;
+    return path;
+}
+
+// The attachment directory of thread pId.
+CRukString CRukBBSFile::CreateAttachPath(const char* pDir, const char* pId) const
+{
+    CRukString path = CRukStrPath::Normalize(pDir ? pDir : "");
+    path += "/";
+    path += pId ? pId : "";
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+// CRukBBSFile: thread tree queries
+
+// Copies of the own records from nSkip on, until out holds nLimit.
+int CRukBBSFile::GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip)
+{
+    int n = 0;
+    for (int i = std::max(nSkip, 0); i < m_aryData.GetSize() && out.GetSize() < nLimit; i++) {
+        out.Add(m_aryData[i]);
+        n++;
+    }
+    return n;
+}
+
+// Copies of the thread roots after the first nSkip, until out holds nLimit.
+int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
+{
+    int n = 0;
+    int nRoot = 0;
+    for (int i = 0; i < m_aryData.GetSize() && out.GetSize() < nLimit; i++) {
+        if (!m_aryData[i].pid.IsEmpty())
+            continue;
+        if (nRoot++ < nSkip)
+            continue;
+        out.Add(m_aryData[i]);
+        n++;
+    }
+    return n;
+}
+
+// Copies of every message of thread pId (the root excluded), in file order
+// or, unless nOrder is -1, with the whole of out sorted by id.
+int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrder)
+{
+    const char* pKey = pId ? pId : "";
+    int n = 0;
+    for (const CRukBBSData& rec : m_aryData) {
+        if (strcmp(rec.ppid.GetText(), pKey) == 0) {
+            out.Add(rec);
+            n++;
+        }
+    }
+    if (nOrder != -1)
+        Sort(out, nOrder);
+    return n;
+}
+
+// The replies to pPid in src, each followed by its subtree.
+int CRukBBSFile::GetDataRecurs(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid)
+{
+    if (&src == &out) {
+        CRukBBSDataAry copy(src);
+        return WalkReplies(copy, out, pPid, nullptr, nullptr);
+    }
+    return WalkReplies(src, out, pPid, nullptr, nullptr);
+}
+
+// As GetDataRecurs, drawing each appended record's tree columns.
+int CRukBBSFile::GetDataRecursWithDepth(CRukBBSDataAry& src, CRukBBSDataAry& out,
+                                        const char* pPid, int& nPDepth, int& nDepth)
+{
+    if (&src == &out) {
+        CRukBBSDataAry copy(src);
+        return WalkReplies(copy, out, pPid, &nPDepth, &nDepth);
+    }
+    return WalkReplies(src, out, pPid, &nPDepth, &nDepth);
+}
+
+// 1 when some own record answers pId directly.
+int CRukBBSFile::CheckExistChild(const char* pId)
+{
+    const char* pKey = pId ? pId : "";
+    for (const CRukBBSData& rec : m_aryData)
+        if (strcmp(rec.pid.GetText(), pKey) == 0)
+            return 1;
+    return 0;
+}
+
+// The first own record with id pId, or null.
+CRukBBSData* CRukBBSFile::GetData(const char* pId)
+{
+    if (!pId)
+        return nullptr;
+    for (CRukBBSData& rec : m_aryData)
+        if (strcmp(rec.id.GetText(), pId) == 0)
+            return &rec;
+    return nullptr;
+}
+
+// The message pRec answers, or null.
+CRukBBSData* CRukBBSFile::GetDataParent(const CRukBBSData* pRec)
+{
+    if (!pRec || pRec->pid.IsEmpty())
+        return nullptr;
+    return GetData(pRec->pid.GetText());
+}
+
+// The root of pRec's thread (pRec's own record for a root), or null.
+CRukBBSData* CRukBBSFile::GetDataPP(const CRukBBSData* pRec)
+{
+    if (!pRec)
+        return nullptr;
+    if (!pRec->ppid.IsEmpty())
+        return GetData(pRec->ppid.GetText());
+    return GetData(pRec->id.GetText());
+}
+
+// ---------------------------------------------------------------------------
+// CRukBBSFile: storing posts, deletions and attachments
+
+// Marks with cMark the unmarked records of list that removing pId takes:
+// every record of thread pId and every record with id pId, then whatever
+// still hangs below pId by pid links. An empty id names nothing (it would
+// otherwise match every thread root). Returns whether the first pass
+// marked anything.
+static bool MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<char>& mask,
+                     char cMark, const char* pTrace)
+{
+    CRukString strId(pId);
+    const char* pKey = strId.GetText();
+    if (!*pKey)
+        return false;
+    bool bMarked = false;
+    for (int i = 0; i < list.GetSize(); i++) {
+        if (mask[i])
+            continue;
+        if (strcmp(list[i].ppid.GetText(), pKey) == 0 || strcmp(list[i].id.GetText(), pKey) == 0) {
+            mask[i] = cMark;
+            bMarked = true;
+        }
+    }
+    if (!bMarked)
+        return false;
+
+    CRukBBSDataAry below;
+    if (WalkReplies(list, below, pKey, nullptr, nullptr, mask.data()) <= 0)
+        return true;
+    std::unordered_set<std::string> ids;
+    for (int i = 0; i < below.GetSize(); i++) {
+        if (pTrace)
+            go.m_log.Trace("[%3d] %s PID(%s)-ID(%s)", i, below[i].title.GetText(),
+                           below[i].pid.GetText(), below[i].id.GetText());
+        ids.insert(below[i].id.GetText());
+    }
+    for (int i = 0; i < list.GetSize(); i++)
+        if (!mask[i] && ids.count(list[i].id.GetText()) > 0)
+            mask[i] = cMark;
+    return true;
+}
+
+// Removes pId's thread or subtree (see MarkData) from the own records; the
+// attachment maps of the removed records go to pRemoved when given.
+bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace)
+{
+    std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
+    if (!MarkData(m_aryData, pId, mask, 1, pTrace))
+        return false;
+    int j = 0;
+    for (int i = 0; i < m_aryData.GetSize(); i++) {
+        CRukBBSData& rec = m_aryData[i];
+        if (mask[i]) {
+            if (pRemoved && rec.attach.GetSize() > 0)
+                pRemoved->Add(std::move(rec.attach));
+            continue;
+        }
+        if (j != i)
+            m_aryData[j] = std::move(rec);
+        j++;
+    }
+    Truncate(m_aryData, j);
+    return true;
+}
+
+// Stores a new message, a reply or an edit: the message's thread goes to
+// the top of the file with the message in its place, duplicates (-3) and
+// attachment names used by another message of the thread (-4) are
+// refused, the oldest thread is pruned in delete mode, and the whole new
+// file replaces the old one at once. Attachment files change only after
+// the new file is in place, so a failed write (-1) changes nothing.
+// Returns the number of records written after the thread group, -1, -2
+// (lock), -3 or -4.
+int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files,
+                                bool bLock, bool bNewKey)
+{
+    CRukString path = CreateFullPath(pDir);
+    go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
+    m_aryData.RemoveAll();
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), false);
+        if (r != 0)
+            return r;
+    }
+    if (ReadIfExists(*this, m_aryData, path.GetText()) < 0)
+        return -1;
+
+    CRukBBSDataAry group(0, 10);
+    std::vector<char> skip(static_cast<size_t>(m_aryData.GetSize()), 0);
+    int nRest = m_aryData.GetSize();
+    CRukStrMap oldAttach;
+    CRukAry<CRukStrMap> pruned;
+    bool bEdit = false;
+    if (m_aryData.GetSize() == 0) {
+        group.Add(rec);
+    } else {
+        if (bNewKey && GetData(rec.id.GetText())) {
+            std::unordered_set<std::string> ids;
+            for (const CRukBBSData& r : m_aryData)
+                ids.insert(r.id.GetText());
+            CRukString oldId = rec.id;
+            CRukString newId = rec.id;
+            bool bOk;
+            while ((bOk = IncrementDecimal(newId)) && ids.count(newId.GetText()) > 0) {
+            }
+            if (bOk) {
+                rec.id = newId;
+                for (CRukStrPair& pair : rec.attach)
+                    if (pair.m_data == oldId)
+                        pair.m_data = newId;
+            }
+        }
+
+        const CRukBBSData* pPP = GetDataPP(&rec);
+        if (!pPP) {
+            if (SameContent(m_aryData[0], rec))
+                return -3;
+            group.Add(rec);
+        } else {
+            go.m_log.Trace("     CRukBBSFile::WriteInputData -> arData.Add(*pPPData)");
+            int nPP = static_cast<int>(pPP - m_aryData.begin());
+            const char* pRoot = pPP->id.GetText();
+            std::vector<int> members;
+            for (int i = 0; i < m_aryData.GetSize(); i++)
+                if (i != nPP && strcmp(m_aryData[i].ppid.GetText(), pRoot) == 0)
+                    members.push_back(i);
+            members.push_back(nPP);
+
+            for (const CRukStrPair& file : rec.attach)
+                for (int i : members)
+                    if (m_aryData[i].id != rec.id &&
+                        m_aryData[i].attach.GetIndex(file.m_strTag.GetText()) >= 0)
+                        return -4;
+
+            int nEdit = -1;
+            for (size_t k = 0; k < members.size(); k++) {
+                const CRukBBSData& other = m_aryData[members[k]];
+                if (other.id == rec.id) {
+                    nEdit = static_cast<int>(k);
+                    break;
+                }
+                if (SameContent(other, rec))
+                    return -3;
+            }
+
+            for (int i : members) {
+                skip[i] = 1;
+                group.Add(std::move(m_aryData[i]));
+            }
+            if (nEdit >= 0) {
+                oldAttach = std::move(group[nEdit].attach);
+                group[nEdit] = rec;
+                bEdit = true;
+            } else {
+                group.InsertAt(0, CRukBBSData(rec));
+            }
+            nRest -= static_cast<int>(members.size());
+        }
+
+        // The thread's records stay in place, marked 1; the pruned ones
+        // are marked 2, so the rest is written without moving anything.
+        int nLast = m_aryData.GetSize() - 1;
+        while (nLast >= 0 && skip[nLast])
+            nLast--;
+        if (m_nDeleteMode != 0 && nRest > 0 && nRest + group.GetSize() > m_nMaxData) {
+            const CRukBBSData& last = m_aryData[nLast];
+            if (!last.id.IsEmpty()) {
+                go.m_log.Trace("     CRukBBSFile::WriteInputData -> DELETE ID=(%s) PID=(%s) PPID=(%s)",
+                               last.id.GetText(), last.pid.GetText(), last.ppid.GetText());
+                CRukString lastId = last.id;
+                MarkData(m_aryData, lastId.GetText(), skip, 2, nullptr);
+                for (int i = 0; i < m_aryData.GetSize(); i++) {
+                    if (skip[i] == 2) {
+                        nRest--;
+                        if (m_aryData[i].attach.GetSize() > 0)
+                            pruned.Add(std::move(m_aryData[i].attach));
+                    }
+                }
+            }
+        }
+    }
+
+    go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteFile 1");
+    if (ReplaceData(path.GetText(), &group, &m_aryData, skip.data(), false) != 0) {
+        go.m_log.Trace("--<< CRukBBSFile::WriteInputData END (write failed) ----");
+        return -1;
+    }
+    if (bEdit)
+        DeleteAttachFile(pDir, oldAttach);
+    for (CRukStrMap& attach : pruned)
+        DeleteAttachFile(pDir, attach);
+    go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteAttachFile");
+    WriteAttachFile(pDir, rec.attach, files);
+    m_aryData = std::move(group);
+    go.m_log.Trace("--<< CRukBBSFile::WriteInputData END ----");
+    return nRest;
+}
+
+// Deletes message pId with everything below it (a root: its whole thread)
+// from the file as it is now: the file is read again under the lock, so
+// that posts stored since the caller loaded it are kept. Returns the
+// number of records written, 0 when pId was not found, -1, or the lock
+// result. The attachment files go only once the new file is in place.
+int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
+{
+    CRukString strId(pId);  // pId may point into the records replaced below
+    CRukString path = CreateFullPath(pDir);
+    go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ----", path.GetText());
+    CRukBBSLock lock;
+    if (bLock) {
+        CRukString lockPath(pDir);
+        lockPath += "/";
+        lockPath += s_szLockName;
+        int r = lock.Lock(lockPath.GetText(), false);
+        if (r != 0)
+            return r;
+    }
+    CRukBBSDataAry fresh(0, 10);
+    if (ReadIfExists(*this, fresh, path.GetText()) < 0)
+        return -1;
+    m_aryData = std::move(fresh);
+
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
+    CRukAry<CRukStrMap> removed;
+    bool bRemoved = RemoveData(strId.GetText(), &removed, nullptr);
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile END -----");
+    if (!bRemoved) {
+        go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END ----");
+        return 0;
+    }
+    int r = WriteFile(m_aryData, path.GetText(), false, false);
+    if (r >= 0)
+        for (CRukStrMap& attach : removed)
+            DeleteAttachFile(pDir, attach);
+    go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END ----");
+    return r;
+}
+
+// Removes pId's thread or subtree from the own records with its files.
+bool CRukBBSFile::DeleteDataAndAttachFile(const char* pDir, const char* pId)
+{
+    CRukString strId(pId);
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
+    CRukAry<CRukStrMap> removed;
+    bool bRemoved = RemoveData(strId.GetText(), &removed, nullptr);
+    for (CRukStrMap& attach : removed)
+        DeleteAttachFile(pDir, attach);
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile END -----");
+    return bRemoved;
+}
+
+// Removes pId's thread or subtree from the own records, files untouched.
+bool CRukBBSFile::DeleteDataOnly(const char* pId)
+{
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataOnly START -----");
+    bool bRemoved = RemoveData(pId, nullptr, "DeleteDataOnly");
+    go.m_log.Trace("----- CRukBBSFile::DeleteDataOnly END -----");
+    return bRemoved;
+}
+
+// Stores the uploaded files of one message in its thread's directory
+// (created when missing); entry i of files holds the data of attachment i.
+// Names that are not a plain file name are refused before anything is
+// written. 0, or -1 at the first file that cannot be written.
+int CRukBBSFile::WriteAttachFile(const char* pDir, CRukStrMap& attach, CRukBufAry& files)
+{
+    if (attach.GetSize() == 0)
+        return 0;
+    const char* pThread = attach[0].m_data.GetText();
+    if (!IsSafeName(pThread))
+        return -1;
+    for (const CRukStrPair& pair : attach)
+        if (!IsSafeName(pair.m_strTag.GetText()))
+            return -1;
+    CRukString dir = CreateAttachPath(pDir, pThread);
+    if (CRukFile::GetFileAttr(dir.GetText()) == -1) {
+        if (CRukDir::MkDir(dir.GetText()) != 0)
+            return -1;
+        if (chmod(dir.GetText(), go.m_nDirMode) != 0)
+            return -1;
+    }
+    for (int i = 0; i < attach.GetSize(); i++) {
+        const char* pName = attach[i].m_strTag.GetText();
+        CRukString path = dir + "/" + pName;
+        go.m_log.Trace("----- CRukBBSFile::WriteAttachFile(%s)", path.GetText());
+        const CRukBuffer* pData = files.GetAt(i);
+        CRukFile file;
+        if (file.WriteFile(path.GetText(), pData ? pData->GetData() : nullptr,
+                           pData ? static_cast<int>(pData->GetSize()) : 0) < 0)
+            return -1;
+        if (chmod(path.GetText(), go.m_nFileMode) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+// Removes the files of one message, and its thread's directory once that
+// is empty; empties the map. 0, or -1 when some file could not be removed.
+int CRukBBSFile::DeleteAttachFile(const char* pDir, CRukStrMap& attach)
+{
+    if (attach.GetSize() == 0)
+        return 0;
+    const char* pThread = attach[0].m_data.GetText();
+    bool bFailed = false;
+    if (IsSafeName(pThread)) {
+        CRukString dir = CreateAttachPath(pDir, pThread);
+        for (const CRukStrPair& pair : attach) {
+            if (!IsSafeName(pair.m_strTag.GetText())) {
+                bFailed = true;
+                continue;
+            }
+            CRukString path = dir + "/" + pair.m_strTag;
+            go.m_log.Trace("----- CRukBBSFile::DeleteAttachFile(%s)", path.GetText());
+            if (unlink(path.GetText()) != 0)
+                bFailed = true;
+        }
+        CRukStrAry left;
+        if (CRukDir::GetFileList(left, dir.GetText(), false, false) == 0 &&
+            rmdir(dir.GetText()) != 0)
+            go.m_log.Trace("----- CRukBBSFile::DeleteAttachFile rmdir(%s) failed", dir.GetText());
+    } else {
+        bFailed = true;
+    }
+    attach.RemoveAll();
+    return bFailed ? -1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// CRukBBSFile: search
+
+// Loads the board of pDir into the own records and appends to out every
+// record whose stored line holds all the words. Returns the number found,
+// -1, or the lock result.
+int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words, bool bLock)
+{
+    go.m_log.Trace("---->> CRukBBSFile::FindRead START ----");
+    CRukString path = CreateFullPath(pDir);
+    if (CRukFile::GetFileSize(path.GetText()) < 0)
+        return -1;
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    FILE* fp = fopen(path.GetText(), "rb");
+    if (!fp)
+        return -1;
+    int n = ReadRecords(fp, m_aryData, &words, &out);
+    fclose(fp);
+    go.m_log.Trace("----<< CRukBBSFile::FindRead END num = %d ----", n);
+    return n;
+}
+
+// Appends to out every own record whose title, name or body holds each of
+// the words.
+int CRukBBSFile::FindData(CRukBBSDataAry& out, CRukStrAry& words)
+{
+    int n = 0;
+    for (const CRukBBSData& rec : m_aryData) {
+        bool bMatch = true;
+        for (const CRukString& word : words) {
+            const char* pWord = word.GetText();
+            if (!strstr(rec.title.GetText(), pWord) && !strstr(rec.name.GetText(), pWord) &&
+                !strstr(rec.mess.GetText(), pWord)) {
+                bMatch = false;
+                break;
+            }
+        }
+        if (bMatch) {
+            out.Add(rec);
+            n++;
+        }
+    }
+    return n;
+}

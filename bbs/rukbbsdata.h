@@ -1,0 +1,107 @@
+// The message store: the message record CRukBBSData, the loaded messages of
+// one data directory CRukBBSFile with every query and write on them, and
+// the board lock CRukBBSLock.
+//
+// A data directory holds "bbs-message.dat" (one record per line, fields
+// separated by 0x1E, line breaks of the body stored as 0x1D), its lock
+// file "lockfile.lock" and one attachment directory per thread, named by
+// the thread root's id.
+#ifndef RUKBBSDATA_H
+#define RUKBBSDATA_H
+
+#include "rukary.h"
+#include "rukbufary.h"
+#include "rukbuffer.h"
+#include "rukfile.h"
+#include "rukstrary.h"
+#include "rukstring.h"
+#include "rukstrmap.h"
+
+class CRukBBSData {
+public:
+    CRukString id;
+    CRukString pid;
+    CRukString ppid;
+    CRukString date;
+    CRukString name;
+    CRukString mail;
+    CRukString home;
+    CRukString title;
+    CRukString mess;
+    CRukString passwd;
+    CRukString resmail;
+    CRukString preform;
+    CRukString icon;
+    CRukStrMap attach;  // file name -> id of the thread root
+    CRukBuffer depth;   // tree columns from GetDataRecursWithDepth; never stored
+};
+
+typedef CRukAry<CRukBBSData> CRukBBSDataAry;
+
+class CRukBBSLock : public CRukFlock {
+public:
+    CRukBBSLock() = default;
+    ~CRukBBSLock() override = default;
+
+    // Locks the lock file of the directory that holds pPath: 0, -1, -2.
+    int Lock(const char* pPath, bool bShared = false);
+};
+
+class CRukBBSFile {
+public:
+    CRukBBSFile();
+
+    // --- records and data files
+    int ReadFile(CRukBBSDataAry& list, const char* pPath, bool bLock);
+    int WriteFile(CRukBBSDataAry& list, const char* pPath, bool bLock, bool bAppend);
+    int ReadPageData(const char* pDir, bool bLock);
+    int WritePageData(const char* pDir, bool bLock);
+    void Sort(CRukBBSDataAry& list, int nDescending);
+    int GetPPNum() const;
+    CRukString CreateFullPath(const char* pDir) const;
+    CRukString CreateAttachPath(const char* pDir, const char* pId) const;
+
+    // --- thread tree queries
+    int GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip);
+    int GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip);
+    int GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrder);
+    int GetDataRecurs(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid);
+    int GetDataRecursWithDepth(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid,
+                               int& nPDepth, int& nDepth);
+    int CheckExistChild(const char* pId);
+    CRukBBSData* GetData(const char* pId);
+    CRukBBSData* GetDataParent(const CRukBBSData* pRec);
+    CRukBBSData* GetDataPP(const CRukBBSData* pRec);
+
+    // --- storing posts, deletions and attachments
+    // With bNewKey the record is a new message: when its id is already taken
+    // in the file, the next larger free key is used instead (rec.id and the
+    // thread keys of its attachments that named the old id follow).
+    int WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files, bool bLock,
+                       bool bNewKey = false);
+    int WriteDeleteData(const char* pDir, const char* pId, bool bLock);
+    bool DeleteDataAndAttachFile(const char* pDir, const char* pId);
+    bool DeleteDataOnly(const char* pId);
+    int WriteAttachFile(const char* pDir, CRukStrMap& attach, CRukBufAry& files);
+    int DeleteAttachFile(const char* pDir, CRukStrMap& attach);
+
+    // --- search
+    int FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words, bool bLock);
+    int FindData(CRukBBSDataAry& out, CRukStrAry& words);
+
+    CRukBBSDataAry m_aryData;  // the loaded records, in file order
+    int m_nMaxData;            // maximum messages (board setting log_max)
+    int m_nDeleteMode;         // automatic deletion (board setting log_del)
+
+private:
+    // Removes pId's thread (or the subtree of a reply) from the own records;
+    // the attachment maps of the removed records go to pRemoved when given.
+    bool RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace);
+    // Replaces pPath with the records of pFirst then those of pRest whose
+    // byte in pSkip is 0 (either list may be null, pSkip too), optionally
+    // after the old contents; 0, or -1 with the old file left as it was.
+    int ReplaceData(const char* pPath, const CRukBBSDataAry* pFirst,
+                    const CRukBBSDataAry* pRest, const char* pSkip, bool bKeepOld);
+};
+
+#endif

@@ -1,0 +1,841 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ftw.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "rukbbsdata.h"
+#include "rukglobal.h"
+
+namespace {
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir()
+    {
+        char sz[] = "/tmp/ruk-bbsdata-XXXXXX";
+        if (mkdtemp(sz))
+            m_path = sz;
+    }
+    ~TempDir()
+    {
+        if (!m_path.empty())
+            nftw(m_path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    const char* c_str() const { return m_path.c_str(); }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    static int RemoveOne(const char* p, const struct stat*, int, struct FTW*)
+    {
+        chmod(p, 0700);
+        remove(p);
+        return 0;
+    }
+    std::string m_path;
+};
+
+std::string ReadAll(const std::string& path)
+{
+    std::string s;
+    FILE* fp = fopen(path.c_str(), "rb");
+    if (!fp)
+        return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), fp)) > 0)
+        s.append(buf, n);
+    fclose(fp);
+    return s;
+}
+
+void WriteAll(const std::string& path, const std::string& text)
+{
+    FILE* fp = fopen(path.c_str(), "wb");
+    ASSERT_NE(fp, nullptr);
+    fwrite(text.data(), 1, text.size(), fp);
+    fclose(fp);
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+CRukBBSData Rec(const char* id, const char* pid = "", const char* ppid = "",
+                const char* title = nullptr)
+{
+    CRukBBSData r;
+    r.id = id;
+    r.pid = pid;
+    r.ppid = ppid;
+    r.name = "name";
+    r.title = title ? title : (std::string("title ") + id).c_str();
+    r.mess = (std::string("body ") + id).c_str();
+    return r;
+}
+
+// A stored line of only the keys and title, the rest empty.
+std::string Line(const char* id, const char* pid, const char* ppid)
+{
+    CRukBBSData r = Rec(id, pid, ppid);
+    std::string s = std::string(id) + "\x1e" + pid + "\x1e" + ppid + "\x1e\x1e" + "name" +
+                    "\x1e\x1e\x1e" + r.title.GetText() + "\x1e" + r.mess.GetText() +
+                    std::string(12, '\x1e') + "\n";
+    return s;
+}
+
+std::string Ids(const CRukBBSDataAry& list)
+{
+    std::string s;
+    for (const CRukBBSData& r : list) {
+        if (!s.empty())
+            s += ",";
+        s += r.id.GetText();
+    }
+    return s;
+}
+
+// The ids of the board's file as it is on disk now.
+std::string FileIds(const TempDir& dir)
+{
+    CRukBBSFile fresh;
+    fresh.ReadPageData(dir.c_str(), false);
+    return Ids(fresh.m_aryData);
+}
+
+int Post(const TempDir& dir, CRukBBSData rec, bool bNewKey = false, CRukBufAry* pFiles = nullptr,
+         int nMax = 1000, int nDeleteMode = 0)
+{
+    CRukBBSFile file;
+    file.m_nMaxData = nMax;
+    file.m_nDeleteMode = nDeleteMode;
+    CRukBufAry none;
+    return file.WriteInputData(dir.c_str(), rec, pFiles ? *pFiles : none, true, bNewKey);
+}
+
+// Runs fn in a child process and returns its exit status (fn's result + 10).
+template <class F>
+int InChild(F fn)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(fn() + 10);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) - 10 : -100;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// File format
+
+TEST(BBSDataFormat, RecordIsWrittenByteForByte)
+{
+    TempDir dir;
+    CRukBBSData r;
+    const char* fields[] = {"100", "90", "80", "2024/01/02 03:04:05", "\x96\xbc\x91\x4f" /* 名前 */,
+                            "a@b", "http://h/", "T", "", "pw", "1", "0"};
+    CRukString* members[] = {&r.id,   &r.pid,  &r.ppid,  &r.date,   &r.name,    &r.mail,
+                             &r.home, &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform};
+    for (int i = 0; i < 12; i++)
+        *members[i] = fields[i];
+    r.mess = "line1\nline2";
+    r.icon = "3";
+    r.attach.Add("a.png", "80");
+    r.attach.Add("b.txt", "80");
+    CRukBBSFile file;
+    file.m_aryData.Add(r);
+    ASSERT_EQ(file.WritePageData(dir.c_str(), true), 1);
+
+    std::string expect = std::string("100\x1e" "90\x1e" "80\x1e" "2024/01/02 03:04:05\x1e") +
+                         "\x96\xbc\x91\x4f\x1e" "a@b\x1e" "http://h/\x1eT\x1e" "line1\x1dline2\x1e" +
+                         "pw\x1e" "1\x1e" "0" + std::string(9, '\x1e') + "3" +
+                         "\x1e" "a.png\x1e" "80\x1e" "b.txt\x1e" "80\n";
+    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect);
+
+    CRukBBSFile back;
+    ASSERT_EQ(back.ReadPageData(dir.c_str(), true), 1);
+    const CRukBBSData& b = back.m_aryData[0];
+    EXPECT_STREQ(b.mess.GetText(), "line1\nline2");
+    EXPECT_STREQ(b.icon.GetText(), "3");
+    EXPECT_STREQ(b.preform.GetText(), "0");
+    ASSERT_EQ(b.attach.GetSize(), 2);
+    EXPECT_STREQ(b.attach[0].m_strTag.GetText(), "a.png");
+    EXPECT_STREQ(b.attach[1].m_strTag.GetText(), "b.txt");
+    EXPECT_STREQ(b.attach[1].m_data.GetText(), "80");
+
+    struct stat st;
+    ASSERT_EQ(stat((dir / "bbs-message.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, static_cast<unsigned>(go.m_nFileMode) & 0777);
+}
+
+TEST(BBSDataFormat, EmptyRecordHasTwentySeparators)
+{
+    TempDir dir;
+    CRukBBSFile file;
+    file.m_aryData.Add(CRukBBSData());
+    ASSERT_EQ(file.WritePageData(dir.c_str(), false), 1);
+    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), std::string(20, '\x1e') + "\n");
+}
+
+// Lines as a hand-edited or damaged file may hold them.
+TEST(BBSDataFormat, ReadsOddLines)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* ids;
+    } cases[] = {
+        {"id and one separator", "7\x1e\n", "7"},
+        {"no separator skipped", "junk\n8\x1e\n", "8"},
+        {"empty line skipped", "\n\n9\x1e\n", "9"},
+        {"last line without line feed keeps its last byte", "1\x1e\n23\x1e" "45", "1,23"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteAll(dir / "bbs-message.dat", c.text);
+        CRukBBSFile file;
+        EXPECT_GE(file.ReadPageData(dir.c_str(), false), 0) << c.name;
+        EXPECT_EQ(Ids(file.m_aryData), c.ids) << c.name;
+    }
+    TempDir dir;
+    WriteAll(dir / "bbs-message.dat", "1\x1e\n23\x1e" "45");
+    CRukBBSFile file;
+    file.ReadPageData(dir.c_str(), false);
+    EXPECT_STREQ(file.m_aryData[1].pid.GetText(), "45");
+}
+
+TEST(BBSDataFormat, ReadFileAppendsAndCountsOnlyItsOwn)
+{
+    TempDir dir;
+    WriteAll(dir / "bbs-message.dat", Line("1", "", "") + Line("2", "1", "1"));
+    CRukBBSFile file;
+    CRukBBSDataAry list;
+    list.Add(Rec("x"));
+    EXPECT_EQ(file.ReadFile(list, (dir / "bbs-message.dat").c_str(), true), 2);
+    EXPECT_EQ(Ids(list), "x,1,2");
+    EXPECT_EQ(file.ReadFile(list, (dir / "missing.dat").c_str(), false), -1);
+    CRukBBSFile none;
+    EXPECT_EQ(none.ReadPageData((dir / "nothing").c_str(), false), -1);
+}
+
+// Bytes the line cannot hold never break a record.
+TEST(BBSDataFormat, WriterMakesEveryRecordRepresentable)
+{
+    TempDir dir;
+    CRukBBSData r = Rec("1");
+    r.title = "a\x1e" "b\nc\rd\x1d" "e";
+    r.name = "n\r\n";
+    r.mess = "l1\r\nl2\x1e\x1dl3\rl4";
+    r.icon = "i\n";
+    r.attach.Add("f\x1e.png", "1\n");
+    CRukBBSFile file;
+    file.m_aryData.Add(r);
+    file.m_aryData.Add(Rec("2"));
+    ASSERT_EQ(file.WritePageData(dir.c_str(), false), 2);
+
+    std::string text = ReadAll(dir / "bbs-message.dat");
+    std::string first = text.substr(0, text.find('\n'));
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\x1e'), 22);
+    EXPECT_EQ(first.find('\r'), std::string::npos);
+
+    CRukBBSFile back;
+    ASSERT_EQ(back.ReadPageData(dir.c_str(), false), 2);
+    const CRukBBSData& b = back.m_aryData[0];
+    EXPECT_STREQ(b.title.GetText(), "ab c de");
+    EXPECT_STREQ(b.name.GetText(), "n  ");
+    EXPECT_STREQ(b.mess.GetText(), "l1\nl2l3l4");
+    EXPECT_STREQ(b.icon.GetText(), "i ");
+    ASSERT_EQ(b.attach.GetSize(), 1);
+    EXPECT_STREQ(b.attach[0].m_strTag.GetText(), "f.png");
+    EXPECT_STREQ(b.attach[0].m_data.GetText(), "1 ");
+    EXPECT_STREQ(back.m_aryData[1].id.GetText(), "2");
+}
+
+TEST(BBSDataFormat, PathsAndSort)
+{
+    CRukBBSFile file;
+    EXPECT_STREQ(file.CreateFullPath("data/tech/").GetText(), "data/tech/bbs-message.dat");
+    EXPECT_STREQ(file.CreateFullPath("data//tech").GetText(), "data/tech/bbs-message.dat");
+    EXPECT_STREQ(file.CreateFullPath("").GetText(), "/bbs-message.dat");
+    EXPECT_STREQ(file.CreateAttachPath("data/tech/", "123").GetText(), "data/tech/123");
+
+    CRukBBSDataAry list;
+    list.Add(Rec("100"));
+    list.Add(Rec("99"));
+    list.Add(Rec("1000"));
+    file.Sort(list, 1);
+    EXPECT_EQ(Ids(list), "99,1000,100");
+    file.Sort(list, 0);
+    EXPECT_EQ(Ids(list), "100,1000,99");
+}
+
+// ---------------------------------------------------------------------------
+// Thread tree queries
+
+class BBSDataTree : public ::testing::Test {
+protected:
+    // Threads: 1 (replies 2, 3; 4 answers 2), 5 (alone), 6 (reply 7).
+    void SetUp() override
+    {
+        const char* rows[][3] = {{"4", "2", "1"}, {"3", "1", "1"}, {"2", "1", "1"},
+                                 {"1", "", ""},   {"5", "", ""},   {"7", "6", "6"},
+                                 {"6", "", ""}};
+        for (auto& row : rows)
+            m_file.m_aryData.Add(Rec(row[0], row[1], row[2]));
+    }
+    CRukBBSFile m_file;
+};
+
+TEST_F(BBSDataTree, Lookups)
+{
+    EXPECT_EQ(m_file.GetPPNum(), 3);
+    EXPECT_STREQ(m_file.GetDataPP(m_file.GetData("4"))->id.GetText(), "1");
+    EXPECT_EQ(m_file.GetDataPP(m_file.GetData("1")), m_file.GetData("1"));
+    EXPECT_STREQ(m_file.GetDataParent(m_file.GetData("4"))->id.GetText(), "2");
+    EXPECT_EQ(m_file.GetDataParent(m_file.GetData("1")), nullptr);
+    EXPECT_EQ(m_file.GetDataParent(nullptr), nullptr);
+    EXPECT_EQ(m_file.GetData("99"), nullptr);
+    EXPECT_EQ(m_file.CheckExistChild("2"), 1);
+    EXPECT_EQ(m_file.CheckExistChild("4"), 0);
+
+    m_file.DeleteDataOnly("1");
+    CRukBBSData orphan = Rec("8", "2", "1");
+    EXPECT_EQ(m_file.GetDataPP(&orphan), nullptr);
+}
+
+TEST_F(BBSDataTree, ListsAndOrders)
+{
+    CRukBBSDataAry out;
+    EXPECT_EQ(m_file.GetDataParents(out, 2, 0), 2);
+    EXPECT_EQ(Ids(out), "1,5");
+    CRukBBSDataAry rest;
+    EXPECT_EQ(m_file.GetDataParents(rest, 10, 2), 1);
+    EXPECT_EQ(Ids(rest), "6");
+
+    CRukBBSDataAry seq;
+    EXPECT_EQ(m_file.GetDataSequential(seq, 3, 5), 2);
+    EXPECT_EQ(Ids(seq), "7,6");
+
+    CRukBBSDataAry kids;
+    EXPECT_EQ(m_file.GetDataChildren(kids, "1", -1), 3);
+    EXPECT_EQ(Ids(kids), "4,3,2");
+    CRukBBSDataAry sorted;
+    m_file.GetDataChildren(sorted, "1", 0);
+    EXPECT_EQ(Ids(sorted), "2,3,4");
+
+    CRukBBSDataAry tree;
+    EXPECT_EQ(m_file.GetDataRecurs(m_file.m_aryData, tree, "1"), 3);
+    EXPECT_EQ(Ids(tree), "3,2,4");
+    CRukBBSDataAry none;
+    EXPECT_EQ(m_file.GetDataRecurs(m_file.m_aryData, none, "5"), 0);
+}
+
+TEST(BBSDataDepth, TreeColumns)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::vector<const char*>> rows;  // id, pid
+        const char* order;
+        std::vector<const char*> marks;
+    } cases[] = {
+        {"worked example",
+         {{"A", "R"}, {"B", "R"}, {"A1", "A"}, {"A2", "A"}},
+         "A,A1,A2,B",
+         {"+", "|+", "|L", "L"}},
+        {"three siblings, middle one with a reply",
+         {{"A", "R"}, {"B", "R"}, {"C", "R"}, {"B1", "B"}},
+         "A,B,B1,C",
+         {"+", "+", "|L", "L"}},
+        {"deep last branch",
+         {{"A", "R"}, {"A1", "A"}, {"A11", "A1"}, {"A12", "A1"}},
+         "A,A1,A11,A12",
+         {"L", " L", "  +", "  L"}},
+    };
+    for (const Case& c : cases) {
+        CRukBBSFile file;
+        CRukBBSDataAry src;
+        for (auto& row : c.rows)
+            src.Add(Rec(row[0], row[1], "R"));
+        CRukBBSDataAry out;
+        int nPDepth = 0, nDepth = 0;
+        EXPECT_EQ(file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth),
+                  static_cast<int>(c.rows.size()))
+            << c.name;
+        EXPECT_EQ(nPDepth, 0) << c.name;
+        EXPECT_EQ(nDepth, 0) << c.name;
+        EXPECT_EQ(Ids(out), c.order) << c.name;
+        for (size_t i = 0; i < c.marks.size() && i < static_cast<size_t>(out.GetSize()); i++)
+            EXPECT_EQ(std::string(out[i].depth.GetData(), out[i].depth.GetSize()), c.marks[i])
+                << c.name << " record " << i;
+    }
+}
+
+// Hand-edited files may link records in a circle; each query must end and
+// list every record at most once.
+TEST(BBSDataDepth, PidCyclesEnd)
+{
+    CRukBBSFile file;
+    file.m_aryData.Add(Rec("A", "B", "R"));
+    file.m_aryData.Add(Rec("B", "A", "R"));
+    file.m_aryData.Add(Rec("S", "S", "R"));
+
+    CRukBBSDataAry out;
+    EXPECT_EQ(file.GetDataRecurs(file.m_aryData, out, "A"), 2);
+    EXPECT_EQ(Ids(out), "B,A");
+    CRukBBSDataAry self;
+    EXPECT_EQ(file.GetDataRecurs(file.m_aryData, self, "S"), 1);
+
+    CRukBBSDataAry depth;
+    int nPDepth = 0, nDepth = 0;
+    EXPECT_EQ(file.GetDataRecursWithDepth(file.m_aryData, depth, "B", nPDepth, nDepth), 2);
+    EXPECT_EQ(nDepth, 0);
+
+    file.m_aryData.Add(Rec("X", "A", "Q"));
+    EXPECT_TRUE(file.DeleteDataOnly("A"));
+    EXPECT_EQ(Ids(file.m_aryData), "S");
+}
+
+// A chain of replies far deeper than any call stack could follow.
+TEST(BBSDataDepth, LongChainDoesNotOverflow)
+{
+    CRukBBSFile file;
+    const int n = 200000;
+    for (int i = 1; i <= n; i++)
+        file.m_aryData.Add(Rec(std::to_string(i).c_str(), std::to_string(i - 1).c_str(), "0"));
+    CRukBBSDataAry out;
+    EXPECT_EQ(file.GetDataRecurs(file.m_aryData, out, "0"), n);
+    CRukBBSDataAry depth;
+    int nPDepth = 0, nDepth = 0;
+    CRukBBSDataAry src;
+    for (int i = 1; i <= 2000; i++)
+        src.Add(Rec(std::to_string(i).c_str(), std::to_string(i - 1).c_str(), "0"));
+    EXPECT_EQ(file.GetDataRecursWithDepth(src, depth, "0", nPDepth, nDepth), 2000);
+    EXPECT_EQ(depth[1999].depth.GetSize(), 2000u);
+}
+
+// ---------------------------------------------------------------------------
+// Storing posts
+
+TEST(BBSDataWrite, ThreadOrder)
+{
+    TempDir dir;
+    EXPECT_EQ(Post(dir, Rec("1")), 0);  // first post creates the file
+    EXPECT_EQ(Post(dir, Rec("2", "1", "1")), 0);
+    EXPECT_EQ(Post(dir, Rec("3", "1", "1")), 0);
+    EXPECT_EQ(Post(dir, Rec("10")), 3);
+    EXPECT_EQ(Post(dir, Rec("11")), 4);
+    EXPECT_EQ(FileIds(dir), "11,10,3,2,1");
+
+    // A reply: its thread moves up, the reply first, the root last.
+    EXPECT_EQ(Post(dir, Rec("4", "2", "1")), 2);
+    EXPECT_EQ(FileIds(dir), "4,3,2,1,11,10");
+
+    // An edit keeps its place in the thread and moves the thread up.
+    CRukBBSData edit = Rec("10", "", "", "new title");
+    CRukBBSFile writer;
+    CRukBufAry none;
+    EXPECT_EQ(writer.WriteInputData(dir.c_str(), edit, none, true), 5);
+    EXPECT_EQ(Ids(writer.m_aryData), "10");  // the own records are the group
+    edit = Rec("3", "1", "1", "edited");
+    EXPECT_EQ(writer.WriteInputData(dir.c_str(), edit, none, true), 2);
+    EXPECT_EQ(Ids(writer.m_aryData), "4,3,2,1");
+    EXPECT_STREQ(writer.GetDataParent(writer.GetData("3"))->id.GetText(), "1");
+    EXPECT_EQ(FileIds(dir), "4,3,2,1,10,11");
+    CRukBBSFile check;
+    check.ReadPageData(dir.c_str(), false);
+    EXPECT_STREQ(check.GetData("3")->title.GetText(), "edited");
+    EXPECT_STREQ(check.GetData("10")->title.GetText(), "new title");
+}
+
+TEST(BBSDataWrite, Duplicates)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("1", "", "", "same")), 0);
+    std::string before = ReadAll(dir / "bbs-message.dat");
+    // The same text as a new thread right after it.
+    CRukBBSData again = Rec("2", "", "", "same");
+    again.mess = "body 1";
+    CRukBBSFile file;
+    CRukBufAry none;
+    EXPECT_EQ(file.WriteInputData(dir.c_str(), again, none, true), -3);
+    EXPECT_EQ(Ids(file.m_aryData), "1");  // the file as read
+    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
+
+    // The same text as any message of the thread.
+    ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
+    CRukBBSData reply = Rec("3", "1", "1", "same");
+    reply.mess = "body 1";
+    EXPECT_EQ(Post(dir, reply), -3);
+    // An edit of a message to its own text is not a duplicate.
+    CRukBBSData edit = Rec("1", "", "", "same");
+    EXPECT_EQ(Post(dir, edit), 0);
+}
+
+TEST(BBSDataWrite, AttachmentsAndClashes)
+{
+    TempDir dir;
+    CRukBBSData root = Rec("1");
+    root.attach.Add("a.txt", "1");
+    CRukBufAry files;
+    files.Add("AAA", 3);
+    ASSERT_EQ(Post(dir, root, false, &files), 0);
+    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
+
+    // Another message of the thread may not use the name.
+    CRukBBSData reply = Rec("2", "1", "1");
+    reply.attach.Add("a.txt", "1");
+    std::string before = ReadAll(dir / "bbs-message.dat");
+    EXPECT_EQ(Post(dir, reply, false, &files), -4);
+    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
+    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
+
+    // The message itself may replace its file; an edit without files
+    // leaves it without attachments.
+    CRukBufAry other;
+    other.Add("BBB", 3);
+    EXPECT_EQ(Post(dir, root, false, &other), 0);
+    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "BBB");
+    EXPECT_EQ(Post(dir, Rec("1")), 0);
+    EXPECT_FALSE(Exists(dir / "1/a.txt"));
+    EXPECT_FALSE(Exists(dir / "1"));
+}
+
+// Names from a visitor never reach outside the thread directory.
+TEST(BBSDataWrite, UnsafeAttachmentNamesAreRefused)
+{
+    TempDir dir;
+    CRukBBSFile file;
+    const char* names[][2] = {{"../evil", "1"}, {"x", ".."}, {"a/b", "1"}, {"", "1"}};
+    for (auto& n : names) {
+        CRukStrMap attach;
+        attach.Add(n[0], n[1]);
+        CRukBufAry data;
+        data.Add("X", 1);
+        EXPECT_EQ(file.WriteAttachFile(dir.c_str(), attach, data), -1) << n[0] << " " << n[1];
+        EXPECT_EQ(file.DeleteAttachFile(dir.c_str(), attach), -1);
+    }
+    EXPECT_FALSE(Exists("/tmp/evil"));
+}
+
+TEST(BBSDataWrite, PruningRemovesOldestThreadWithFiles)
+{
+    TempDir dir;
+    CRukBBSData oldest = Rec("1");
+    oldest.attach.Add("f.bin", "1");
+    CRukBufAry files;
+    files.Add("F", 1);
+    ASSERT_EQ(Post(dir, oldest, false, &files, 3, 1), 0);
+    ASSERT_EQ(Post(dir, Rec("2"), false, nullptr, 3, 1), 1);
+    ASSERT_EQ(Post(dir, Rec("3"), false, nullptr, 3, 1), 2);
+    ASSERT_TRUE(Exists(dir / "1/f.bin"));
+    EXPECT_EQ(Post(dir, Rec("4"), false, nullptr, 3, 1), 2);
+    EXPECT_EQ(FileIds(dir), "4,3,2");
+    EXPECT_FALSE(Exists(dir / "1"));
+    // Without delete mode nothing is pruned.
+    EXPECT_EQ(Post(dir, Rec("5"), false, nullptr, 3, 0), 3);
+    EXPECT_EQ(FileIds(dir), "5,4,3,2");
+}
+
+TEST(BBSDataWrite, NewKeyAvoidsTakenIds)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("199")), 0);
+    ASSERT_EQ(Post(dir, Rec("200")), 1);
+    // Without a new key the clash would turn the post into an edit of 199.
+    CRukBBSData rec = Rec("199", "", "", "fresh");
+    rec.attach.Add("p.txt", "199");
+    CRukBufAry files;
+    files.Add("P", 1);
+    CRukBBSFile file;
+    EXPECT_EQ(file.WriteInputData(dir.c_str(), rec, files, true, true), 2);
+    EXPECT_STREQ(rec.id.GetText(), "201");
+    EXPECT_STREQ(rec.attach[0].m_data.GetText(), "201");
+    EXPECT_EQ(ReadAll(dir / "201/p.txt"), "P");
+    EXPECT_EQ(FileIds(dir), "201,200,199");
+    CRukBBSFile check;
+    check.ReadPageData(dir.c_str(), false);
+    EXPECT_STREQ(check.GetData("199")->title.GetText(), "title 199");
+
+    // Carrying over every digit.
+    ASSERT_EQ(Post(dir, Rec("99", "", "", "x")), 3);
+    CRukBBSData nines = Rec("99", "", "", "y");
+    EXPECT_GE(Post(dir, nines, true), 0);
+    EXPECT_EQ(FileIds(dir).substr(0, 4), "100,");
+}
+
+// A write that fails half-way must leave the old file as it was.
+TEST(BBSDataWrite, FailedWriteLeavesOldFile)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("1")), 0);
+    ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
+    std::string before = ReadAll(dir / "bbs-message.dat");
+    struct rlimit lim = {static_cast<rlim_t>(before.size()), static_cast<rlim_t>(before.size())};
+
+    struct Case {
+        const char* name;
+        int (*run)(const TempDir&);
+    } cases[] = {
+        {"WriteInputData", [](const TempDir& d) { return Post(d, Rec("3")); }},
+        {"WriteFile append",
+         [](const TempDir& d) {
+             CRukBBSFile f;
+             f.m_aryData.Add(Rec("9"));
+             return f.WriteFile(f.m_aryData, (d / "bbs-message.dat").c_str(), true, true);
+         }},
+        {"WritePageData",
+         [](const TempDir& d) {
+             CRukBBSFile f;
+             f.ReadPageData(d.c_str(), false);
+             f.m_aryData.Add(Rec("9"));
+             return f.WritePageData(d.c_str(), true);
+         }},
+    };
+    for (const Case& c : cases) {
+        int r = InChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &lim);
+            return c.run(dir);
+        });
+        EXPECT_EQ(r, -1) << c.name;
+        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before) << c.name;
+    }
+    // Without the limit the append does add its records.
+    CRukBBSFile f;
+    f.m_aryData.Add(Rec("9"));
+    EXPECT_EQ(f.WriteFile(f.m_aryData, (dir / "bbs-message.dat").c_str(), true, true), 1);
+    EXPECT_EQ(FileIds(dir), "2,1,9");
+}
+
+// A file that exists but cannot be read is never replaced.
+TEST(BBSDataWrite, UnreadableFileIsNotReplaced)
+{
+    TempDir dir;
+    mkdir((dir / "bbs-message.dat").c_str(), 0777);  // a directory in its place
+    EXPECT_EQ(Post(dir, Rec("1")), -1);
+    struct stat st;
+    ASSERT_EQ(stat((dir / "bbs-message.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    CRukBBSFile file;
+    EXPECT_EQ(file.ReadPageData(dir.c_str(), false), -1);
+
+    if (geteuid() != 0) {  // root reads whatever the mode says
+        TempDir dir2;
+        ASSERT_EQ(Post(dir2, Rec("1")), 0);
+        chmod((dir2 / "bbs-message.dat").c_str(), 0);
+        EXPECT_EQ(Post(dir2, Rec("2")), -1);
+        chmod((dir2 / "bbs-message.dat").c_str(), 0644);
+        EXPECT_EQ(FileIds(dir2), "1");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Deletion
+
+TEST(BBSDataDelete, RootsAndSubtrees)
+{
+    TempDir dir;
+    CRukBBSData root = Rec("1");
+    root.attach.Add("r.txt", "1");
+    CRukBufAry files;
+    files.Add("R", 1);
+    ASSERT_EQ(Post(dir, root, false, &files), 0);
+    ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
+    CRukBBSData deep = Rec("3", "2", "1");
+    deep.attach.Add("d.txt", "1");
+    ASSERT_EQ(Post(dir, deep, false, &files), 0);
+    ASSERT_EQ(Post(dir, Rec("4", "1", "1")), 0);
+    ASSERT_EQ(Post(dir, Rec("5")), 4);
+    ASSERT_EQ(FileIds(dir), "5,4,3,2,1");
+
+    // A reply takes its subtree (by pid) and its files, not its siblings.
+    CRukBBSFile del;
+    del.ReadPageData(dir.c_str(), true);
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), del.GetData("2")->id.GetText(), true), 3);
+    EXPECT_EQ(FileIds(dir), "5,4,1");
+    EXPECT_FALSE(Exists(dir / "1/d.txt"));
+    EXPECT_TRUE(Exists(dir / "1/r.txt"));
+
+    // Unknown and empty ids change nothing.
+    std::string before = ReadAll(dir / "bbs-message.dat");
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "77", true), 0);
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "", true), 0);
+    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
+
+    // A root takes its whole thread and its directory.
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "1", true), 1);
+    EXPECT_EQ(FileIds(dir), "5");
+    EXPECT_FALSE(Exists(dir / "1"));
+}
+
+// Deletion works on the file as it is, not on an older copy of it.
+TEST(BBSDataDelete, KeepsPostsStoredSinceLoading)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("1")), 0);
+    ASSERT_EQ(Post(dir, Rec("2")), 1);
+    CRukBBSFile del;
+    ASSERT_EQ(del.ReadPageData(dir.c_str(), true), 2);
+    ASSERT_EQ(Post(dir, Rec("3", "1", "1")), 1);  // another writer
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "2", true), 2);
+    EXPECT_EQ(FileIds(dir), "3,1");
+}
+
+TEST(BBSDataDelete, InMemory)
+{
+    TempDir dir;
+    CRukBBSFile file;
+    file.m_aryData.Add(Rec("3", "2", "1"));
+    file.m_aryData.Add(Rec("2", "1", "1"));
+    file.m_aryData.Add(Rec("1"));
+    file.m_aryData[0].attach.Add("x.txt", "1");
+    mkdir((dir / "1").c_str(), 0777);
+    WriteAll(dir / "1/x.txt", "X");
+    EXPECT_FALSE(file.DeleteDataAndAttachFile(dir.c_str(), "9"));
+    EXPECT_TRUE(file.DeleteDataAndAttachFile(dir.c_str(), "2"));
+    EXPECT_EQ(Ids(file.m_aryData), "1");
+    EXPECT_FALSE(Exists(dir / "1"));
+}
+
+// ---------------------------------------------------------------------------
+// Search
+
+TEST(BBSDataSearch, FindReadAndFindData)
+{
+    TempDir dir;
+    CRukBBSData a = Rec("1");
+    a.name = "\x8e\x52\x93\x63";  // 山田
+    a.mess = "Hello\nworld";
+    a.mail = "yamada@example.jp";
+    CRukBBSData b = Rec("2");
+    b.name = "suzuki";
+    b.mess = "hello again";
+    CRukBBSFile w;
+    w.m_aryData.Add(a);
+    w.m_aryData.Add(b);
+    ASSERT_EQ(w.WritePageData(dir.c_str(), false), 2);
+
+    struct Case {
+        std::vector<const char*> words;
+        const char* read;  // ids found by FindRead
+        const char* data;  // ids found by FindData
+    } cases[] = {
+        {{"\x8e\x52\x93\x63", "world"}, "1", "1"},  // name and body
+        {{"yamada@"}, "1", ""},                    // mail: only the stored line
+        {{"1\x1e\x1e\x1e"}, "1", ""},              // the raw line, separators included
+        {{"Hello world"}, "", ""},
+        {{"Hello\nworld"}, "", "1"},  // the break is 0x1D on disk
+        {{"hello"}, "2", "2"},        // case-sensitive
+        {{}, "1,2", "1,2"},
+        {{"hello", "nothing"}, "", ""},
+    };
+    for (const Case& c : cases) {
+        CRukStrAry words;
+        for (const char* w : c.words)
+            words.Add(w);
+        CRukBBSFile file;
+        CRukBBSDataAry out;
+        int n = file.FindRead(dir.c_str(), out, words, true);
+        EXPECT_EQ(Ids(out), c.read);
+        EXPECT_EQ(n, out.GetSize());
+        EXPECT_EQ(file.m_aryData.GetSize(), 2);
+        CRukBBSDataAry found;
+        file.FindData(found, words);
+        EXPECT_EQ(Ids(found), c.data);
+    }
+    CRukBBSFile none;
+    CRukBBSDataAry out;
+    out.Add(Rec("x"));
+    CRukStrAry words;
+    EXPECT_EQ(none.FindRead((dir / "none").c_str(), out, words, true), -1);
+    EXPECT_EQ(out.GetSize(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Locking between processes
+
+TEST(BBSDataLock, ReadersShareWritersExclude)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("1")), 0);
+    std::string data = dir / "bbs-message.dat";
+    auto read = [&] {
+        CRukBBSFile f;
+        return f.ReadPageData(dir.c_str(), true);
+    };
+    auto write = [&] { return Post(dir, Rec("2")); };
+    auto find = [&] {
+        CRukBBSFile f;
+        CRukBBSDataAry out;
+        CRukStrAry words;
+        return f.FindRead(dir.c_str(), out, words, true);
+    };
+    auto del = [&] {
+        CRukBBSFile f;
+        return f.WriteDeleteData(dir.c_str(), "1", true);
+    };
+    {
+        CRukBBSLock lock;
+        ASSERT_EQ(lock.Lock(data.c_str(), true), 0);
+        EXPECT_EQ(InChild(read), 1);
+        EXPECT_EQ(InChild(find), 1);
+        EXPECT_EQ(InChild(write), -2);
+        EXPECT_EQ(InChild(del), -2);
+    }
+    {
+        CRukBBSLock lock;
+        ASSERT_EQ(lock.Lock((dir / "any-file").c_str(), false), 0);  // same lock file
+        EXPECT_EQ(InChild(read), -2);
+        EXPECT_EQ(InChild(find), -2);
+        EXPECT_EQ(InChild(write), -2);
+    }
+    EXPECT_EQ(InChild(write), 1);
+    EXPECT_TRUE(Exists(dir / "lockfile.lock"));
+}
+
+// ---------------------------------------------------------------------------
+// Trace log
+
+TEST(BBSDataTrace, LinesOfReadAndTreeWalk)
+{
+    TempDir dir;
+    std::string log = dir / "trace.log";
+    go.m_log.Initialize(log.c_str());
+    int nEnabled = go.m_log.GetEnabled();
+    go.m_log.SetEnabled(1);
+    ASSERT_EQ(Post(dir, Rec("1")), 0);
+    CRukBBSFile file;
+    file.ReadPageData(dir.c_str(), true);
+    CRukBBSDataAry src, out;
+    src.Add(Rec("A", "R", "R"));
+    src.Add(Rec("B", "R", "R"));
+    int nPDepth = 0, nDepth = 0;
+    file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth);
+    go.m_log.Initialize("");
+    go.m_log.SetEnabled(nEnabled);
+
+    std::string text = ReadAll(log);
+    const char* expected[] = {
+        "-->> CRukBBSFile::WriteInputData(",
+        "CRukBBSLock::Lock(",
+        "---->> CRukBBSFile::ReadFile(",
+        "----<< CRukBBSFile::ReadFile END num = 1 ----",
+        "GetDataRecursWithDepth(R) nPDepth=0 nDepth=1",
+        "GetDataRecursWithDepth [0] col 0 'L' -> '+'",
+    };
+    for (const char* line : expected)
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+}
