@@ -61,11 +61,11 @@ static bool IsAtOrBelow(const CRukString& dir, const CRukString& base)
 // and neither part may carry characters that break out of a page.
 // The board's own skin, which the message page's return link carries, is
 // always allowed.
-static bool IsAllowedRequestSkin(const CRukString& spec, const CRukString& datadir,
+static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& datadir,
                                  const CRukString& boardSkin)
 {
     CRukStrAry parts;
-    parts.SetToken(spec.GetText(), "=");
+    parts.SetToken(request.GetText(), "=");
     CRukString dir = parts[0];
     CRukString url = parts.GetSize() >= 2 ? parts[1] : CRukString();
     if (dir.IsEmpty() || !IsSafeUrlText(dir.GetText()) || !IsSafeUrlText(url.GetText()))
