@@ -201,7 +201,9 @@ void CRukBBSFormBase::Message(const char* pFormat, ...)
     char szText[4096];
     va_list args;
     va_start(args, pFormat);
-    vsnprintf(szText, sizeof(szText), pFormat ? pFormat : "", args);
+    szText[0] = 0;
+    if (pFormat)
+        vsnprintf(szText, sizeof(szText), pFormat, args);
     va_end(args);
 
     CRukString page = GetTemplate((m_strSkinDir + "templ_info.html").GetText());

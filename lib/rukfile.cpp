@@ -217,7 +217,7 @@ int CRukFile::WriteFormat(const char* pFormat, ...)
 {
     va_list args;
     va_start(args, pFormat);
-    int r = vfprintf(m_fp, pFormat ? pFormat : "", args);
+    int r = pFormat ? vfprintf(m_fp, pFormat, args) : 0;
     va_end(args);
     return r;
 }

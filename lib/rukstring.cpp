@@ -474,7 +474,9 @@ CRukString& CRukString::Format(const char* pFormat, ...)
     char sz[4096];
     va_list args;
     va_start(args, pFormat);
-    vsnprintf(sz, sizeof(sz), pFormat ? pFormat : "", args);
+    sz[0] = 0;
+    if (pFormat)
+        vsnprintf(sz, sizeof(sz), pFormat, args);
     va_end(args);
     *this = sz;
     return *this;

@@ -71,7 +71,9 @@ int CRukStrMap::AddFormat(const char* pName, const char* pFormat, ...)
     char sz[4096];
     va_list args;
     va_start(args, pFormat);
-    vsnprintf(sz, sizeof(sz), pFormat ? pFormat : "", args);
+    sz[0] = 0;
+    if (pFormat)
+        vsnprintf(sz, sizeof(sz), pFormat, args);
     va_end(args);
     return Add(pName, sz);
 }
@@ -90,7 +92,9 @@ int CRukStrMap::SetAtFormat(const char* pName, const char* pFormat, ...)
     char sz[4096];
     va_list args;
     va_start(args, pFormat);
-    vsnprintf(sz, sizeof(sz), pFormat ? pFormat : "", args);
+    sz[0] = 0;
+    if (pFormat)
+        vsnprintf(sz, sizeof(sz), pFormat, args);
     va_end(args);
     return SetAt(pName, sz);
 }

@@ -139,7 +139,13 @@ TEST_F(Render, ManyUnclosedTagsStayFast)
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(html.size(), body.size() + nTags * 3);
-    EXPECT_LT(seconds, 10.0);  // searching again for every "<" takes minutes
+    // Searching again from every "<" takes minutes; the sanitizer build runs
+    // several times slower, so it gets a wider bound that still fails that.
+#ifdef RUK_SANITIZED
+    EXPECT_LT(seconds, 60.0);
+#else
+    EXPECT_LT(seconds, 10.0);
+#endif
 }
 
 TEST_F(Render, LinkMakerLeavesQuotedAddresses)
