@@ -202,53 +202,25 @@ static void Truncate(CRukBBSDataAry& list, int n)
         list.SetSize(n, true);
 }
 
-// Reads the whole of fp into buf: true, or false on a read error.
-static bool ReadWhole(FILE* fp, CRukBuffer& buf)
-{
-    struct stat st;
-    if (fstat(fileno(fp), &st) != 0)
-        return false;
-    size_t nHave = 0;
-    if (st.st_size > 0) {
-        char* p = buf.Alloc(static_cast<unsigned>(st.st_size));
-        nHave = fread(p, 1, static_cast<size_t>(st.st_size), fp);
-        buf.ReAlloc(static_cast<unsigned>(nHave));
-    }
-    char sz[s_nChunk];
-    size_t n;
-    while ((n = fread(sz, 1, sizeof(sz), fp)) > 0)  // grown since fstat
-        buf.Append(sz, static_cast<unsigned>(n));
-    return ferror(fp) == 0;
-}
+// The file is read in blocks of this size; a longer line grows the block.
+static const size_t s_nReadBlock = 1u << 20;
 
-// Reads the records of fp and appends them to list. With pWords every
-// record whose stored line holds all the words is also appended to pOut,
-// and the count of those is returned instead. The file is read whole and
-// the list sized once for its lines, so that every record is parsed
-// straight into its slot. A read error leaves the lists as they were and
-// gives -1, so that a partly read file is never taken for the whole one.
-static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
-                       CRukBBSDataAry* pOut)
+// Parses the lines of p..pEnd that end in a line feed (all of them with
+// bLast) into list from slot nBefore + nAdded on, growing it when the first
+// guess of its size was short; returns where the unparsed rest begins. The
+// counts follow as in ReadRecords.
+static char* ParseLines(char* p, char* pEnd, bool bLast, CRukBBSDataAry& list, int nBefore,
+                        int& nAdded, const CRukStrAry* pWords, CRukBBSDataAry* pOut,
+                        int& nMatched)
 {
-    CRukBuffer buf;
-    if (!ReadWhole(fp, buf))
-        return -1;
-    char* p = buf.GetData();
-    char* pEnd = p + buf.GetSize();
-    int nLines = 0;
-    for (char* q = p; q < pEnd; nLines++) {
-        char* pBreak = static_cast<char*>(memchr(q, '\n', pEnd - q));
-        q = pBreak ? pBreak + 1 : pEnd;
-    }
-    int nBefore = list.GetSize();
-    if (nLines > 0)
-        list.SetSize(nBefore + nLines, true);
-    int nAdded = 0;
-    int nMatched = 0;
     while (p < pEnd) {
         char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+        if (!pBreak && !bLast)
+            break;
         char* pLineEnd = pBreak ? pBreak : pEnd;
-        *pLineEnd = 0;  // the buffer keeps a NUL after its last byte
+        *pLineEnd = 0;  // the block keeps a byte after its data for this
+        if (nBefore + nAdded >= list.GetSize())
+            list.SetSize(nBefore + nAdded + nAdded / 4 + 64, true);
         CRukBBSData& rec = list[nBefore + nAdded];
         if (ParseRecord(p, static_cast<size_t>(pLineEnd - p), rec)) {
             if (pWords && pOut && ContainsAll(p, *pWords)) {
@@ -258,6 +230,69 @@ static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
             nAdded++;
         }
         p = pLineEnd + 1;
+    }
+    return p < pEnd ? p : pEnd;
+}
+
+// Reads the records of fp and appends them to list. With pWords every
+// record whose stored line holds all the words is also appended to pOut,
+// and the count of those is returned instead. The file is read block by
+// block, so that only one block of raw text is held beside the records,
+// and the list is sized once from the first block's lines and the file
+// size, so that records are parsed straight into their slots. A read
+// error leaves both lists as they were and gives -1, so that a partly read
+// file is never taken for the whole one.
+static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
+                       CRukBBSDataAry* pOut)
+{
+    struct stat st;
+    if (fstat(fileno(fp), &st) != 0)
+        return -1;
+    int nBefore = list.GetSize();
+    int nOutBefore = pOut ? pOut->GetSize() : 0;
+    size_t nBlock = s_nReadBlock;
+    std::unique_ptr<char[]> block(new char[nBlock + 1]);
+    size_t nHeld = 0;  // bytes of an unfinished line at the block's start
+    int nAdded = 0;
+    int nMatched = 0;
+    bool bSized = false;
+    for (;;) {
+        if (nHeld == nBlock) {  // one line fills the block: double it
+            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1]);
+            memcpy(bigger.get(), block.get(), nHeld);
+            block = std::move(bigger);
+            nBlock *= 2;
+        }
+        size_t n = fread(block.get() + nHeld, 1, nBlock - nHeld, fp);
+        if (n == 0 && ferror(fp)) {
+            Truncate(list, nBefore);
+            if (pOut)
+                Truncate(*pOut, nOutBefore);
+            return -1;
+        }
+        bool bLast = n == 0;
+        char* p = block.get();
+        char* pEnd = p + nHeld + n;
+        if (!bSized && !bLast) {
+            // Lines in this block, scaled to the whole file, with a margin.
+            size_t nLines = 1;
+            for (char* q = p; (q = static_cast<char*>(memchr(q, '\n', pEnd - q))) != nullptr; q++)
+                nLines++;
+            double fScale = st.st_size > 0 ? static_cast<double>(st.st_size) / (pEnd - p) : 1.0;
+            double fGuess = fScale <= 1.0 ? nLines : nLines * fScale * 1.05 + 16;
+            // A stored record takes at least its 21 separators and line feed;
+            // lines shorter than that in a damaged file grow the list instead.
+            double fMost = static_cast<double>(st.st_size) / 21 + 64;
+            if (fGuess > fMost)
+                fGuess = fMost;
+            list.SetSize(nBefore + static_cast<int>(fGuess), true);
+            bSized = true;
+        }
+        char* pRest = ParseLines(p, pEnd, bLast, list, nBefore, nAdded, pWords, pOut, nMatched);
+        if (bLast)
+            break;
+        nHeld = static_cast<size_t>(pEnd - pRest);
+        memmove(block.get(), pRest, nHeld);
     }
     Truncate(list, nBefore + nAdded);
     return pWords ? nMatched : nAdded;
@@ -490,12 +525,17 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
 // ---------------------------------------------------------------------------
 // CRukBBSFile: records and data files
 
-CRukBBSFile::CRukBBSFile() : m_aryData(0, 10), m_nMaxData(1000), m_nDeleteMode(0) {}
+CRukBBSFile::CRukBBSFile()
+    : m_aryData(0, 10), m_nMaxData(1000), m_nDeleteMode(0), m_pIndexed(nullptr), m_nIndexed(-1)
+{
+}
 
 // Appends the records of the message file pPath to list, under the shared
 // lock when asked. Returns the number appended, -1, or the lock result.
 int CRukBBSFile::ReadFile(CRukBBSDataAry& list, const char* pPath, bool bLock)
 {
+    if (&list == &m_aryData)
+        ForgetIndex();
     go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", pPath ? pPath : "");
     CRukBBSLock lock;
     if (bLock) {
@@ -564,6 +604,7 @@ int CRukBBSFile::WriteFile(CRukBBSDataAry& list, const char* pPath, bool bLock, 
 // Loads the board of pDir into the own records; -1 when it has no file.
 int CRukBBSFile::ReadPageData(const char* pDir, bool bLock)
 {
+    ForgetIndex();
     m_aryData.RemoveAll();
     CRukString path = CreateFullPath(pDir);
     if (CRukFile::GetFileSize(path.GetText()) < 0)
@@ -581,6 +622,8 @@ int CRukBBSFile::WritePageData(const char* pDir, bool bLock)
 // Sorts by id, byte-wise; ascending for 0, descending otherwise.
 void CRukBBSFile::Sort(CRukBBSDataAry& list, int nDescending)
 {
+    if (&list == &m_aryData)
+        ForgetIndex();
     if (list.GetSize() < 2)
         return;
     if (nDescending == 0)
@@ -651,13 +694,47 @@ int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
     return n;
 }
 
+// FNV-1a of a thread key, for the thread index.
+static unsigned HashKey(const char* p)
+{
+    unsigned h = 2166136261u;
+    for (; *p; p++)
+        h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+    return h;
+}
+
+// Chains the own records by the hash of their thread key, each chain in
+// file order, so that a page of threads costs one pass over the board
+// rather than one per thread.
+void CRukBBSFile::IndexThreads()
+{
+    int n = m_aryData.GetSize();
+    if (m_nIndexed == n && m_pIndexed == m_aryData.begin())
+        return;
+    size_t nSlots = 16;
+    while (nSlots < 2 * static_cast<size_t>(n))
+        nSlots <<= 1;
+    m_aThreadHead.assign(nSlots, -1);
+    m_aThreadNext.assign(static_cast<size_t>(n), -1);
+    for (int i = n - 1; i >= 0; i--) {
+        size_t nSlot = HashKey(m_aryData[i].ppid.GetText()) & (nSlots - 1);
+        m_aThreadNext[i] = m_aThreadHead[nSlot];
+        m_aThreadHead[nSlot] = i;
+    }
+    m_pIndexed = m_aryData.begin();
+    m_nIndexed = n;
+}
+
 // Copies of every message of thread pId (the root excluded), in file order
 // or, unless nOrder is -1, with the whole of out sorted by id.
 int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrder)
 {
     const char* pKey = pId ? pId : "";
+    IndexThreads();
     int n = 0;
-    for (const CRukBBSData& rec : m_aryData) {
+    size_t nSlot = HashKey(pKey) & (m_aThreadHead.size() - 1);
+    for (int i = m_aThreadHead[nSlot]; i >= 0; i = m_aThreadNext[i]) {
+        const CRukBBSData& rec = m_aryData[i];
         if (strcmp(rec.ppid.GetText(), pKey) == 0) {
             out.Add(rec);
             n++;
@@ -775,6 +852,7 @@ static bool MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<ch
 // attachment maps of the removed records go to pRemoved when given.
 bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace)
 {
+    ForgetIndex();
     std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
     if (!MarkData(m_aryData, pId, mask, 1, pTrace))
         return false;
@@ -805,6 +883,7 @@ bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, con
 int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files,
                                 bool bLock, bool bNewKey)
 {
+    ForgetIndex();
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
     m_aryData.RemoveAll();
@@ -935,6 +1014,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
 // result. The attachment files go only once the new file is in place.
 int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
 {
+    ForgetIndex();
     CRukString strId(pId);  // pId may point into the records replaced below
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ----", path.GetText());
@@ -1065,6 +1145,7 @@ int CRukBBSFile::DeleteAttachFile(const char* pDir, CRukStrMap& attach)
 // -1, or the lock result.
 int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words, bool bLock)
 {
+    ForgetIndex();
     go.m_log.Trace("---->> CRukBBSFile::FindRead START ----");
     CRukString path = CreateFullPath(pDir);
     if (CRukFile::GetFileSize(path.GetText()) < 0)

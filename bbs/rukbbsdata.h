@@ -9,6 +9,8 @@
 #ifndef RUKBBSDATA_H
 #define RUKBBSDATA_H
 
+#include <vector>
+
 #include "rukary.h"
 #include "rukbufary.h"
 #include "rukbuffer.h"
@@ -93,7 +95,21 @@ public:
     int m_nMaxData;            // maximum messages (board setting log_max)
     int m_nDeleteMode;         // automatic deletion (board setting log_del)
 
+    // GetDataChildren finds the messages of a thread through an index of
+    // m_aryData by thread key, built on first use and kept while the list
+    // keeps its block and size; every method here that changes the list
+    // drops it. Code that rewrites ppid of loaded records in place (or
+    // reorders them) must call this before the next query.
+    void ForgetIndex() { m_nIndexed = -1; }
+
 private:
+    void IndexThreads();
+
+    std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
+    std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1
+    const CRukBBSData* m_pIndexed;    // m_aryData's block when indexed
+    int m_nIndexed;                   // its size then; -1 when not indexed
+
     // Removes pId's thread (or the subtree of a reply) from the own records;
     // the attachment maps of the removed records go to pRemoved when given.
     bool RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace);

@@ -360,7 +360,7 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
             continue;
         }
         if (strncmp(p, "<a ", 3) == 0) {  // a link made by an earlier pass
-            const char* e = strstr(p, "</a>");
+            const char* e = CRukString::Search(p, "</a>");
             const char* pEnd = e ? e + 4 : p + strlen(p);
             out.Append(p, static_cast<unsigned>(pEnd - p));
             p = pEnd;

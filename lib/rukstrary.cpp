@@ -31,7 +31,7 @@ int CRukStrAry::SetToken(const char* pText, const char* pSep)
     const char* p = pText;
     if (nSep > 0) {
         const char* q;
-        while ((q = strstr(p, pSep)) != nullptr) {
+        while ((q = CRukString::Search(p, pSep)) != nullptr) {
             CRukString piece;
             piece.Append(p, static_cast<int>(q - p));
             CRukAry<CRukString>::Add(std::move(piece));
@@ -73,11 +73,11 @@ int CRukStrAry::SetToken(const char* pText, const char* pBegin, const char* pEnd
     size_t nEnd = strlen(pEnd);
     const char* p = pText;
     for (;;) {
-        const char* b = strstr(p, pBegin);
+        const char* b = CRukString::Search(p, pBegin);
         if (!b)
             break;
         b += nBegin;
-        const char* e = strstr(b, pEnd);
+        const char* e = CRukString::Search(b, pEnd);
         if (!e)
             break;
         CRukString piece;
@@ -104,7 +104,7 @@ int CRukStrAry::TokenToRange(const char* pText, const char* pMarker, int nLow, i
     };
     const char* p = pText;
     for (;;) {
-        const char* m = strstr(p, pMarker);
+        const char* m = CRukString::Search(p, pMarker);
         if (!m)
             break;
         const char* s = m + nMarker;

@@ -237,7 +237,7 @@ int CRukString::Find(const char* pText, int nStart) const
     int nLen = GetLength();
     if (!pText || nLen == 0 || nStart < 0 || nStart >= nLen)
         return -1;
-    const char* p = strstr(m_pStr + nStart, pText);
+    const char* p = Search(m_pStr + nStart, pText, false);
     return p ? static_cast<int>(p - m_pStr) : -1;
 }
 
@@ -246,11 +246,8 @@ int CRukString::FindNoCase(const char* pText, int nStart) const
     int nLen = GetLength();
     if (!pText || nLen == 0 || nStart < 0 || nStart >= nLen)
         return -1;
-    size_t nFind = strlen(pText);
-    for (int i = nStart; i < nLen; i++)
-        if (strncasecmp(m_pStr + i, pText, nFind) == 0)
-            return i;
-    return -1;
+    const char* p = Search(m_pStr + nStart, pText, true);
+    return p ? static_cast<int>(p - m_pStr) : -1;
 }
 
 int CRukString::FindOneOf(const char* pSet, int nStart) const
@@ -262,16 +259,29 @@ int CRukString::FindOneOf(const char* pSet, int nStart) const
     return (nStart + static_cast<int>(n) < nLen) ? nStart + static_cast<int>(n) : -1;
 }
 
-// Finds pNeedle in pHay (both NUL-terminated) with or without case.
-static const char* FindIn(const char* pHay, const char* pNeedle, bool bNoCase)
+// Finds pNeedle in pHay (both NUL-terminated) with or without case. Each
+// step jumps to the next byte that can start the needle and compares only
+// as far as the needle goes, so a replace-all over a long text reads the
+// text once (strstr may first measure the whole rest of the haystack on
+// every call, as checking runtimes do).
+const char* CRukString::Search(const char* pHay, const char* pNeedle, bool bNoCase)
 {
-    if (!bNoCase)
-        return strstr(pHay, pNeedle);
     size_t n = strlen(pNeedle);
-    for (const char* p = pHay; *p; p++)
-        if (strncasecmp(p, pNeedle, n) == 0)
+    if (n == 0)
+        return pHay;
+    char c = pNeedle[0];
+    char szFirst[3] = {c, 0, 0};
+    if (bNoCase && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) {
+        szFirst[0] = static_cast<char>(c | 0x20);
+        szFirst[1] = static_cast<char>(c & ~0x20);
+    }
+    for (const char* p = pHay;; p++) {
+        p = szFirst[1] ? strpbrk(p, szFirst) : strchr(p, c);
+        if (!p)
+            return nullptr;
+        if ((bNoCase ? strncasecmp(p, pNeedle, n) : strncmp(p, pNeedle, n)) == 0)
             return p;
-    return nullptr;
+    }
 }
 
 int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, bool bNoCase)
@@ -283,7 +293,7 @@ int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, boo
     size_t nFind = strlen(pFind);
     size_t nWith = strlen(pWith);
     const char* p = m_pStr;
-    const char* q = FindIn(p, pFind, bNoCase);
+    const char* q = Search(p, pFind, bNoCase);
     if (!q)
         return 0;
     CRukBuffer out;
@@ -296,7 +306,7 @@ int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, boo
         p = q + nFind;
         if (!bAll)
             break;
-        q = FindIn(p, pFind, bNoCase);
+        q = Search(p, pFind, bNoCase);
     }
     out.Append(p, static_cast<unsigned>(strlen(p)));
     Attach(out.Detach());
@@ -317,10 +327,10 @@ int CRukString::ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char
     CRukBuffer out;
     int nCount = 0;
     for (;;) {
-        const char* b = FindIn(p, pBegin, bNoCase);
+        const char* b = Search(p, pBegin, bNoCase);
         if (!b)
             break;
-        const char* e = FindIn(b + nBegin, pEnd, bNoCase);
+        const char* e = Search(b + nBegin, pEnd, bNoCase);
         if (!e)
             break;
         if (nCount == 0)
@@ -635,7 +645,7 @@ CRukString CRukString::GetToken(const char* pSep, bool bWhole) const
 {
     if (!pSep || !*pSep)
         return bWhole ? *this : CRukString();
-    const char* p = strstr(GetText(), pSep);
+    const char* p = Search(GetText(), pSep);
     if (!p)
         return bWhole ? *this : CRukString();
     CRukString result;
@@ -660,11 +670,11 @@ CRukString CRukString::GetToken(const char* pBegin, const char* pEnd) const
 {
     if (!pBegin || !*pBegin || !pEnd || !*pEnd)
         return CRukString();
-    const char* b = strstr(GetText(), pBegin);
+    const char* b = Search(GetText(), pBegin);
     if (!b)
         return CRukString();
     b += strlen(pBegin);
-    const char* e = strstr(b, pEnd);
+    const char* e = Search(b, pEnd);
     if (!e)
         return CRukString();
     CRukString result;

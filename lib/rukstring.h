@@ -72,6 +72,9 @@ public:
     bool operator>=(const char* pText) const;
     int Compare(const char* pText, int nNoCase = 0) const;
 
+    // The first pNeedle in pHay, or null; reads pHay only as far as the
+    // match, which keeps repeated searches through a long text linear.
+    static const char* Search(const char* pHay, const char* pNeedle, bool bNoCase = false);
     int Find(const char* pText, int nStart = 0) const;
     int FindNoCase(const char* pText, int nStart = 0) const;
     int FindOneOf(const char* pSet, int nStart = 0) const;

@@ -217,6 +217,41 @@ TEST(BBSDataFormat, ReadsOddLines)
     EXPECT_STREQ(file.m_aryData[1].pid.GetText(), "45");
 }
 
+// The reader takes the file in blocks: lines across block ends, a line
+// longer than a block and a last line without line feed all read whole.
+TEST(BBSDataFormat, ReadsLinesAcrossBlocks)
+{
+    TempDir dir;
+    std::string text;
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 6000; i++) {
+        std::string body(static_cast<size_t>(100 + (i * 37) % 500), static_cast<char>('a' + i % 26));
+        if (i == 2500)
+            body = std::string(3u << 20, 'L');  // three blocks in one line
+        bodies.push_back(body);
+        text += std::to_string(i + 1) + std::string(8, '\x1e') + body + std::string(12, '\x1e');
+        if (i + 1 < 6000)
+            text += "\n";
+    }
+    WriteAll(dir / "bbs-message.dat", text);
+
+    CRukBBSFile file;
+    ASSERT_EQ(file.ReadPageData(dir.c_str(), false), 6000);
+    bool bSame = true;
+    for (int i = 0; i < 6000; i++)
+        bSame = bSame && file.m_aryData[i].id == std::to_string(i + 1).c_str() &&
+                file.m_aryData[i].mess == bodies[i].c_str();
+    EXPECT_TRUE(bSame);
+
+    CRukStrAry words;
+    words.Add("LLLL");
+    CRukBBSDataAry found;
+    CRukBBSFile search;
+    EXPECT_EQ(search.FindRead(dir.c_str(), found, words, false), 1);
+    ASSERT_EQ(found.GetSize(), 1);
+    EXPECT_STREQ(found[0].id.GetText(), "2501");
+}
+
 TEST(BBSDataFormat, ReadFileAppendsAndCountsOnlyItsOwn)
 {
     TempDir dir;
@@ -341,6 +376,42 @@ TEST_F(BBSDataTree, ListsAndOrders)
     EXPECT_EQ(Ids(tree), "3,2,4");
     CRukBBSDataAry none;
     EXPECT_EQ(m_file.GetDataRecurs(m_file.m_aryData, none, "5"), 0);
+}
+
+// The thread index behind GetDataChildren follows every change the store
+// makes to the list, and a reload of another file of the same size.
+TEST_F(BBSDataTree, ChildrenFollowChangesToTheList)
+{
+    CRukBBSDataAry kids;
+    m_file.GetDataChildren(kids, "1", -1);
+    EXPECT_EQ(Ids(kids), "4,3,2");
+
+    m_file.DeleteDataOnly("3");
+    CRukBBSDataAry afterDelete;
+    m_file.GetDataChildren(afterDelete, "1", -1);
+    EXPECT_EQ(Ids(afterDelete), "4,2");
+
+    m_file.Sort(m_file.m_aryData, 0);
+    CRukBBSDataAry afterSort;
+    m_file.GetDataChildren(afterSort, "1", -1);
+    EXPECT_EQ(Ids(afterSort), "2,4");
+
+    m_file.GetData("2")->ppid = "6";  // edited in place by the caller
+    m_file.ForgetIndex();
+    CRukBBSDataAry moved;
+    m_file.GetDataChildren(moved, "6", -1);
+    EXPECT_EQ(Ids(moved), "2,7");
+
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < m_file.m_aryData.GetSize(); i++)
+        text += Line(std::to_string(10 + i).c_str(), "9", "9");
+    WriteAll(dir / "bbs-message.dat", text);
+    m_file.ReadPageData(dir.c_str(), false);
+    CRukBBSDataAry reloaded;
+    EXPECT_EQ(m_file.GetDataChildren(reloaded, "9", -1), 6);
+    CRukBBSDataAry gone;
+    EXPECT_EQ(m_file.GetDataChildren(gone, "1", -1), 0);
 }
 
 TEST(BBSDataDepth, TreeColumns)
