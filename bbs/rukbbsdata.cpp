@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -506,8 +508,27 @@ static int WalkReplies(const CRukBBSDataAry& src, CRukBBSDataAry& out, const cha
 // ---------------------------------------------------------------------------
 // CRukBBSLock
 
+// Byte 0 of the lock file guards the data. Byte 1 is a gate: a reader
+// passes it (shared) on the way in, a writer closes it (exclusive) while it
+// waits for the readers inside to leave and while it works, so that a
+// steady stream of page views cannot keep a post out for ever.
+static const long s_nDataByte = 0;
+static const long s_nGateByte = 1;
+
+// Pause between two attempts while another request holds the lock.
+static const long s_nLockPollNs = 3 * 1000 * 1000;
+
+// Milliseconds since an earlier CLOCK_MONOTONIC reading.
+static long ElapsedMs(const struct timespec& since)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
+}
+
 // Locks "lockfile.lock" in the directory of pPath; a bare file name locks
-// the one in the current directory.
+// the one in the current directory. Other requests are waited for up to
+// go.m_nLockWait milliseconds; -2 only after that.
 int CRukBBSLock::Lock(const char* pPath, bool bShared)
 {
     go.m_log.Trace("       CRukBBSLock::Lock(%s)", pPath ? pPath : "");
@@ -519,7 +540,34 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
         lockPath += "/";
     }
     lockPath += s_szLockName;
-    return CRukFlock::Lock(lockPath.GetText(), bShared);
+    if (Open(lockPath.GetText()) != 0)
+        return -1;
+
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    auto take = [&](short nType, long nByte) {
+        for (;;) {
+            if (LockRange(nType, nByte, 1) == 0)
+                return true;
+            if (ElapsedMs(start) >= go.m_nLockWait)
+                return false;
+            struct timespec pause = {0, s_nLockPollNs};
+            nanosleep(&pause, nullptr);
+        }
+    };
+    bool bLocked;
+    if (bShared) {
+        bLocked = take(F_RDLCK, s_nGateByte) && take(F_RDLCK, s_nDataByte);
+        if (bLocked)
+            LockRange(F_UNLCK, s_nGateByte, 1);
+    } else {
+        bLocked = take(F_WRLCK, s_nGateByte) && take(F_WRLCK, s_nDataByte);
+    }
+    if (!bLocked) {
+        Unlock();
+        return -2;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

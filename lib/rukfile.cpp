@@ -19,9 +19,8 @@ CRukFlock::~CRukFlock()
     Unlock();
 }
 
-// Takes a non-blocking record lock over the whole lock file, creating the
-// file with go's file mode when it is missing.
-int CRukFlock::Lock(const char* pPath, bool bShared)
+// Opens the lock file, creating it with go's file mode when it is missing.
+int CRukFlock::Open(const char* pPath)
 {
     if (!pPath || !*pPath)
         pPath = "lockfile.lock";
@@ -35,15 +34,27 @@ int CRukFlock::Lock(const char* pPath, bool bShared)
         chmod(pPath, go.m_nFileMode);
     }
     m_fd = open(pPath, O_RDWR | O_CLOEXEC);
-    if (m_fd < 0)
-        return -1;
+    return m_fd < 0 ? -1 : 0;
+}
+
+int CRukFlock::LockRange(short nType, long nStart, long nLen)
+{
     struct flock fl;
     memset(&fl, 0, sizeof(fl));
-    fl.l_type = bShared ? F_RDLCK : F_WRLCK;
+    fl.l_type = nType;
     fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 0;
-    if (fcntl(m_fd, F_SETLK, &fl) != 0) {
+    fl.l_start = nStart;
+    fl.l_len = nLen;
+    return fcntl(m_fd, F_SETLK, &fl) == 0 ? 0 : -1;
+}
+
+// Takes a non-blocking record lock over the whole lock file, creating the
+// file with go's file mode when it is missing.
+int CRukFlock::Lock(const char* pPath, bool bShared)
+{
+    if (Open(pPath) != 0)
+        return -1;
+    if (LockRange(bShared ? F_RDLCK : F_WRLCK, 0, 0) != 0) {
         // refused: keep no descriptor, so that IsLocked tells the truth
         close(m_fd);
         m_fd = -1;

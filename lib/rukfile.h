@@ -32,6 +32,15 @@ public:
     int Unlock();
     bool IsLocked() const { return m_fd >= 0; }
 
+protected:
+    // Opens pPath (creating it as Lock does) and keeps the descriptor
+    // without locking anything: 0, or -1.
+    int Open(const char* pPath);
+    // One non-blocking attempt to set nType (F_RDLCK, F_WRLCK, F_UNLCK) on
+    // nLen bytes from nStart of the open lock file (0 bytes: to its end and
+    // beyond): 0, or -1 when refused.
+    int LockRange(short nType, long nStart, long nLen);
+
 private:
     int m_fd;
 };

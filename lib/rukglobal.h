@@ -18,6 +18,8 @@ public:
     CRukString m_strSendmail;
     int m_nFileMode;
     int m_nDirMode;
+    // How long a board lock waits for other requests, in milliseconds.
+    int m_nLockWait;
 };
 
 extern CRukGlobal go;

@@ -840,6 +840,7 @@ TEST(BBSDataSearch, FindReadAndFindData)
 
 TEST(BBSDataLock, ReadersShareWritersExclude)
 {
+    go.m_nLockWait = 0;  // refused at once, as the children see it
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("1")), 0);
     std::string data = dir / "bbs-message.dat";
@@ -875,6 +876,50 @@ TEST(BBSDataLock, ReadersShareWritersExclude)
     }
     EXPECT_EQ(InChild(write), 1);
     EXPECT_TRUE(Exists(dir / "lockfile.lock"));
+    go.m_nLockWait = 10000;
+}
+
+// A post waits for the page views in progress instead of being refused,
+// and page views that arrive while it waits queue behind it.
+TEST(BBSDataLock, WriterWaitsAndHoldsOffNewReaders)
+{
+    TempDir dir;
+    ASSERT_EQ(Post(dir, Rec("1")), 0);
+    std::string data = dir / "bbs-message.dat";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t reader = fork();
+    if (reader == 0) {  // a slow page view: holds the shared lock 600 ms
+        CRukBBSLock lock;
+        int r = lock.Lock(data.c_str(), true);
+        char c = 'x';
+        if (write(ready[1], &c, 1) != 1)
+            _exit(1);
+        usleep(600 * 1000);
+        _exit(r == 0 ? 0 : 1);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    go.m_nLockWait = 5000;
+    pid_t writer = fork();
+    if (writer == 0)
+        _exit(Post(dir, Rec("2")) + 10);
+    usleep(200 * 1000);  // the post is waiting now
+    go.m_nLockWait = 0;
+    EXPECT_EQ(InChild([&] {
+                  CRukBBSFile f;
+                  return f.ReadPageData(dir.c_str(), true);
+              }),
+              -2);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11);  // one record written
+    waitpid(reader, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(FileIds(dir), "2,1");
+    close(ready[0]);
+    close(ready[1]);
+    go.m_nLockWait = 10000;
 }
 
 // ---------------------------------------------------------------------------
