@@ -207,57 +207,17 @@ static void Truncate(CRukBBSDataAry& list, int n)
 // The file is read in blocks of this size; a longer line grows the block.
 static const size_t s_nReadBlock = 1u << 20;
 
-// Parses the lines of p..pEnd that end in a line feed (all of them with
-// bLast) into list from slot nBefore + nAdded on, growing it when the first
-// guess of its size was short; returns where the unparsed rest begins. The
-// counts follow as in ReadRecords.
-static char* ParseLines(char* p, char* pEnd, bool bLast, CRukBBSDataAry& list, int nBefore,
-                        int& nAdded, const CRukStrAry* pWords, CRukBBSDataAry* pOut,
-                        int& nMatched)
+// Hands every line of fp to onLine(p, n) (without its line feed, with a NUL
+// written after it in place), reading block by block so that only one block
+// of raw text is held at a time. onFirst(p, pEnd) sees the first block
+// before its lines are handed out. false on a read error.
+template <class FFirst, class FLine>
+static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
 {
-    while (p < pEnd) {
-        char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
-        if (!pBreak && !bLast)
-            break;
-        char* pLineEnd = pBreak ? pBreak : pEnd;
-        *pLineEnd = 0;  // the block keeps a byte after its data for this
-        if (nBefore + nAdded >= list.GetSize())
-            list.SetSize(nBefore + nAdded + nAdded / 4 + 64, true);
-        CRukBBSData& rec = list[nBefore + nAdded];
-        if (ParseRecord(p, static_cast<size_t>(pLineEnd - p), rec)) {
-            if (pWords && pOut && ContainsAll(p, *pWords)) {
-                pOut->Add(rec);
-                nMatched++;
-            }
-            nAdded++;
-        }
-        p = pLineEnd + 1;
-    }
-    return p < pEnd ? p : pEnd;
-}
-
-// Reads the records of fp and appends them to list. With pWords every
-// record whose stored line holds all the words is also appended to pOut,
-// and the count of those is returned instead. The file is read block by
-// block, so that only one block of raw text is held beside the records,
-// and the list is sized once from the first block's lines and the file
-// size, so that records are parsed straight into their slots. A read
-// error leaves both lists as they were and gives -1, so that a partly read
-// file is never taken for the whole one.
-static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
-                       CRukBBSDataAry* pOut)
-{
-    struct stat st;
-    if (fstat(fileno(fp), &st) != 0)
-        return -1;
-    int nBefore = list.GetSize();
-    int nOutBefore = pOut ? pOut->GetSize() : 0;
     size_t nBlock = s_nReadBlock;
     std::unique_ptr<char[]> block(new char[nBlock + 1]);
     size_t nHeld = 0;  // bytes of an unfinished line at the block's start
-    int nAdded = 0;
-    int nMatched = 0;
-    bool bSized = false;
+    bool bFirst = true;
     for (;;) {
         if (nHeld == nBlock) {  // one line fills the block: double it
             std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1]);
@@ -266,38 +226,96 @@ static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
             nBlock *= 2;
         }
         size_t n = fread(block.get() + nHeld, 1, nBlock - nHeld, fp);
-        if (n == 0 && ferror(fp)) {
-            Truncate(list, nBefore);
-            if (pOut)
-                Truncate(*pOut, nOutBefore);
-            return -1;
-        }
+        if (n == 0 && ferror(fp))
+            return false;
         bool bLast = n == 0;
         char* p = block.get();
         char* pEnd = p + nHeld + n;
-        if (!bSized && !bLast) {
-            // Lines in this block, scaled to the whole file, with a margin.
-            size_t nLines = 1;
-            for (char* q = p; (q = static_cast<char*>(memchr(q, '\n', pEnd - q))) != nullptr; q++)
-                nLines++;
-            double fScale = st.st_size > 0 ? static_cast<double>(st.st_size) / (pEnd - p) : 1.0;
-            double fGuess = fScale <= 1.0 ? nLines : nLines * fScale * 1.05 + 16;
-            // A stored record takes at least its 21 separators and line feed;
-            // lines shorter than that in a damaged file grow the list instead.
-            double fMost = static_cast<double>(st.st_size) / 21 + 64;
-            if (fGuess > fMost)
-                fGuess = fMost;
-            list.SetSize(nBefore + static_cast<int>(fGuess), true);
-            bSized = true;
+        if (bFirst && !bLast) {
+            onFirst(p, pEnd);
+            bFirst = false;
         }
-        char* pRest = ParseLines(p, pEnd, bLast, list, nBefore, nAdded, pWords, pOut, nMatched);
+        while (p < pEnd) {
+            char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+            if (!pBreak && !bLast)
+                break;
+            char* pLineEnd = pBreak ? pBreak : pEnd;
+            *pLineEnd = 0;  // the block keeps a byte after its data for this
+            onLine(p, static_cast<size_t>(pLineEnd - p));
+            p = pLineEnd + 1;
+        }
         if (bLast)
-            break;
-        nHeld = static_cast<size_t>(pEnd - pRest);
-        memmove(block.get(), pRest, nHeld);
+            return true;
+        nHeld = p < pEnd ? static_cast<size_t>(pEnd - p) : 0;
+        memmove(block.get(), pEnd - nHeld, nHeld);
+    }
+}
+
+// Reads the records of fp and appends them to list. With pWords every
+// record whose stored line holds all the words is also appended to pOut,
+// and the count of those is returned instead. The list is sized once from
+// the first block's lines and the file size, so that records are parsed
+// straight into their slots. A read error leaves both lists as they were
+// and gives -1, so that a partly read file is never taken for the whole
+// one.
+static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
+                       CRukBBSDataAry* pOut)
+{
+    struct stat st;
+    if (fstat(fileno(fp), &st) != 0)
+        return -1;
+    int nBefore = list.GetSize();
+    int nOutBefore = pOut ? pOut->GetSize() : 0;
+    int nAdded = 0;
+    int nMatched = 0;
+    auto size = [&](const char* p, const char* pEnd) {
+        // Lines in this block, scaled to the whole file, with a margin; a
+        // stored record takes at least its 21 separators and line feed, and
+        // lines shorter than that in a damaged file grow the list instead.
+        size_t nLines = 1;
+        for (const char* q = p; (q = static_cast<const char*>(memchr(q, '\n', pEnd - q))); q++)
+            nLines++;
+        double fScale = st.st_size > 0 ? static_cast<double>(st.st_size) / (pEnd - p) : 1.0;
+        double fGuess = fScale <= 1.0 ? nLines : nLines * fScale * 1.05 + 16;
+        double fMost = static_cast<double>(st.st_size) / 21 + 64;
+        list.SetSize(nBefore + static_cast<int>(std::min(fGuess, fMost)), true);
+    };
+    auto parse = [&](char* p, size_t n) {
+        if (nBefore + nAdded >= list.GetSize())
+            list.SetSize(nBefore + nAdded + nAdded / 4 + 64, true);
+        CRukBBSData& rec = list[nBefore + nAdded];
+        if (!ParseRecord(p, n, rec))
+            return;
+        if (pWords && pOut && ContainsAll(p, *pWords)) {
+            pOut->Add(rec);
+            nMatched++;
+        }
+        nAdded++;
+    };
+    if (!ReadLines(fp, size, parse)) {
+        Truncate(list, nBefore);
+        if (pOut)
+            Truncate(*pOut, nOutBefore);
+        return -1;
     }
     Truncate(list, nBefore + nAdded);
     return pWords ? nMatched : nAdded;
+}
+
+// True when the line's field nField (0 the id, 1 the pid) is pKey.
+static bool FieldIs(const char* p, size_t n, int nField, const char* pKey, size_t nKey)
+{
+    const char* pEnd = p + n;
+    for (int i = 0; i < nField; i++) {
+        const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+        if (!q)
+            return false;
+        p = q + 1;
+    }
+    const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+    if (!q)
+        return false;  // a line without a separator holds no record
+    return static_cast<size_t>(q - p) == nKey && memcmp(p, pKey, nKey) == 0;
 }
 
 // Reads a message file that may be missing: 0 records for a missing file,
@@ -1075,10 +1093,11 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
         if (r != 0)
             return r;
     }
-    CRukBBSDataAry fresh(0, 10);
-    if (ReadIfExists(*this, fresh, path.GetText()) < 0)
+    // The records the caller loaded may be stale: they are dropped before
+    // the file is read again, so that two copies are never held at once.
+    m_aryData.RemoveAll();
+    if (ReadIfExists(*this, m_aryData, path.GetText()) < 0)
         return -1;
-    m_aryData = std::move(fresh);
 
     go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
     CRukAry<CRukStrMap> removed;
@@ -1211,6 +1230,44 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
     fclose(fp);
     go.m_log.Trace("----<< CRukBBSFile::FindRead END num = %d ----", n);
     return n;
+}
+
+// Looks one message up in the board's file without loading the board: the
+// first record with id pId goes to out, and bHasChild tells whether some
+// record answers it. 1 found, 0 not found, -1 no readable file, or the lock
+// result. The own records are left alone.
+int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
+                            bool& bHasChild, bool bLock)
+{
+    bHasChild = false;
+    CRukString path = CreateFullPath(pDir);
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    FILE* fp = fopen(path.GetText(), "rb");
+    if (!fp)
+        return -1;
+    const char* pKey = pId ? pId : "";
+    size_t nKey = strlen(pKey);
+    bool bFound = false;
+    auto look = [&](char* p, size_t n) {
+        if (nKey == 0)
+            return;
+        if (!bFound && FieldIs(p, n, 0, pKey, nKey)) {
+            out = CRukBBSData();
+            bFound = ParseRecord(p, n, out);
+        }
+        if (!bHasChild && FieldIs(p, n, 1, pKey, nKey))
+            bHasChild = true;
+    };
+    bool bRead = ReadLines(fp, [](const char*, const char*) {}, look);
+    fclose(fp);
+    if (!bRead)
+        return -1;
+    return bFound ? 1 : 0;
 }
 
 // Appends to out every own record whose title, name or body holds each of

@@ -92,6 +92,11 @@ public:
     // --- search
     int FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words, bool bLock);
     int FindData(CRukBBSDataAry& out, CRukStrAry& words);
+    // One message of the board's file, read without loading the board:
+    // 1 found (into out), 0 not found, -1, or the lock result; bHasChild
+    // tells whether any record answers it.
+    int FindRecord(const char* pDir, const char* pId, CRukBBSData& out, bool& bHasChild,
+                   bool bLock);
 
     CRukBBSDataAry m_aryData;  // the loaded records, in file order
     int m_nMaxData;            // maximum messages (board setting log_max)

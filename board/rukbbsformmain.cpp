@@ -743,7 +743,10 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
     Tag(text, "%HOME%", m_cfBBS.Value("home_url").GetText());
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-    CRukString select = "<select name=sel_page>\n";
+    // One option per page: a large board on a phone has thousands, so the
+    // list is joined in a buffer rather than by growing a string.
+    CRukBuffer select;
+    AddPiece(select, "<select name=sel_page>\n");
     for (int i = 0; i < m_nPageNum; i++) {
         CRukString label;
         if (i == 0)
@@ -753,10 +756,10 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
         CRukString option;
         option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == m_nPage ? "selected" : "",
                       label.GetText());
-        select += option;
+        AddPiece(select, option);
     }
-    select += "</select>\n";
-    Tag(text, "%SELECT_PAGE%", select.GetText());
+    AddPiece(select, "</select>\n");
+    Tag(text, "%SELECT_PAGE%", Joined(select).GetText());
     return text;
 }
 
@@ -780,7 +783,8 @@ static void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    int n = m_bbsFile.ReadPageData(m_strDataDir.GetText(), true);
+    int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
+                      : m_bbsFile.ReadPageData(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey("msg90");
     m_nStyle = atoi(form.Value("style").GetText());
@@ -1098,8 +1102,12 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
                                          "<!--/FOUND_RESULT_HEADLINE-->");
         foundResult.Replace("<!--FOUND_RESULT_HEADLINE-->", "<!--/FOUND_RESULT_HEADLINE-->", "",
                             true);
+        // Every hit of a large board can be listed: joined in a buffer.
+        CRukBuffer hits;
+        AddPiece(hits, dataTitle);
         for (int i = 0; i < results.GetSize(); i++)
-            dataTitle += CreateFound1(cookie, form, foundResult, words, results[i]);
+            AddPiece(hits, CreateFound1(cookie, form, foundResult, words, results[i]));
+        dataTitle = Joined(hits);
         dataTitle.Replace("%WORD%", word.CharToPerHex().GetText(), true);
     }
     FillHeaderFooter(*this, page);
@@ -1270,11 +1278,13 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     // An edit of a stored message needs that message's password or the
     // board's.
     if (!bNew) {
-        CRukBBSFile current;
-        int r = current.ReadPageData(m_strDataDir.GetText(), true);
+        CRukBBSData old;
+        bool bHasChild = false;
+        int r = m_bbsFile.FindRecord(m_strDataDir.GetText(), rec.id.GetText(), old, bHasChild, true);
         if (r == -2)
             MessageKey("msg90");
-        if (const CRukBBSData* pOld = current.GetData(rec.id.GetText())) {
+        if (r == 1) {
+            const CRukBBSData* pOld = &old;
             if (!CRukCrypt::IsMatchEx(passwd.GetText(), pOld->passwd.GetText()) && !bAdmin)
                 MessageKey("msg03");
             // The message stays in its thread whatever the form says, so
@@ -1343,23 +1353,27 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Delete START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    if (m_bbsFile.ReadPageData(m_strDataDir.GetText(), true) == -2)
-        MessageKey("msg90");
+    // The message and whether it has replies are looked up without loading
+    // the board; the deletion itself reloads it under its own lock.
     CRukString id = form.Value("id");
     CRukBBSData target;
-    if (const CRukBBSData* p = m_bbsFile.GetData(id.GetText()))
-        target = *p;
+    bool bHasChild = false;
+    if (m_bbsFile.FindRecord(m_strDataDir.GetText(), id.GetText(), target, bHasChild, true) == -2)
+        MessageKey("msg90");
     CRukString passwd = form.Value("passwd");
     if (passwd.IsEmpty())
         MessageKey("msg01");
     bool bAdmin = CRukCrypt::IsMatchEx(passwd.GetText(), m_cfBBS.Value("passwd").GetText());
     if (!CRukCrypt::IsMatchEx(passwd.GetText(), target.passwd.GetText()) && !bAdmin)
         MessageKey("msg03");
-    if (m_bbsFile.CheckExistChild(target.id.GetText()) && !bAdmin)
+    if (!target.id.IsEmpty() && bHasChild && !bAdmin)
         MessageKey("msg30");
     int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true);
     if (r == -2 || r == -1)
         MessageKey("msg90");
+    // The records now are the board as just written: the page after the
+    // deletion is built from them rather than from a third read.
+    m_bLoaded = true;
     go.m_log.Trace("<< CRukBBSFormMain::Delete END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }
 

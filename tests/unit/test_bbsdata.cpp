@@ -838,6 +838,40 @@ TEST(BBSDataSearch, FindReadAndFindData)
 // ---------------------------------------------------------------------------
 // Locking between processes
 
+// One message looked up in the file, as edits and deletions check their
+// password, without loading the board.
+TEST(BBSDataSearch, FindRecordReadsOneMessage)
+{
+    TempDir dir;
+    WriteAll(dir / "bbs-message.dat",
+             Line("3", "1", "1") + Line("2", "1", "1") + Line("1", "", "") + Line("12", "", ""));
+    const struct {
+        const char* id;
+        int result;
+        const char* title;
+        bool bHasChild;
+    } cases[] = {
+        {"1", 1, "title 1", true},
+        {"2", 1, "title 2", false},
+        {"12", 1, "title 12", false},
+        {"4", 0, "", false},
+        {"", 0, "", false},  // an empty id names nothing, not every root
+    };
+    for (const auto& c : cases) {
+        CRukBBSFile file;
+        CRukBBSData rec;
+        bool bHasChild = true;
+        EXPECT_EQ(file.FindRecord(dir.c_str(), c.id, rec, bHasChild, true), c.result) << c.id;
+        EXPECT_STREQ(rec.title.GetText(), c.title) << c.id;
+        EXPECT_EQ(bHasChild, c.bHasChild) << c.id;
+        EXPECT_EQ(file.m_aryData.GetSize(), 0) << c.id;
+    }
+    CRukBBSFile none;
+    CRukBBSData rec;
+    bool bHasChild = false;
+    EXPECT_EQ(none.FindRecord((dir / "nothing").c_str(), "1", rec, bHasChild, false), -1);
+}
+
 TEST(BBSDataLock, ReadersShareWritersExclude)
 {
     go.m_nLockWait = 0;  // refused at once, as the children see it
