@@ -1042,15 +1042,28 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
         if (Exists(log.CreateAttachPath(strSrc.GetText(), rootId.GetText())))
             dirs.Add(rootId);
     }
-    CRukBBSDataAry moved(0, 10);
-    CRukBBSDataAry kept(0, 10);
-    for (CRukBBSData& rec : log.m_aryData) {
-        if (ids.count(rec.ppid.GetText()) || ids.count(rec.id.GetText()))
-            moved.Add(std::move(rec));
-        else
-            kept.Add(std::move(rec));
+    // The moved records go to a list sized once; the kept ones close up in
+    // place, so that the board is never held twice.
+    CRukBBSDataAry& all = log.m_aryData;
+    std::vector<char> take(static_cast<size_t>(all.GetSize()), 0);
+    int nMoved = 0;
+    for (int i = 0; i < all.GetSize(); i++) {
+        if (ids.count(all[i].ppid.GetText()) || ids.count(all[i].id.GetText())) {
+            take[i] = 1;
+            nMoved++;
+        }
     }
-    log.m_aryData = std::move(kept);
+    CRukBBSDataAry moved(0, 10);
+    moved.SetSize(nMoved, false);
+    int nTo = 0, nKept = 0;
+    for (int i = 0; i < all.GetSize(); i++) {
+        if (take[i])
+            moved[nTo++] = std::move(all[i]);
+        else if (nKept++ != i)
+            all[nKept - 1] = std::move(all[i]);
+    }
+    all.SetSize(nKept, true);
+    log.ForgetIndex();
     log.Sort(moved, 1);
 
     if (!strMakeOld.IsEmpty())

@@ -685,21 +685,46 @@ int CRukBBSFile::WritePageData(const char* pDir, bool bLock)
     return WriteFile(m_aryData, path.GetText(), bLock, false);
 }
 
-// Sorts by id, byte-wise; ascending for 0, descending otherwise.
+// Sorts by id, byte-wise; ascending for 0, descending otherwise. The order
+// is found on indexes and then applied by moving each record once along
+// the cycles of the permutation, so that whole records are never swapped
+// back and forth and no second list is needed.
 void CRukBBSFile::Sort(CRukBBSDataAry& list, int nDescending)
 {
     if (&list == &m_aryData)
         ForgetIndex();
-    if (list.GetSize() < 2)
+    int n = list.GetSize();
+    if (n < 2)
         return;
-    if (nDescending == 0)
-        std::sort(list.begin(), list.end(), [](const CRukBBSData& a, const CRukBBSData& b) {
-            return strcmp(a.id.GetText(), b.id.GetText()) < 0;
-        });
-    else
-        std::sort(list.begin(), list.end(), [](const CRukBBSData& a, const CRukBBSData& b) {
-            return strcmp(a.id.GetText(), b.id.GetText()) > 0;
-        });
+    std::vector<int> order(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        int r = strcmp(list[a].id.GetText(), list[b].id.GetText());
+        if (nDescending != 0)
+            r = -r;
+        return r < 0 || (r == 0 && a < b);
+    });
+    // Slot i receives the record now at order[i].
+    std::vector<char> placed(static_cast<size_t>(n), 0);
+    for (int i = 0; i < n; i++) {
+        if (placed[i] || order[i] == i) {
+            placed[i] = 1;
+            continue;
+        }
+        CRukBBSData held = std::move(list[i]);
+        int j = i;
+        for (;;) {
+            placed[j] = 1;
+            int k = order[j];
+            if (k == i) {
+                list[j] = std::move(held);
+                break;
+            }
+            list[j] = std::move(list[k]);
+            j = k;
+        }
+    }
 }
 
 // Number of threads: records without a root.

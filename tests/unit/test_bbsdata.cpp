@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +265,34 @@ TEST(BBSDataFormat, ReadFileAppendsAndCountsOnlyItsOwn)
     EXPECT_EQ(file.ReadFile(list, (dir / "missing.dat").c_str(), false), -1);
     CRukBBSFile none;
     EXPECT_EQ(none.ReadPageData((dir / "nothing").c_str(), false), -1);
+}
+
+// Sorting applies a permutation in place: every record arrives whole, in
+// id order either way, with equal ids kept in their earlier order.
+TEST(BBSDataFormat, SortMovesWholeRecords)
+{
+    for (int nDescending : {0, 1}) {
+        CRukBBSFile file;
+        std::vector<std::pair<std::string, std::string>> expect;
+        unsigned seed = 7;
+        for (int i = 0; i < 300; i++) {
+            seed = seed * 1103515245u + 12345u;
+            std::string id = std::to_string(100 + (seed >> 16) % 150);
+            std::string title = "t" + std::to_string(i);
+            file.m_aryData.Add(Rec(id.c_str(), "", "", title.c_str()));
+            expect.emplace_back(id, title);
+        }
+        std::stable_sort(expect.begin(), expect.end(), [&](const auto& a, const auto& b) {
+            return nDescending ? a.first > b.first : a.first < b.first;
+        });
+        file.Sort(file.m_aryData, nDescending);
+        bool bSame = file.m_aryData.GetSize() == 300;
+        for (int i = 0; bSame && i < 300; i++)
+            bSame = file.m_aryData[i].id == expect[i].first.c_str() &&
+                    file.m_aryData[i].title == expect[i].second.c_str() &&
+                    file.m_aryData[i].mess == ("body " + expect[i].first).c_str();
+        EXPECT_TRUE(bSame) << nDescending;
+    }
 }
 
 // Bytes the line cannot hold never break a record.
