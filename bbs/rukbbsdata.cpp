@@ -108,6 +108,27 @@ static bool ParseRecord(const char* p, size_t n, CRukBBSData& rec)
     return true;
 }
 
+// Builds the keys of rec (id, pid, ppid) from one line, as ParseRecord
+// would; the other fields stay empty.
+static bool ParseKeys(const char* p, size_t n, CRukBBSData& rec)
+{
+    const char* pEnd = p + n;
+    if (!memchr(p, s_cFieldSep, n))
+        return false;
+    CRukString CRukBBSData::*const keys[] = {&CRukBBSData::id, &CRukBBSData::pid,
+                                             &CRukBBSData::ppid};
+    for (CRukString CRukBBSData::*pKey : keys) {
+        const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+        if (!q)
+            q = pEnd;
+        SetText(rec.*pKey, p, static_cast<size_t>(q - p));
+        if (q == pEnd)
+            break;
+        p = q + 1;
+    }
+    return true;
+}
+
 // Collects the bytes of the new file in a fixed block and hands them to
 // the temporary file block by block; remembers the first failure.
 struct SFileWriter {
@@ -207,8 +228,8 @@ static void Truncate(CRukBBSDataAry& list, int n)
 // The file is read in blocks of this size; a longer line grows the block.
 static const size_t s_nReadBlock = 1u << 20;
 
-// Hands every line of fp to onLine(p, n) (without its line feed, with a NUL
-// written after it in place), reading block by block so that only one block
+// Hands every line of fp to onLine(p, n, at) (without its line feed, with a
+// NUL written after it in place, and its offset in the file), reading block by block so that only one block
 // of raw text is held at a time. onFirst(p, pEnd) sees the first block
 // before its lines are handed out. false on a read error.
 template <class FFirst, class FLine>
@@ -217,6 +238,7 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
     size_t nBlock = s_nReadBlock;
     std::unique_ptr<char[]> block(new char[nBlock + 1]);
     size_t nHeld = 0;  // bytes of an unfinished line at the block's start
+    long nBase = 0;    // file offset of the block's first byte
     bool bFirst = true;
     for (;;) {
         if (nHeld == nBlock) {  // one line fills the block: double it
@@ -241,12 +263,13 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
                 break;
             char* pLineEnd = pBreak ? pBreak : pEnd;
             *pLineEnd = 0;  // the block keeps a byte after its data for this
-            onLine(p, static_cast<size_t>(pLineEnd - p));
+            onLine(p, static_cast<size_t>(pLineEnd - p), nBase + (p - block.get()));
             p = pLineEnd + 1;
         }
         if (bLast)
             return true;
         nHeld = p < pEnd ? static_cast<size_t>(pEnd - p) : 0;
+        nBase += static_cast<long>((pEnd - block.get()) - nHeld);
         memmove(block.get(), pEnd - nHeld, nHeld);
     }
 }
@@ -259,7 +282,7 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
 // and gives -1, so that a partly read file is never taken for the whole
 // one.
 static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
-                       CRukBBSDataAry* pOut)
+                       CRukBBSDataAry* pOut, bool bKeys = false)
 {
     struct stat st;
     if (fstat(fileno(fp), &st) != 0)
@@ -280,15 +303,29 @@ static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
         double fMost = static_cast<double>(st.st_size) / 21 + 64;
         list.SetSize(nBefore + static_cast<int>(std::min(fGuess, fMost)), true);
     };
-    auto parse = [&](char* p, size_t n) {
+    auto parse = [&](char* p, size_t n, long nAt) {
         if (nBefore + nAdded >= list.GetSize())
             list.SetSize(nBefore + nAdded + nAdded / 4 + 64, true);
         CRukBBSData& rec = list[nBefore + nAdded];
-        if (!ParseRecord(p, n, rec))
-            return;
-        if (pWords && pOut && ContainsAll(p, *pWords)) {
-            pOut->Add(rec);
-            nMatched++;
+        bool bMatch = pWords && pOut && ContainsAll(p, *pWords);
+        if (bKeys) {
+            if (!ParseKeys(p, n, rec))
+                return;
+            rec.lineAt = nAt;
+            rec.lineLen = static_cast<int>(n);
+            if (bMatch) {
+                CRukBBSData whole;
+                ParseRecord(p, n, whole);
+                pOut->Add(std::move(whole));
+                nMatched++;
+            }
+        } else {
+            if (!ParseRecord(p, n, rec))
+                return;
+            if (bMatch) {
+                pOut->Add(rec);
+                nMatched++;
+            }
         }
         nAdded++;
     };
@@ -592,8 +629,58 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
 // CRukBBSFile: records and data files
 
 CRukBBSFile::CRukBBSFile()
-    : m_aryData(0, 10), m_nMaxData(1000), m_nDeleteMode(0), m_pIndexed(nullptr), m_nIndexed(-1)
+    : m_aryData(0, 10), m_nMaxData(1000), m_nDeleteMode(0), m_fdSnapshot(-1), m_pIndexed(nullptr),
+      m_nIndexed(-1)
 {
+}
+
+CRukBBSFile::~CRukBBSFile()
+{
+    CloseSnapshot();
+}
+
+void CRukBBSFile::CloseSnapshot()
+{
+    if (m_fdSnapshot >= 0)
+        close(m_fdSnapshot);
+    m_fdSnapshot = -1;
+}
+
+// Loads the rest of a record loaded by its keys from the kept file; the
+// tree columns drawn on it stay.
+bool CRukBBSFile::Complete(CRukBBSData& rec) const
+{
+    if (rec.lineAt < 0)
+        return true;
+    if (m_fdSnapshot < 0 || rec.lineLen < 0)
+        return false;
+    size_t n = static_cast<size_t>(rec.lineLen);
+    std::unique_ptr<char[]> line(new char[n + 1]);
+    size_t nGot = 0;
+    while (nGot < n) {
+        ssize_t r = pread(m_fdSnapshot, line.get() + nGot, n - nGot,
+                          static_cast<off_t>(rec.lineAt) + static_cast<off_t>(nGot));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        nGot += static_cast<size_t>(r);
+    }
+    line[n] = 0;
+    CRukBBSData whole;
+    if (!ParseRecord(line.get(), n, whole))
+        return false;
+    whole.depth = std::move(rec.depth);
+    rec = std::move(whole);
+    return true;
+}
+
+bool CRukBBSFile::CompleteFrom(CRukBBSDataAry& list, int nFrom) const
+{
+    bool bAll = true;
+    for (int i = std::max(nFrom, 0); i < list.GetSize(); i++)
+        bAll = Complete(list[i]) && bAll;
+    return bAll;
 }
 
 // Appends the records of the message file pPath to list, under the shared
@@ -634,9 +721,20 @@ int CRukBBSFile::ReplaceData(const char* pPath, const CRukBBSDataAry* pFirst,
         if (!pList)
             continue;
         bool bRest = pList == pRest && pList != pFirst;
-        for (int i = 0; i < pList->GetSize(); i++)
-            if (!(bRest && pSkip && pSkip[i]))
-                PutRecord(*out, (*pList)[i]);
+        for (int i = 0; i < pList->GetSize(); i++) {
+            if (bRest && pSkip && pSkip[i])
+                continue;
+            const CRukBBSData& rec = (*pList)[i];
+            if (rec.lineAt < 0) {
+                PutRecord(*out, rec);
+                continue;
+            }
+            // Loaded by its keys: the whole record is written, or nothing.
+            CRukBBSData whole(rec);
+            if (!Complete(whole))
+                return -1;
+            PutRecord(*out, whole);
+        }
     }
     if (!out->Flush())
         return -1;
@@ -672,10 +770,43 @@ int CRukBBSFile::ReadPageData(const char* pDir, bool bLock)
 {
     ForgetIndex();
     m_aryData.RemoveAll();
+    CloseSnapshot();
     CRukString path = CreateFullPath(pDir);
     if (CRukFile::GetFileSize(path.GetText()) < 0)
         return -1;
     return ReadFile(m_aryData, path.GetText(), bLock);
+}
+
+// Loads the keys of every record of pDir's board and keeps the file open
+// for the rest; -1 when it has no file.
+int CRukBBSFile::ReadPageKeys(const char* pDir, bool bLock)
+{
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    CRukString path = CreateFullPath(pDir);
+    if (CRukFile::GetFileSize(path.GetText()) < 0)
+        return -1;
+    go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", path.GetText());
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    FILE* fp = fopen(path.GetText(), "rb");
+    if (!fp)
+        return -1;
+    int n = ReadRecords(fp, m_aryData, nullptr, nullptr, true);
+    if (n >= 0)
+        m_fdSnapshot = fcntl(fileno(fp), F_DUPFD_CLOEXEC, 0);
+    fclose(fp);
+    if (n >= 0 && m_fdSnapshot < 0) {
+        m_aryData.RemoveAll();
+        return -1;
+    }
+    go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
+    return n;
 }
 
 // Replaces the board's file with the own records.
@@ -762,10 +893,12 @@ CRukString CRukBBSFile::CreateAttachPath(const char* pDir, const char* pId) cons
 int CRukBBSFile::GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip)
 {
     int n = 0;
+    int nFrom = out.GetSize();
     for (int i = std::max(nSkip, 0); i < m_aryData.GetSize() && out.GetSize() < nLimit; i++) {
         out.Add(m_aryData[i]);
         n++;
     }
+    CompleteFrom(out, nFrom);
     return n;
 }
 
@@ -782,6 +915,7 @@ int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
         out.Add(m_aryData[i]);
         n++;
     }
+    CompleteFrom(out, out.GetSize() - n);
     return n;
 }
 
@@ -831,6 +965,7 @@ int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrde
             n++;
         }
     }
+    CompleteFrom(out, out.GetSize() - n);
     if (nOrder != -1)
         Sort(out, nOrder);
     return n;
@@ -839,22 +974,32 @@ int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrde
 // The replies to pPid in src, each followed by its subtree.
 int CRukBBSFile::GetDataRecurs(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid)
 {
+    int nFrom = out.GetSize();
+    int n;
     if (&src == &out) {
         CRukBBSDataAry copy(src);
-        return WalkReplies(copy, out, pPid, nullptr, nullptr);
+        n = WalkReplies(copy, out, pPid, nullptr, nullptr);
+    } else {
+        n = WalkReplies(src, out, pPid, nullptr, nullptr);
     }
-    return WalkReplies(src, out, pPid, nullptr, nullptr);
+    CompleteFrom(out, nFrom);
+    return n;
 }
 
 // As GetDataRecurs, drawing each appended record's tree columns.
 int CRukBBSFile::GetDataRecursWithDepth(CRukBBSDataAry& src, CRukBBSDataAry& out,
                                         const char* pPid, int& nPDepth, int& nDepth)
 {
+    int nFrom = out.GetSize();
+    int n;
     if (&src == &out) {
         CRukBBSDataAry copy(src);
-        return WalkReplies(copy, out, pPid, &nPDepth, &nDepth);
+        n = WalkReplies(copy, out, pPid, &nPDepth, &nDepth);
+    } else {
+        n = WalkReplies(src, out, pPid, &nPDepth, &nDepth);
     }
-    return WalkReplies(src, out, pPid, &nPDepth, &nDepth);
+    CompleteFrom(out, nFrom);
+    return n;
 }
 
 // 1 when some own record answers pId directly.
@@ -872,9 +1017,12 @@ CRukBBSData* CRukBBSFile::GetData(const char* pId)
 {
     if (!pId)
         return nullptr;
-    for (CRukBBSData& rec : m_aryData)
-        if (strcmp(rec.id.GetText(), pId) == 0)
+    for (CRukBBSData& rec : m_aryData) {
+        if (strcmp(rec.id.GetText(), pId) == 0) {
+            Complete(rec);
             return &rec;
+        }
+    }
     return nullptr;
 }
 
@@ -951,6 +1099,8 @@ bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, con
     for (int i = 0; i < m_aryData.GetSize(); i++) {
         CRukBBSData& rec = m_aryData[i];
         if (mask[i]) {
+            if (pRemoved)
+                Complete(rec);
             if (pRemoved && rec.attach.GetSize() > 0)
                 pRemoved->Add(std::move(rec.attach));
             continue;
@@ -978,6 +1128,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
     m_aryData.RemoveAll();
+    CloseSnapshot();
     CRukBBSLock lock;
     if (bLock) {
         int r = lock.Lock(path.GetText(), false);
@@ -1121,6 +1272,7 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
     // The records the caller loaded may be stale: they are dropped before
     // the file is read again, so that two copies are never held at once.
     m_aryData.RemoveAll();
+    CloseSnapshot();
     if (ReadIfExists(*this, m_aryData, path.GetText()) < 0)
         return -1;
 
@@ -1251,7 +1403,13 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
     FILE* fp = fopen(path.GetText(), "rb");
     if (!fp)
         return -1;
-    int n = ReadRecords(fp, m_aryData, &words, &out);
+    // Records already held are made whole first: the kept file changes.
+    CompleteFrom(m_aryData, 0);
+    CloseSnapshot();
+    // Only the hits are parsed whole; the others keep their place by keys.
+    int n = ReadRecords(fp, m_aryData, &words, &out, true);
+    if (n >= 0)
+        m_fdSnapshot = fcntl(fileno(fp), F_DUPFD_CLOEXEC, 0);
     fclose(fp);
     go.m_log.Trace("----<< CRukBBSFile::FindRead END num = %d ----", n);
     return n;
@@ -1278,7 +1436,7 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
     const char* pKey = pId ? pId : "";
     size_t nKey = strlen(pKey);
     bool bFound = false;
-    auto look = [&](char* p, size_t n) {
+    auto look = [&](char* p, size_t n, long) {
         if (nKey == 0)
             return;
         if (!bFound && FieldIs(p, n, 0, pKey, nKey)) {
@@ -1300,7 +1458,8 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
 int CRukBBSFile::FindData(CRukBBSDataAry& out, CRukStrAry& words)
 {
     int n = 0;
-    for (const CRukBBSData& rec : m_aryData) {
+    for (CRukBBSData& rec : m_aryData) {
+        Complete(rec);
         bool bMatch = true;
         for (const CRukString& word : words) {
             const char* pWord = word.GetText();

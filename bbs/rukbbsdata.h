@@ -36,6 +36,11 @@ public:
     CRukString icon;
     CRukStrMap attach;  // file name -> id of the thread root
     CRukBuffer depth;   // tree columns from GetDataRecursWithDepth; never stored
+    // A record loaded by its keys only (ReadPageKeys) has the rest of its
+    // line at lineAt in the file it came from; -1 once loaded whole. Never
+    // stored.
+    long lineAt = -1;
+    int lineLen = 0;
 };
 
 typedef CRukAry<CRukBBSData> CRukBBSDataAry;
@@ -54,11 +59,22 @@ public:
 class CRukBBSFile {
 public:
     CRukBBSFile();
+    ~CRukBBSFile();
+    CRukBBSFile(const CRukBBSFile&) = delete;
+    CRukBBSFile& operator=(const CRukBBSFile&) = delete;
 
     // --- records and data files
     int ReadFile(CRukBBSDataAry& list, const char* pPath, bool bLock);
     int WriteFile(CRukBBSDataAry& list, const char* pPath, bool bLock, bool bAppend);
     int ReadPageData(const char* pDir, bool bLock);
+    // As ReadPageData for showing pages: every record gets only its keys
+    // (id, pid, ppid), and the rest is read from the same file (kept open,
+    // so a later rename of a new file over it changes nothing) when a query
+    // first hands the record out. Every query and write below completes
+    // the records it uses, so callers see whole records throughout.
+    int ReadPageKeys(const char* pDir, bool bLock);
+    // Reads the rest of a record loaded by its keys: true when it is whole.
+    bool Complete(CRukBBSData& rec) const;
     int WritePageData(const char* pDir, bool bLock);
     void Sort(CRukBBSDataAry& list, int nDescending);
     int GetPPNum() const;
@@ -111,6 +127,12 @@ public:
 
 private:
     void IndexThreads();
+    // Completes the records of list from nFrom on; false if one failed.
+    bool CompleteFrom(CRukBBSDataAry& list, int nFrom) const;
+    // Forgets the file that records loaded by their keys came from.
+    void CloseSnapshot();
+
+    int m_fdSnapshot;  // that file, or -1
 
     std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
     std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1

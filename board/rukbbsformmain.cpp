@@ -783,8 +783,10 @@ static void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    // A page shows a few dozen messages of the board: all are loaded by
+    // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
-                      : m_bbsFile.ReadPageData(m_strDataDir.GetText(), true);
+                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey("msg90");
     m_nStyle = atoi(form.Value("style").GetText());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ftw.h>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -441,6 +442,108 @@ TEST_F(BBSDataTree, ChildrenFollowChangesToTheList)
     EXPECT_EQ(m_file.GetDataChildren(reloaded, "9", -1), 6);
     CRukBBSDataAry gone;
     EXPECT_EQ(m_file.GetDataChildren(gone, "1", -1), 0);
+}
+
+// Every field of a list of records, tree columns included, as one text.
+std::string Dump(const CRukBBSDataAry& list)
+{
+    std::string s;
+    for (const CRukBBSData& r : list) {
+        for (const CRukString* f : {&r.id, &r.pid, &r.ppid, &r.date, &r.name, &r.mail, &r.home,
+                                    &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform, &r.icon})
+            s += std::string(f->GetText()) + "|";
+        for (const CRukStrPair& a : r.attach)
+            s += std::string(a.m_strTag.GetText()) + "=" + a.m_data.GetText() + "|";
+        s += std::string(r.depth.GetData() ? r.depth.GetData() : "", r.depth.GetSize()) + "\n";
+    }
+    return s;
+}
+
+// A board loaded by its keys answers every query with the same whole
+// records as one loaded whole, and writes it back byte for byte.
+TEST(BBSDataKeys, QueriesSeeWholeRecords)
+{
+    TempDir dir;
+    {
+        CRukBBSFile w;
+        const char* rows[][3] = {{"4", "2", "1"}, {"3", "1", "1"}, {"2", "1", "1"},
+                                 {"1", "", ""},   {"5", "", ""},   {"7", "6", "6"},
+                                 {"6", "", ""}};
+        for (auto& row : rows) {
+            CRukBBSData r = Rec(row[0], row[1], row[2]);
+            r.mess = (std::string("line one ") + row[0] + "\nline two").c_str();
+            r.mail = "m@example.jp";
+            r.icon = "3";
+            if (std::string(row[0]) == "3")
+                r.attach.Add("a.png", "1");
+            w.m_aryData.Add(r);
+        }
+        ASSERT_EQ(w.WritePageData(dir.c_str(), false), 7);
+    }
+    const std::string before = ReadAll(dir / "bbs-message.dat");
+    using Query = std::function<std::string(CRukBBSFile&)>;
+    const struct {
+        const char* name;
+        Query run;
+    } cases[] = {
+        {"parents", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataParents(o, 2, 1); return Dump(o); }},
+        {"sequential", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataSequential(o, 3, 2); return Dump(o); }},
+        {"children", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataChildren(o, "1", 1); return Dump(o); }},
+        {"tree", [](CRukBBSFile& f) {
+             CRukBBSDataAry kids, o;
+             f.GetDataChildren(kids, "1", -1);
+             int p = 0, d = 0;
+             f.GetDataRecursWithDepth(kids, o, "1", p, d);
+             return Dump(o);
+         }},
+        {"walk of the loaded list", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataRecurs(f.m_aryData, o, "1"); return Dump(o); }},
+        {"one record", [](CRukBBSFile& f) {
+             CRukBBSDataAry o;
+             o.Add(*f.GetDataPP(f.GetData("4")));
+             return Dump(o);
+         }},
+        {"find", [](CRukBBSFile& f) {
+             CRukBBSDataAry o;
+             CRukStrAry w;
+             w.Add("line one 7");
+             f.FindData(o, w);
+             return Dump(o);
+         }},
+        {"delete and write back", [&](CRukBBSFile& f) {
+             f.DeleteDataOnly("2");
+             f.WritePageData(dir.c_str(), false);
+             std::string after = ReadAll(dir / "bbs-message.dat");
+             WriteAll(dir / "bbs-message.dat", before);
+             return after;
+         }},
+    };
+    for (const auto& c : cases) {
+        CRukBBSFile whole;
+        ASSERT_EQ(whole.ReadPageData(dir.c_str(), true), 7);
+        std::string expect = c.run(whole);
+        CRukBBSFile keys;
+        ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), true), 7);
+        EXPECT_EQ(keys.m_aryData[1].title.GetLength(), 0) << "not read yet";
+        EXPECT_EQ(c.run(keys), expect) << c.name;
+        EXPECT_FALSE(expect.empty()) << c.name;
+    }
+}
+
+// The rest of a record comes from the file the keys were read from, even
+// after a post has put a new file in its place.
+TEST(BBSDataKeys, RestComesFromTheSameFile)
+{
+    TempDir dir;
+    WriteAll(dir / "bbs-message.dat", Line("2", "1", "1") + Line("1", "", ""));
+    CRukBBSFile keys;
+    ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), true), 2);
+    ASSERT_EQ(Post(dir, Rec("3")), 2);  // renames a new file over the old one
+    CRukBBSDataAry roots;
+    EXPECT_EQ(keys.GetDataParents(roots, 10, 0), 1);
+    ASSERT_EQ(roots.GetSize(), 1);
+    EXPECT_STREQ(roots[0].title.GetText(), "title 1");
+    EXPECT_STREQ(keys.GetData("2")->mess.GetText(), "body 2");
+    EXPECT_EQ(FileIds(dir), "3,2,1");
 }
 
 TEST(BBSDataDepth, TreeColumns)
@@ -976,7 +1079,7 @@ TEST(BBSDataLock, WriterWaitsAndHoldsOffNewReaders)
               -2);
     int status = 0;
     waitpid(writer, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11);  // one record written
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11);  // stored before record 1
     waitpid(reader, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(FileIds(dir), "2,1");
