@@ -295,8 +295,11 @@ static void ProtectTags(CRukString& body)
             if (bDone)
                 continue;
         }
-        out.Append(p, 1);
-        p++;
+        // Everything up to the next "<" is copied as it is, in one piece.
+        const char* q = strchr(p + 1, '<');
+        size_t n = q && !bNoClose ? static_cast<size_t>(q - p) : strlen(p);
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
     }
     body.Attach(out.Detach());
 }
@@ -394,8 +397,12 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
             p = e;
             continue;
         }
-        out.Append(p, 1);
-        p++;
+        // Up to the next byte that can start one of the cases above, the
+        // text is copied in one piece.
+        const char szStops[] = {CAN, '<', '"', '\'', prefix.GetText()[0], 0};
+        size_t n = 1 + strcspn(p + 1, szStops);
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
     }
     body.Attach(out.Detach());
 }
