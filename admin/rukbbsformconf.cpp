@@ -420,9 +420,10 @@ static CRukString BuildModeSelect(const char* pName, const char* const* pModes, 
 // Loads a log's messages without the store's lock (the caller holds the
 // board lock). A message file that exists but cannot be read ends the
 // request, so that nothing is written over it.
-static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& dir)
+static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& dir,
+                   bool bKeys = false)
 {
-    int r = log.ReadPageData(dir.GetText(), false);
+    int r = bKeys ? log.ReadPageKeys(dir.GetText(), false) : log.ReadPageData(dir.GetText(), false);
     if (r < 0 && CRukFile::GetFileSize(log.CreateFullPath(dir.GetText()).GetText()) >= 0)
         base.MessageKey("msg90");
     return r < 0 ? 0 : r;
@@ -1019,8 +1020,10 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
                                   const CRukString& strDst, const CRukString& strMakeOld)
 {
+    // By their keys: the moved and the kept records are copied line by line
+    // into the two files, all within this one CRukBBSFile.
     CRukBBSFile log;
-    ReadLog(*this, log, strSrc);
+    ReadLog(*this, log, strSrc, true);
     int nThreads = log.GetPPNum();
     int nCount = nHalf > 0 ? nThreads / nHalf : nThreads - nSkip;
     if (nHalf > 0)

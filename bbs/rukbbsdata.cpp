@@ -190,6 +190,30 @@ static void PutField(SFileWriter& out, const char* p, bool bBody)
     }
 }
 
+// True when a stored line is exactly what PutRecord writes for the record
+// ParseRecord reads from it, so that it can be copied as it is: no NUL or
+// carriage return, 0x1D only in the body, the eight reserved fields empty,
+// and attachments in whole pairs.
+static bool IsCanonicalLine(const char* p, size_t n)
+{
+    const char* pEnd = p + n;
+    int nField = 0;
+    const char* pField = p;
+    for (const char* q = p;; q++) {
+        if (q == pEnd || *q == s_cFieldSep) {
+            if (nField >= s_nTextFields && nField < s_nIconField && q != pField)
+                return false;  // a reserved field holds something
+            if (q == pEnd)
+                break;
+            nField++;
+            pField = q + 1;
+        } else if (*q == 0 || *q == '\r' || (*q == s_cBodyBreak && nField != s_nMessField)) {
+            return false;
+        }
+    }
+    return nField >= s_nIconField && (nField - s_nIconField) % 2 == 0;
+}
+
 // Writes the line of one record, line feed included.
 static void PutRecord(SFileWriter& out, const CRukBBSData& rec)
 {
@@ -225,6 +249,25 @@ static void Truncate(CRukBBSDataAry& list, int n)
         list.SetSize(n, true);
 }
 
+// Reads the whole of fp into buf: true, or false on a read error.
+static bool ReadWhole(FILE* fp, CRukBuffer& buf)
+{
+    struct stat st;
+    if (fstat(fileno(fp), &st) != 0)
+        return false;
+    size_t nHave = 0;
+    if (st.st_size > 0) {
+        char* p = buf.Alloc(static_cast<unsigned>(st.st_size));
+        nHave = fread(p, 1, static_cast<size_t>(st.st_size), fp);
+        buf.ReAlloc(static_cast<unsigned>(nHave));
+    }
+    char sz[1 << 16];
+    size_t n;
+    while ((n = fread(sz, 1, sizeof(sz), fp)) > 0)  // grown since fstat
+        buf.Append(sz, static_cast<unsigned>(n));
+    return ferror(fp) == 0;
+}
+
 // The file is read in blocks of this size; a longer line grows the block.
 static const size_t s_nReadBlock = 1u << 20;
 
@@ -232,6 +275,28 @@ static const size_t s_nReadBlock = 1u << 20;
 // NUL written after it in place, and its offset in the file), reading block by block so that only one block
 // of raw text is held at a time. onFirst(p, pEnd) sees the first block
 // before its lines are handed out. false on a read error.
+// Hands the lines of p..pEnd that end in a line feed (all of them with
+// bLast) to onLine, nBase being the offset of p in the file; returns where
+// the unfinished rest begins. With bTerminate each line gets a NUL in
+// place of its line feed (the text needs one byte after pEnd for that).
+template <class FLine>
+static char* SplitLines(char* p, char* pEnd, bool bLast, long nBase, FLine& onLine,
+                        bool bTerminate = true)
+{
+    char* pStart = p;
+    while (p < pEnd) {
+        char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+        if (!pBreak && !bLast)
+            break;
+        char* pLineEnd = pBreak ? pBreak : pEnd;
+        if (bTerminate)
+            *pLineEnd = 0;
+        onLine(p, static_cast<size_t>(pLineEnd - p), nBase + (p - pStart));
+        p = pLineEnd + 1;
+    }
+    return p < pEnd ? p : pEnd;
+}
+
 template <class FFirst, class FLine>
 static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
 {
@@ -257,18 +322,10 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
             onFirst(p, pEnd);
             bFirst = false;
         }
-        while (p < pEnd) {
-            char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
-            if (!pBreak && !bLast)
-                break;
-            char* pLineEnd = pBreak ? pBreak : pEnd;
-            *pLineEnd = 0;  // the block keeps a byte after its data for this
-            onLine(p, static_cast<size_t>(pLineEnd - p), nBase + (p - block.get()));
-            p = pLineEnd + 1;
-        }
+        p = SplitLines(p, pEnd, bLast, nBase, onLine);
         if (bLast)
             return true;
-        nHeld = p < pEnd ? static_cast<size_t>(pEnd - p) : 0;
+        nHeld = static_cast<size_t>(pEnd - p);
         nBase += static_cast<long>((pEnd - block.get()) - nHeld);
         memmove(block.get(), pEnd - nHeld, nHeld);
     }
@@ -282,7 +339,7 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
 // and gives -1, so that a partly read file is never taken for the whole
 // one.
 static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
-                       CRukBBSDataAry* pOut, bool bKeys = false)
+                       CRukBBSDataAry* pOut, bool bKeys = false, CRukBuffer* pText = nullptr)
 {
     struct stat st;
     if (fstat(fileno(fp), &st) != 0)
@@ -329,7 +386,21 @@ static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
         }
         nAdded++;
     };
-    if (!ReadLines(fp, size, parse)) {
+    bool bRead;
+    if (pText) {
+        // Kept whole and unchanged for the caller, who copies lines from
+        // it (searching needs terminated lines and never asks for this).
+        bRead = ReadWhole(fp, *pText);
+        if (bRead && pText->GetSize() > 0) {
+            char* p = pText->GetData();
+            char* pEnd = p + pText->GetSize();
+            size(p, pEnd);
+            SplitLines(p, pEnd, true, 0, parse, false);
+        }
+    } else {
+        bRead = ReadLines(fp, size, parse);
+    }
+    if (!bRead) {
         Truncate(list, nBefore);
         if (pOut)
             Truncate(*pOut, nOutBefore);
@@ -353,16 +424,6 @@ static bool FieldIs(const char* p, size_t n, int nField, const char* pKey, size_
     if (!q)
         return false;  // a line without a separator holds no record
     return static_cast<size_t>(q - p) == nKey && memcmp(p, pKey, nKey) == 0;
-}
-
-// Reads a message file that may be missing: 0 records for a missing file,
-// the count read, or -1 when the file exists but cannot be read whole.
-static int ReadIfExists(CRukBBSFile& file, CRukBBSDataAry& list, const char* pPath)
-{
-    struct stat st;
-    if (stat(pPath, &st) != 0)
-        return errno == ENOENT ? 0 : -1;
-    return file.ReadFile(list, pPath, false);
 }
 
 // Copies the current contents of pPath (none when it is missing) into the
@@ -644,6 +705,51 @@ void CRukBBSFile::CloseSnapshot()
     if (m_fdSnapshot >= 0)
         close(m_fdSnapshot);
     m_fdSnapshot = -1;
+    m_snapshotText.Free();
+}
+
+bool CRukBBSFile::LoadSnapshotText() const
+{
+    if (m_snapshotText.GetSize() > 0)
+        return true;
+    if (m_fdSnapshot < 0)
+        return false;
+    int fd = fcntl(m_fdSnapshot, F_DUPFD_CLOEXEC, 0);
+    FILE* fp = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (!fp) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    bool bRead = fseek(fp, 0, SEEK_SET) == 0 && ReadWhole(fp, m_snapshotText);
+    fclose(fp);
+    return bRead;
+}
+
+int CRukBBSFile::LoadKeys(const char* pPath, bool bText)
+{
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    struct stat st;
+    if (stat(pPath, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", pPath);
+    FILE* fp = fopen(pPath, "rb");
+    if (!fp)
+        return -1;
+    int n = ReadRecords(fp, m_aryData, nullptr, nullptr, true, bText ? &m_snapshotText : nullptr);
+    if (n >= 0)
+        m_fdSnapshot = fcntl(fileno(fp), F_DUPFD_CLOEXEC, 0);
+    fclose(fp);
+    if (n >= 0 && m_fdSnapshot < 0)
+        n = -1;
+    if (n < 0) {
+        m_aryData.RemoveAll();
+        CloseSnapshot();
+        return -1;
+    }
+    go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
+    return n;
 }
 
 // Loads the rest of a record loaded by its keys from the kept file; the
@@ -655,6 +761,14 @@ bool CRukBBSFile::Complete(CRukBBSData& rec) const
     if (m_fdSnapshot < 0 || rec.lineLen < 0)
         return false;
     size_t n = static_cast<size_t>(rec.lineLen);
+    if (static_cast<size_t>(rec.lineAt) + n <= m_snapshotText.GetSize()) {
+        CRukBBSData whole;
+        if (!ParseRecord(m_snapshotText.GetData() + rec.lineAt, n, whole))
+            return false;
+        whole.depth = std::move(rec.depth);
+        rec = std::move(whole);
+        return true;
+    }
     std::unique_ptr<char[]> line(new char[n + 1]);
     size_t nGot = 0;
     while (nGot < n) {
@@ -729,7 +843,21 @@ int CRukBBSFile::ReplaceData(const char* pPath, const CRukBBSDataAry* pFirst,
                 PutRecord(*out, rec);
                 continue;
             }
-            // Loaded by its keys: the whole record is written, or nothing.
+            // Loaded by its keys: its stored line is copied when writing the
+            // parsed record would give the same bytes; otherwise the whole
+            // record is parsed and written. Either that, or nothing.
+            if (!LoadSnapshotText())
+                return -1;
+            size_t nAt = static_cast<size_t>(rec.lineAt);
+            size_t nLen = static_cast<size_t>(rec.lineLen);
+            if (nAt + nLen > m_snapshotText.GetSize())
+                return -1;
+            const char* pLine = m_snapshotText.GetData() + nAt;
+            if (IsCanonicalLine(pLine, nLen)) {
+                out->Put(pLine, nLen);
+                out->Put('\n');
+                continue;
+            }
             CRukBBSData whole(rec);
             if (!Complete(whole))
                 return -1;
@@ -787,26 +915,13 @@ int CRukBBSFile::ReadPageKeys(const char* pDir, bool bLock)
     CRukString path = CreateFullPath(pDir);
     if (CRukFile::GetFileSize(path.GetText()) < 0)
         return -1;
-    go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", path.GetText());
     CRukBBSLock lock;
     if (bLock) {
         int r = lock.Lock(path.GetText(), true);
         if (r != 0)
             return r;
     }
-    FILE* fp = fopen(path.GetText(), "rb");
-    if (!fp)
-        return -1;
-    int n = ReadRecords(fp, m_aryData, nullptr, nullptr, true);
-    if (n >= 0)
-        m_fdSnapshot = fcntl(fileno(fp), F_DUPFD_CLOEXEC, 0);
-    fclose(fp);
-    if (n >= 0 && m_fdSnapshot < 0) {
-        m_aryData.RemoveAll();
-        return -1;
-    }
-    go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
-    return n;
+    return LoadKeys(path.GetText(), false);
 }
 
 // Replaces the board's file with the own records.
@@ -827,15 +942,45 @@ void CRukBBSFile::Sort(CRukBBSDataAry& list, int nDescending)
     int n = list.GetSize();
     if (n < 2)
         return;
-    std::vector<int> order(static_cast<size_t>(n));
-    for (int i = 0; i < n; i++)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        int r = strcmp(list[a].id.GetText(), list[b].id.GetText());
+    // Each id's first 16 bytes as two big-endian numbers (NUL-padded), so
+    // that most comparisons are two integer ones; equal prefixes of longer
+    // ids are settled by strcmp, which gives the same byte-wise order.
+    struct SKey {
+        unsigned long long nHigh, nLow;
+        const char* pId;
+        int nIndex;
+    };
+    std::vector<SKey> keys(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) {
+        const char* pId = list[i].id.GetText();
+        unsigned char sz[16] = {0};
+        for (int k = 0; k < 16 && pId[k]; k++)
+            sz[k] = static_cast<unsigned char>(pId[k]);
+        unsigned long long nHigh = 0, nLow = 0;
+        for (int k = 0; k < 8; k++) {
+            nHigh = (nHigh << 8) | sz[k];
+            nLow = (nLow << 8) | sz[k + 8];
+        }
+        keys[i] = {nHigh, nLow, pId, i};
+    }
+    auto before = [](const SKey& a, const SKey& b) {
+        if (a.nHigh != b.nHigh)
+            return a.nHigh < b.nHigh ? -1 : 1;
+        if (a.nLow != b.nLow)
+            return a.nLow < b.nLow ? -1 : 1;
+        if ((a.nLow & 0xff) == 0)  // both ids end within the prefix
+            return 0;
+        return strcmp(a.pId + 16, b.pId + 16);
+    };
+    std::sort(keys.begin(), keys.end(), [&](const SKey& a, const SKey& b) {
+        int r = before(a, b);
         if (nDescending != 0)
             r = -r;
-        return r < 0 || (r == 0 && a < b);
+        return r < 0 || (r == 0 && a.nIndex < b.nIndex);
     });
+    std::vector<int> order(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++)
+        order[i] = keys[i].nIndex;
     // Slot i receives the record now at order[i].
     std::vector<char> placed(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; i++) {
@@ -1135,7 +1280,10 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
         if (r != 0)
             return r;
     }
-    if (ReadIfExists(*this, m_aryData, path.GetText()) < 0)
+    // The board by its keys, with its text kept: the records this post
+    // leaves alone are copied line by line, and only the thread it joins
+    // (and one pruned) is read whole.
+    if (LoadKeys(path.GetText(), true) < 0)
         return -1;
 
     CRukBBSDataAry group(0, 10);
@@ -1166,6 +1314,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
 
         const CRukBBSData* pPP = GetDataPP(&rec);
         if (!pPP) {
+            Complete(m_aryData[0]);
             if (SameContent(m_aryData[0], rec))
                 return -3;
             group.Add(rec);
@@ -1178,6 +1327,8 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
                 if (i != nPP && strcmp(m_aryData[i].ppid.GetText(), pRoot) == 0)
                     members.push_back(i);
             members.push_back(nPP);
+            for (int i : members)
+                Complete(m_aryData[i]);
 
             for (const CRukStrPair& file : rec.attach)
                 for (int i : members)
@@ -1225,6 +1376,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
                 for (int i = 0; i < m_aryData.GetSize(); i++) {
                     if (skip[i] == 2) {
                         nRest--;
+                        Complete(m_aryData[i]);
                         if (m_aryData[i].attach.GetSize() > 0)
                             pruned.Add(std::move(m_aryData[i].attach));
                     }
@@ -1245,6 +1397,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteAttachFile");
     WriteAttachFile(pDir, rec.attach, files);
     m_aryData = std::move(group);
+    CloseSnapshot();  // the thread group is whole
     go.m_log.Trace("--<< CRukBBSFile::WriteInputData END ----");
     return nRest;
 }
@@ -1273,7 +1426,7 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
     // the file is read again, so that two copies are never held at once.
     m_aryData.RemoveAll();
     CloseSnapshot();
-    if (ReadIfExists(*this, m_aryData, path.GetText()) < 0)
+    if (LoadKeys(path.GetText(), true) < 0)
         return -1;
 
     go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
@@ -1285,6 +1438,7 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
         return 0;
     }
     int r = WriteFile(m_aryData, path.GetText(), false, false);
+    m_snapshotText.Free();  // the rest of a record is read from the file again
     if (r >= 0)
         for (CRukStrMap& attach : removed)
             DeleteAttachFile(pDir, attach);

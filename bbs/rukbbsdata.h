@@ -131,8 +131,15 @@ private:
     bool CompleteFrom(CRukBBSDataAry& list, int nFrom) const;
     // Forgets the file that records loaded by their keys came from.
     void CloseSnapshot();
+    // Loads the keys of pPath's records into the own (none when it is
+    // missing) and keeps the file; with bText its whole text too. The
+    // count, or -1 when it exists but cannot be read.
+    int LoadKeys(const char* pPath, bool bText);
+    // The kept file's whole text, read now if need be: false on failure.
+    bool LoadSnapshotText() const;
 
-    int m_fdSnapshot;  // that file, or -1
+    int m_fdSnapshot;                 // that file, or -1
+    mutable CRukBuffer m_snapshotText;  // its text once a write needed it
 
     std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
     std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1

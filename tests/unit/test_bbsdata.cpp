@@ -279,6 +279,10 @@ TEST(BBSDataFormat, SortMovesWholeRecords)
         for (int i = 0; i < 300; i++) {
             seed = seed * 1103515245u + 12345u;
             std::string id = std::to_string(100 + (seed >> 16) % 150);
+            if (i % 4 == 0)  // long ids alike in their first 16 bytes
+                id = "1234567890123456" + id;
+            else if (i % 4 == 1)
+                id = "123456789012345" + id.substr(0, 1);
             std::string title = "t" + std::to_string(i);
             file.m_aryData.Add(Rec(id.c_str(), "", "", title.c_str()));
             expect.emplace_back(id, title);
@@ -526,6 +530,50 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
         EXPECT_EQ(keys.m_aryData[1].title.GetLength(), 0) << "not read yet";
         EXPECT_EQ(c.run(keys), expect) << c.name;
         EXPECT_FALSE(expect.empty()) << c.name;
+    }
+}
+
+// Records written back from their keys come out byte for byte as the
+// parsed records would: a stored line is copied only when it is already in
+// that form.
+TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
+{
+    const std::string normal = Line("9", "", "");
+    const struct {
+        const char* name;
+        std::string line;
+    } cases[] = {
+        {"as written", Line("5", "", "")},
+        {"few fields", "5\x1e\x1e\x1etitle\n"},
+        {"reserved field used", "5" + std::string(12, '\x1e') + "x" + std::string(8, '\x1e') + "\n"},
+        {"odd attachment field", "5" + std::string(20, '\x1e') + "1\x1e" "a.png\n"},
+        {"attachment pair", "5" + std::string(20, '\x1e') + "1\x1e" "a.png\x1e" "5\n"},
+        {"carriage return", "5\x1e\x1e\x1e\x1eme\r" + std::string(16, '\x1e') + "\n"},
+        {"0x1D outside the body", "5\x1e\x1e\x1e\x1e" "a\x1d" "b" + std::string(16, '\x1e') + "\n"},
+        {"0x1D in the body", "5" + std::string(8, '\x1e') + "a\x1d" "b" + std::string(12, '\x1e') + "\n"},
+        {"NUL in a field", std::string("5\x1e\x1e\x1e\x1e" "a\0b", 8) + std::string(16, '\x1e') + "\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string text = normal + c.line + Line("7", "", "");
+        WriteAll(dir / "bbs-message.dat", text);
+        CRukBBSFile whole;
+        ASSERT_GE(whole.ReadPageData(dir.c_str(), false), 3) << c.name;
+        whole.DeleteDataOnly("7");
+        whole.WritePageData(dir.c_str(), false);
+        std::string expect = ReadAll(dir / "bbs-message.dat");
+
+        WriteAll(dir / "bbs-message.dat", text);
+        CRukBBSFile keys;
+        ASSERT_GE(keys.ReadPageKeys(dir.c_str(), false), 3) << c.name;
+        keys.DeleteDataOnly("7");
+        keys.WritePageData(dir.c_str(), false);
+        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
+
+        WriteAll(dir / "bbs-message.dat", text);
+        CRukBBSFile store;  // the deletion reads the board by its keys
+        EXPECT_EQ(store.WriteDeleteData(dir.c_str(), "7", true), 2) << c.name;
+        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
     }
 }
 
