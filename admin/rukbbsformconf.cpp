@@ -1030,19 +1030,29 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
         nSkip = 0;
     if (nCount <= 0)
         return;
-    CRukBBSDataAry roots;
-    if (log.GetDataParents(roots, nCount, nSkip) <= 0)
+    // The roots after the first nSkip, as GetDataParents picks them; only
+    // their ids are needed, so the records are not read whole.
+    CRukStrAry rootIds;
+    int nRoot = 0;
+    for (const CRukBBSData& rec : log.m_aryData) {
+        if (rootIds.GetSize() >= nCount)
+            break;
+        if (rec.pid.IsEmpty() && nRoot++ >= nSkip)
+            rootIds.Add(rec.id);
+    }
+    if (rootIds.GetSize() == 0)
         return;
 
     // One pass over the records: a thread is its root and every record
     // whose root key names it.
     std::unordered_set<std::string> ids;
     CRukStrAry dirs;
-    for (int i = 0; i < roots.GetSize(); i++) {
-        const CRukString& rootId = roots[i].id;
+    CRukString attachBase = log.CreateAttachPath(strSrc.GetText(), "");
+    for (int i = 0; i < rootIds.GetSize(); i++) {
+        const CRukString& rootId = rootIds[i];
         go.m_log.Trace("DELETE[%d] %s", i, rootId.GetText());
         ids.insert(rootId.GetText());
-        if (Exists(log.CreateAttachPath(strSrc.GetText(), rootId.GetText())))
+        if (!rootId.IsEmpty() && Exists(attachBase + rootId))  // "" would be the board
             dirs.Add(rootId);
     }
     // The moved records go to a list sized once; the kept ones close up in

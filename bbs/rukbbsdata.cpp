@@ -193,23 +193,25 @@ static void PutField(SFileWriter& out, const char* p, bool bBody)
 // True when a stored line is exactly what PutRecord writes for the record
 // ParseRecord reads from it, so that it can be copied as it is: no NUL or
 // carriage return, 0x1D only in the body, the eight reserved fields empty,
-// and attachments in whole pairs.
+// and attachments in whole pairs. Every test is a memchr over the line or
+// one field, so a long body costs a few vector passes.
 static bool IsCanonicalLine(const char* p, size_t n)
 {
+    if (memchr(p, 0, n) || memchr(p, '\r', n))
+        return false;
     const char* pEnd = p + n;
     int nField = 0;
-    const char* pField = p;
-    for (const char* q = p;; q++) {
-        if (q == pEnd || *q == s_cFieldSep) {
-            if (nField >= s_nTextFields && nField < s_nIconField && q != pField)
-                return false;  // a reserved field holds something
-            if (q == pEnd)
-                break;
-            nField++;
-            pField = q + 1;
-        } else if (*q == 0 || *q == '\r' || (*q == s_cBodyBreak && nField != s_nMessField)) {
+    for (;;) {
+        const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+        const char* pFieldEnd = q ? q : pEnd;
+        if (nField != s_nMessField && memchr(p, s_cBodyBreak, pFieldEnd - p))
             return false;
-        }
+        if (nField >= s_nTextFields && nField < s_nIconField && pFieldEnd != p)
+            return false;  // a reserved field holds something
+        if (!q)
+            break;
+        nField++;
+        p = q + 1;
     }
     return nField >= s_nIconField && (nField - s_nIconField) % 2 == 0;
 }
