@@ -708,6 +708,8 @@ void CRukBBSFile::CloseSnapshot()
         close(m_fdSnapshot);
     m_fdSnapshot = -1;
     m_snapshotText.Free();
+    m_window.Free();
+    m_nWindowAt = -1;
 }
 
 bool CRukBBSFile::LoadSnapshotText() const
@@ -771,20 +773,35 @@ bool CRukBBSFile::Complete(CRukBBSData& rec) const
         rec = std::move(whole);
         return true;
     }
-    std::unique_ptr<char[]> line(new char[n + 1]);
-    size_t nGot = 0;
-    while (nGot < n) {
-        ssize_t r = pread(m_fdSnapshot, line.get() + nGot, n - nGot,
-                          static_cast<off_t>(rec.lineAt) + static_cast<off_t>(nGot));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
+    // The records a page shows lie close together (a thread's records are
+    // stored together, the newest threads first), so the file is read in
+    // windows of 64 KiB (or the line, if longer) and each window serves
+    // every record inside it.
+    size_t nAt = static_cast<size_t>(rec.lineAt);
+    bool bInside = m_nWindowAt >= 0 && nAt >= static_cast<size_t>(m_nWindowAt) &&
+                   nAt + n <= static_cast<size_t>(m_nWindowAt) + m_window.GetSize();
+    if (!bInside) {
+        size_t nWant = std::max<size_t>(n, 1u << 16);
+        char* p = m_window.Alloc(static_cast<unsigned>(nWant));
+        size_t nGot = 0;
+        while (nGot < nWant) {
+            ssize_t r = pread(m_fdSnapshot, p + nGot, nWant - nGot,
+                              static_cast<off_t>(nAt + nGot));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            nGot += static_cast<size_t>(r);
+        }
+        m_window.ReAlloc(static_cast<unsigned>(nGot));
+        m_nWindowAt = static_cast<long>(nAt);
+        if (nGot < n) {
+            m_nWindowAt = -1;
             return false;
-        nGot += static_cast<size_t>(r);
+        }
     }
-    line[n] = 0;
     CRukBBSData whole;
-    if (!ParseRecord(line.get(), n, whole))
+    if (!ParseRecord(m_window.GetData() + (nAt - static_cast<size_t>(m_nWindowAt)), n, whole))
         return false;
     whole.depth = std::move(rec.depth);
     rec = std::move(whole);

@@ -140,6 +140,8 @@ private:
 
     int m_fdSnapshot;                 // that file, or -1
     mutable CRukBuffer m_snapshotText;  // its text once a write needed it
+    mutable CRukBuffer m_window;        // a piece of it read for Complete
+    mutable long m_nWindowAt = -1;      // where that piece starts
 
     std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
     std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1

@@ -65,18 +65,6 @@ int CRukBBSFormMain::PutRealizeBlock(CRukString& page, CRukString& inputForm,
     return PutBlock(page, "DATA_TITLE", dataTitle, true);
 }
 
-void CRukBBSFormMain::Placeholder(const char* pAction)
-{
-    CRukString page;
-    page.Format("<!DOCTYPE html>\n<html><head><meta charset=\"Shift_JIS\"><title>%s</title>"
-                "</head><body><h1>%s</h1><p>%s</p></body></html>\n",
-                EscapeHtml(m_strTitle.GetText()).GetText(),
-                EscapeHtml(m_strTitle.GetText()).GetText(), pAction);
-    m_html.WriteHttpHeader("text/html", "");
-    m_html.WriteString(page.GetText());
-}
-
-
 // ---------------------------------------------------------------------------
 // Message body rendering
 

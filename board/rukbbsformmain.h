@@ -61,10 +61,6 @@ public:
 
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it
-
-private:
-    // A page for an action whose implementation has not landed yet.
-    void Placeholder(const char* pAction);
 };
 
 #endif

@@ -91,6 +91,12 @@ static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& da
 
 int main()
 {
+    // Without TZ the C library checks /etc/localtime again at every local
+    // time conversion (two per message shown); naming that same file once
+    // keeps the zone and saves the checks.
+    if (!getenv("TZ"))
+        setenv("TZ", ":/etc/localtime", 0);
+
     CRukBBSFormMain bbs;
     CRukCookie cookie;
     CRukForm form;
