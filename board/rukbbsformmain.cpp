@@ -420,19 +420,27 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     sscanf(rec.date.GetText(), "%04d/%02d/%02d %02d:%02d:%02d", &y, &mo, &d, &h, &mi, &s);
+    // The shifted clock is the same for every message of a page: it is
+    // worked out again only when the second or the time lag changes.
     time_t t = time(nullptr);
-    struct tm now;
-    localtime_r(&t, &now);
-    struct tm posted = now;
-    now.tm_hour += atoi(m_cfBBS.Value("timelag_hh").GetText());
-    now.tm_min += atoi(m_cfBBS.Value("timelag_mm").GetText());
+    int nLagHours = atoi(m_cfBBS.Value("timelag_hh").GetText());
+    int nLagMinutes = atoi(m_cfBBS.Value("timelag_mm").GetText());
+    if (!m_newClock.bSet || t != m_newClock.tAt || nLagHours != m_newClock.nLagHours ||
+        nLagMinutes != m_newClock.nLagMinutes) {
+        localtime_r(&t, &m_newClock.tmLocal);
+        struct tm now = m_newClock.tmLocal;
+        now.tm_hour += nLagHours;
+        now.tm_min += nLagMinutes;
+        m_newClock = {true, t, nLagHours, nLagMinutes, m_newClock.tmLocal, mktime(&now)};
+    }
+    struct tm posted = m_newClock.tmLocal;
     posted.tm_year = y - 1900;
     posted.tm_mon = mo - 1;
     posted.tm_mday = d;
     posted.tm_hour = h;
     posted.tm_min = mi;
     posted.tm_sec = s;
-    long seconds = static_cast<long>(difftime(mktime(&now), mktime(&posted)));
+    long seconds = static_cast<long>(difftime(m_newClock.tShifted, mktime(&posted)));
     long hours = seconds / 3600;
     if (hours >= atoi(m_cfBBS.Value("new_time").GetText()))
         return CRukString();

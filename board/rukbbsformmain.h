@@ -4,6 +4,8 @@
 #ifndef RUKBBSFORMMAIN_H
 #define RUKBBSFORMMAIN_H
 
+#include <ctime>
+
 #include "rukbbsdata.h"
 #include "rukbbsformbase.h"
 #include "rukcookie.h"
@@ -61,6 +63,17 @@ public:
 
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it
+
+private:
+    // The local time and the shifted clock of the "new" mark, for the
+    // second and the time lag they were worked out for.
+    struct {
+        bool bSet;
+        time_t tAt;
+        int nLagHours, nLagMinutes;
+        struct tm tmLocal;
+        time_t tShifted;
+    } m_newClock = {};
 };
 
 #endif
