@@ -474,6 +474,7 @@ static CRukString Decimal(int n)
     return CRukString(n);
 }
 
+
 // Visitor text for a message pattern or the input form: HTML-escaped, and
 // with "%" written as a character reference, so that a value holding a tag
 // name ("%MESSAGE%") is not filled by a later tag of the same pattern. The
@@ -507,6 +508,61 @@ static CRukString Joined(CRukBuffer& out)
     CRukString text;
     text.Attach(out.Detach());
     return text;
+}
+
+// The byte that marks a tag's place while a pattern is cut.
+static const char s_cSlotMark = '\x01';
+
+// Fills the tags as Tag would one after the other, in the slots' order;
+// the cut is made once per pattern by replacing each tag in that order
+// with a mark, so the same places are found. A value is put in as text and
+// never read again as a tag.
+CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlot* pSlots,
+                                        int nSlots, const CRukString* pValues)
+{
+    const SCutPattern* pCut = nullptr;
+    for (const SCutPattern& cut : m_patterns)
+        if (cut.pSlots == pSlots && cut.source == pattern.GetText())
+            pCut = &cut;
+    if (!pCut) {
+        SCutPattern cut;
+        cut.pSlots = pSlots;
+        cut.source = pattern.GetText();
+        cut.bWhole = strchr(pattern.GetText(), s_cSlotMark) != nullptr || nSlots > 26;
+        if (!cut.bWhole) {
+            CRukString text = pattern;
+            for (int k = 0; k < nSlots; k++) {
+                const char szMark[] = {s_cSlotMark, static_cast<char>('A' + k), 0};
+                Tag(text, pSlots[k].pTag, szMark, pSlots[k].bAll);
+            }
+            std::string piece;
+            for (const char* p = text.GetText(); *p; p++) {
+                if (*p == s_cSlotMark && p[1] >= 'A' && p[1] < 'A' + nSlots) {
+                    cut.pieces.emplace_back(std::move(piece), p[1] - 'A');
+                    piece.clear();
+                    p++;
+                } else {
+                    piece += *p;
+                }
+            }
+            cut.pieces.emplace_back(std::move(piece), -1);
+        }
+        m_patterns.push_back(std::move(cut));
+        pCut = &m_patterns.back();
+    }
+    if (pCut->bWhole) {
+        CRukString text = pattern;
+        for (int k = 0; k < nSlots; k++)
+            Tag(text, pSlots[k].pTag, pValues[k].GetText(), pSlots[k].bAll);
+        return text;
+    }
+    CRukBuffer out;
+    for (const auto& piece : pCut->pieces) {
+        out.Append(piece.first.data(), static_cast<unsigned>(piece.first.size()));
+        if (piece.second >= 0)
+            AddPiece(out, pValues[piece.second]);
+    }
+    return Joined(out);
 }
 
 // The size of an attachment in whole KB, at least 1 (also when missing).
@@ -546,40 +602,49 @@ static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& part,
 CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukString& pattern,
                                          const CRukBBSData& rec)
 {
-    CRukString text = pattern;
     bool bRoot = rec.pid.IsEmpty();
     CRukString icon = m_cfBBS.Value(("ico_url" + rec.icon).GetText());
     CRukString iconTag;
     if (!icon.IsEmpty() && atoi(m_cfBBS.Value("use_icon").GetText()) != 0)
         iconTag = CRukString("<img src=\"") + icon + "\">";
-    Tag(text, "%ICON_IMAGE%", iconTag.GetText());
-    Tag(text, "%NEW_IMAGE%", CreateNewImage(rec).GetText());
-    Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
-    Tag(text, "%NAME%", EscapeField(rec.name).GetText());
-    Tag(text, "%DATE%", EscapeField(rec.date).GetText());
     CRukString mail;
     if (!rec.mail.IsEmpty())
         mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) +
                "\"><span class=\"" + (bRoot ? "pMail" : "cMail") + "\">Mail</span></a>";
-    Tag(text, "%MAIL%", mail.GetText());
     CRukString home;
     if (IsWebAddress(rec.home))
         home = CRukString("<a href=\"") + EscapeField(rec.home) +
                "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") +
                "\">Home</span></a>";
-    Tag(text, "%HOME%", home.GetText());
-    Tag(text, "%ID%", EscapeField(rec.id).GetText(), true);
-    Tag(text, "%PID%", EscapeField(rec.pid).GetText());
-    Tag(text, "%PPID%", EscapeField(rec.ppid).GetText());
-    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-    Tag(text, "%PASSWD%", "", true);
     CRukString body = rec.mess;
     if (atoi(rec.preform.GetText()) == 0)
         ReplaceText2Html(body, rec);
     else
         ReplacePreFormat(body, rec);
-    Tag(text, "%MESSAGE%", body.GetText());
+    static const STagSlot s_rgSlots[] = {
+        {"%ICON_IMAGE%", false}, {"%NEW_IMAGE%", false}, {"%TITLE%", false},
+        {"%NAME%", false},       {"%DATE%", false},      {"%MAIL%", false},
+        {"%HOME%", false},       {"%ID%", true},         {"%PID%", false},
+        {"%PPID%", false},       {"%PAGE%", true},       {"%STYLE%", true},
+        {"%PASSWD%", true},      {"%MESSAGE%", false}};
+    const CRukString values[] = {iconTag,
+                                 CreateNewImage(rec),
+                                 EscapeField(rec.title),
+                                 EscapeField(rec.name),
+                                 EscapeField(rec.date),
+                                 mail,
+                                 home,
+                                 EscapeField(rec.id),
+                                 EscapeField(rec.pid),
+                                 EscapeField(rec.ppid),
+                                 Decimal(m_nPage),
+                                 Decimal(m_nStyle),
+                                 CRukString(),
+                                 body};
+    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                  "one value per tag");
+    CRukString text = FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                                  values);
 
     if (rec.attach.GetSize() == 0) {
         text.Replace("<!--ATTACH-->", "<!--/ATTACH-->", "", false);
@@ -683,21 +748,31 @@ static CRukString BranchImages(const CRukString& skinUrl, const CRukBuffer& dept
 CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukString& pattern,
                                          const CRukBBSData& rec)
 {
-    CRukString text = pattern;
-    Tag(text, "%NEW_IMAGE%", CreateNewImage(rec).GetText());
-    Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
-    Tag(text, "%NAME%", EscapeField(rec.name).GetText());
-    Tag(text, "%DATE%", EscapeField(rec.date).GetText());
-    Tag(text, "%ID%", EscapeHtml(rec.id.GetText()).GetText(), true);
-    Tag(text, "%PID%", EscapeField(rec.pid).GetText());
-    Tag(text, "%PPID%", EscapeField(rec.ppid.IsEmpty() ? rec.id : rec.ppid).GetText());
-    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
+    // Without tree columns %BRANCH% stays as it is written.
+    CRukString branch = "%BRANCH%";
     if (rec.depth.GetSize() > 0) {
         CRukString depth(rec.depth.GetData());
         go.m_log.Trace("Depth %s", depth.GetText());
-        Tag(text, "%BRANCH%", BranchImages(m_strSkinUrl, rec.depth).GetText(), true);
+        branch = BranchImages(m_strSkinUrl, rec.depth);
     }
+    static const STagSlot s_rgSlots[] = {
+        {"%NEW_IMAGE%", false}, {"%TITLE%", false}, {"%NAME%", false}, {"%DATE%", false},
+        {"%ID%", true},         {"%PID%", false},   {"%PPID%", false}, {"%PAGE%", true},
+        {"%STYLE%", true},      {"%BRANCH%", true}};
+    const CRukString values[] = {CreateNewImage(rec),
+                                 EscapeField(rec.title),
+                                 EscapeField(rec.name),
+                                 EscapeField(rec.date),
+                                 EscapeHtml(rec.id.GetText()),
+                                 EscapeField(rec.pid),
+                                 EscapeField(rec.ppid.IsEmpty() ? rec.id : rec.ppid),
+                                 Decimal(m_nPage),
+                                 Decimal(m_nStyle),
+                                 branch};
+    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                  "one value per tag");
+    CRukString text = FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                                  values);
     if (rec.attach.GetSize() == 0) {
         text.Replace("%ATTACH_LINK%%", "%", "", false);
         return text;

@@ -5,6 +5,9 @@
 #define RUKBBSFORMMAIN_H
 
 #include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "rukbbsdata.h"
 #include "rukbbsformbase.h"
@@ -64,7 +67,29 @@ public:
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it
 
+    // One tag of a message pattern and whether all its places are filled
+    // (else only the first).
+    struct STagSlot {
+        const char* pTag;
+        bool bAll;
+    };
+
 private:
+    // A message pattern cut once at the places its tags fill, so that each
+    // message is written in one pass: text pieces, each followed by the
+    // value of a slot (-1 none). bWhole: the pattern holds the byte used
+    // to mark the places, so it is filled tag by tag instead.
+    struct SCutPattern {
+        const STagSlot* pSlots;
+        std::string source;
+        std::vector<std::pair<std::string, int>> pieces;
+        bool bWhole;
+    };
+    // The pattern with the slots' values put in, in the slots' order.
+    CRukString FillPattern(const CRukString& pattern, const STagSlot* pSlots, int nSlots,
+                           const CRukString* pValues);
+    std::vector<SCutPattern> m_patterns;
+
     // The local time and the shifted clock of the "new" mark, for the
     // second and the time lag they were worked out for.
     struct {

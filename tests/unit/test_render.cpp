@@ -280,4 +280,41 @@ TEST_F(Render, TagNamesInValuesStayText)
     EXPECT_STREQ(form1.GetText(), "&#37;MESSAGE&#37;|&#37;RESMAIL_CHECKED&#37;|checked");
 }
 
+// A pattern is cut at its tags once and reused for every message: a tag
+// filled only at its first place stays as written further on, one filled
+// everywhere is filled everywhere, %BRANCH% stays without tree columns, a
+// second message gets its own values, and a pattern holding the byte that
+// marks the places is still filled.
+TEST_F(Render, PatternsAreFilledPerMessage)
+{
+    CRukCookie cookie;
+    CRukForm form;
+    CRukBBSData a;
+    a.id = "1";
+    a.title = "first";
+    CRukBBSData b;
+    b.id = "2";
+    b.pid = "1";
+    b.ppid = "1";
+    b.title = "second";
+    b.depth = CRukBuffer("L", 1);
+    const struct {
+        const char* pPattern;
+        const char* pFirst;
+        const char* pSecond;
+    } cases[] = {
+        {"%TITLE%/%TITLE%:%ID%,%ID%", "first/%TITLE%:1,1", "second/%TITLE%:2,2"},
+        {"[%PPID%]%PID%|%BRANCH%", "[1]|%BRANCH%", "[1]1|<img src=/s/branch_hook.gif>"},
+        {"\x01" "A%TITLE%\x01", "\x01" "Afirst\x01", "\x01" "Asecond\x01"},
+    };
+    for (const auto& c : cases) {
+        for (int nRound = 0; nRound < 2; nRound++) {  // the second round reuses the cut
+            EXPECT_STREQ(m_bbs.CreateTitle1(cookie, form, c.pPattern, a).GetText(), c.pFirst)
+                << c.pPattern;
+            EXPECT_STREQ(m_bbs.CreateTitle1(cookie, form, c.pPattern, b).GetText(), c.pSecond)
+                << c.pPattern;
+        }
+    }
+}
+
 }  // namespace
