@@ -270,8 +270,9 @@ static bool ReadWhole(FILE* fp, CRukBuffer& buf)
     return ferror(fp) == 0;
 }
 
-// The file is read in blocks of this size; a longer line grows the block.
-static const size_t s_nReadBlock = 1u << 20;
+// The file is read in blocks of this size, reused from block to block, so
+// that a small board touches few pages; a longer line grows the block.
+static const size_t s_nReadBlock = 1u << 16;
 
 // Hands every line of fp to onLine(p, n, at) (without its line feed, with a
 // NUL written after it in place, and its offset in the file), reading block by block so that only one block
