@@ -334,6 +334,17 @@ static bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
     }
 }
 
+// Takes the shared lock of pPath's board when asked and opens pPath for
+// reading: the stream, or null with r the lock result or -1.
+static FILE* OpenShared(CRukBBSLock& lock, const char* pPath, bool bLock, int& r)
+{
+    if (bLock && (r = lock.Lock(pPath, true)) != 0)
+        return nullptr;
+    FILE* fp = fopen(pPath, "rb");
+    r = fp ? 0 : -1;
+    return fp;
+}
+
 // Reads the records of fp and appends them to list. With pWords every
 // record whose stored line holds all the words is also appended to pOut,
 // and the count of those is returned instead. The list is sized once from
@@ -825,14 +836,10 @@ int CRukBBSFile::ReadFile(CRukBBSDataAry& list, const char* pPath, bool bLock)
         ForgetIndex();
     go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", pPath ? pPath : "");
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(pPath, true);
-        if (r != 0)
-            return r;
-    }
-    FILE* fp = pPath ? fopen(pPath, "rb") : nullptr;
+    int r = 0;
+    FILE* fp = pPath ? OpenShared(lock, pPath, bLock, r) : nullptr;
     if (!fp)
-        return -1;
+        return pPath ? r : -1;
     int n = ReadRecords(fp, list, nullptr, nullptr);
     fclose(fp);
     go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
@@ -1569,14 +1576,10 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
     if (CRukFile::GetFileSize(path.GetText()) < 0)
         return -1;
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
-    FILE* fp = fopen(path.GetText(), "rb");
+    int r = 0;
+    FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
-        return -1;
+        return r;
     // Records already held are made whole first: the kept file changes.
     CompleteFrom(m_aryData, 0);
     CloseSnapshot();
@@ -1599,14 +1602,10 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
     bHasChild = false;
     CRukString path = CreateFullPath(pDir);
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
-    FILE* fp = fopen(path.GetText(), "rb");
+    int r = 0;
+    FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
-        return -1;
+        return r;
     const char* pKey = pId ? pId : "";
     size_t nKey = strlen(pKey);
     bool bFound = false;
