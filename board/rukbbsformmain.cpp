@@ -292,9 +292,32 @@ static void ProtectTags(CRukString& body)
     body.Attach(out.Detach());
 }
 
+// Writes every "<" as "&lt;" and every ">" as "&gt;" in one pass (the same
+// as replacing the one and then the other: neither entity holds the other
+// bracket).
+static void EscapeAngles(CRukString& body)
+{
+    const char* p = body.GetText();
+    if (!strpbrk(p, "<>"))
+        return;
+    CRukBuffer out;
+    while (*p) {
+        size_t n = strcspn(p, "<>");
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+        if (*p) {
+            out.Append(*p == '<' ? "&lt;" : "&gt;", 4);
+            p++;
+        }
+    }
+    body.Attach(out.Detach());
+}
+
 // Puts the angle brackets of the protected tags back.
 static void UnprotectTags(CRukString& body)
 {
+    if (!strchr(body.GetText(), CAN))
+        return;
     for (const char* pTag : s_rgAllowedTags) {
         char szBegin[16];
         snprintf(szBegin, sizeof(szBegin), "%c%s", CAN, pTag);
@@ -312,8 +335,7 @@ void CRukBBSFormMain::ReplaceText2Html(CRukString& body, const CRukBBSData& rec)
         body.Replace("\x19", "", true);
     }
     ProtectTags(body);
-    body.Replace("<", "&lt;", true);
-    body.Replace(">", "&gt;", true);
+    EscapeAngles(body);
     ReplaceUrlLink(body, "http");
     ReplaceUrlLink(body, "https");
     ReplaceUrlLink(body, "ftp");
@@ -397,11 +419,12 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
 
 void CRukBBSFormMain::ReplaceResQuot(CRukString& body, const CRukBBSData& rec)
 {
+    // Only a body with a line that starts with "&gt;" is rebuilt.
+    if (strncmp(body.GetText(), "&gt;", 4) != 0 && body.Find("\n&gt;") < 0)
+        return;
     CRukString open;
     open.Format("<span class=\"%s\">>", rec.pid.IsEmpty() ? "prMessage" : "crMessage");
     CRukString text = CRukString("\n") + body + "\n";
-    if (text.Find("\n&gt;") < 0)
-        return;
     text.Replace("\n&gt;", (CRukString("\n") + open).GetText(), true);
     text.Replace(open.GetText(), "\n", open.GetText(), "</span>\n", true);
     body = text.Mid(1, text.GetLength() - 2);
@@ -416,10 +439,37 @@ void CRukBBSFormMain::ReplacePreFormat(CRukString& body, const CRukBBSData& rec)
     body += "</pre>";
 }
 
+// Reads a date in the exact form the board stores, "YYYY/MM/DD hh:mm:ss"
+// (what the sscanf below gives for it, without its cost per message);
+// false for any other text, which is left to sscanf.
+static bool ParseStoredDate(const char* p, int& y, int& mo, int& d, int& h, int& mi, int& s)
+{
+    static const char s_szForm[] = "dddd/dd/dd dd:dd:dd";
+    for (int i = 0; s_szForm[i]; i++) {
+        bool bDigit = p[i] >= '0' && p[i] <= '9';
+        if (s_szForm[i] == 'd' ? !bDigit : p[i] != s_szForm[i])
+            return false;
+    }
+    auto num = [&](int at, int n) {
+        int v = 0;
+        for (int i = 0; i < n; i++)
+            v = v * 10 + (p[at + i] - '0');
+        return v;
+    };
+    y = num(0, 4);
+    mo = num(5, 2);
+    d = num(8, 2);
+    h = num(11, 2);
+    mi = num(14, 2);
+    s = num(17, 2);
+    return true;
+}
+
 CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    sscanf(rec.date.GetText(), "%04d/%02d/%02d %02d:%02d:%02d", &y, &mo, &d, &h, &mi, &s);
+    if (!ParseStoredDate(rec.date.GetText(), y, mo, d, h, mi, s))
+        sscanf(rec.date.GetText(), "%04d/%02d/%02d %02d:%02d:%02d", &y, &mo, &d, &h, &mi, &s);
     // The shifted clock is the same for every message of a page: it is
     // worked out again only when the second or the time lag changes.
     time_t t = time(nullptr);
