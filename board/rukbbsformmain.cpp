@@ -1319,6 +1319,16 @@ static bool LooksLikeMail(const CRukString& mail)
     return nAt >= 1 && mail.Find(".", nAt) > nAt;
 }
 
+// A visitor's address must also be one address: with a comma (or any
+// other list or comment syntax) a visitor could have reply notices and
+// the sender line name people who never posted.
+static bool IsOneVisitorAddress(const CRukString& mail)
+{
+    const char* p = mail.GetText();
+    const char* pAt = strchr(p, '@');
+    return LooksLikeMail(mail) && !strchr(pAt + 1, '@') && !strpbrk(p, ",;:<>()\"\\[] \t\r\n");
+}
+
 CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
 {
     struct timeval tv;
@@ -1440,7 +1450,7 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     if (r == -1)
         MessageKey("msg90");  // nothing was stored
 
-    CRukString sender = LooksLikeMail(rec.mail) ? rec.mail : "CGI@" + go.m_env.SERVER_NAME;
+    CRukString sender = IsOneVisitorAddress(rec.mail) ? rec.mail : "CGI@" + go.m_env.SERVER_NAME;
     CRukString owner, cc;
     if (atoi(m_cfBBS.Value("use_mail").GetText()) == 1) {
         CRukString o = m_cfBBS.Value("owner_mail"), c = m_cfBBS.Value("cc_mail");
@@ -1454,7 +1464,7 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         const CRukBBSData* pParent = m_bbsFile.GetDataParent(&rec);
         if (!pParent)
             MessageKey("msg99");
-        if (atoi(pParent->resmail.GetText()) == 1 && LooksLikeMail(pParent->mail)) {
+        if (atoi(pParent->resmail.GetText()) == 1 && IsOneVisitorAddress(pParent->mail)) {
             CRukString to = pParent->mail;
             Sendmail(to.GetText(), "", "", sender.GetText(), rec);
         }

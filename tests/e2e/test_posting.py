@@ -513,6 +513,12 @@ class MailTest(BoardCase):
         self.assertIsNone(msg["References"])
         self.assertEqual(self.body_text(msg),
                          self.expected_body("root", "Jiro <not-an-address>", "body"))
+        # A list of addresses is no sender either.
+        for n in os.listdir(self.site.path("mail")):
+            os.unlink(self.site.path("mail", n))
+        self.assertOk(self.post(title="root 2", name="Jiro", mail="a@example.jp,b@example.jp"))
+        (_, msg), = self.mails()
+        self.assertEqual(msg["From"], "CGI@bbs.example.jp")
 
     def test_who_gets_mail(self):
         cases = [
@@ -523,6 +529,9 @@ class MailTest(BoardCase):
             ("cc only", {"owner_mail": "bad"}, "0", "p@example.jp", [("cc@example.jp", None)]),
             ("parent asked", {"use_mail": "0"}, "1", "p@example.jp", [("p@example.jp", None)]),
             ("parent without address", {"use_mail": "0"}, "1", "p@localhost", []),
+            ("parent naming others", {"use_mail": "0"}, "1", "p@example.jp,q@example.jp", []),
+            ("parent with a list", {"use_mail": "0"}, "1", "p@example.jp q@example.jp", []),
+            ("parent with two @", {"use_mail": "0"}, "1", "p@q@example.jp", []),
         ]
         for i, (label, board, resmail, pmail, want) in enumerate(cases):
             with self.subTest(label):
