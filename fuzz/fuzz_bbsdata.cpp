@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "../tests/unit/testutil.h"
 #include "rukbbsdata.h"
@@ -37,7 +38,7 @@ std::string Fields(const CRukBBSData& r)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static testutil::TempDir scratch;
+    static testutil::TempDir scratch(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
     static const std::string in = scratch / "in";
     static const std::string outWhole = scratch / "whole";
     static const std::string outKeys = scratch / "keys";

@@ -574,6 +574,19 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
         CRukBBSFile store;  // the deletion reads the board by its keys
         EXPECT_EQ(store.WriteDeleteData(dir.c_str(), "7", true), 2) << c.name;
         EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
+
+        // A new thread goes first; every other record follows as parsed.
+        WriteAll(dir / "bbs-message.dat", text);
+        CRukBBSFile parsed;
+        parsed.ReadPageData(dir.c_str(), false);
+        CRukBBSFile expected;
+        expected.m_aryData.Add(Rec("8"));
+        for (const CRukBBSData& r : parsed.m_aryData)
+            expected.m_aryData.Add(r);
+        TempDir other;
+        expected.WritePageData(other.c_str(), false);
+        EXPECT_EQ(Post(dir, Rec("8")), 3) << c.name;
+        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), ReadAll(other / "bbs-message.dat")) << c.name;
     }
 }
 

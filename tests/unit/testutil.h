@@ -16,11 +16,13 @@ namespace testutil {
 // A fresh directory under /tmp, removed recursively by the destructor.
 class TempDir {
 public:
-    TempDir()
+    // Made below pBase (a memory file system keeps fsync cheap for callers
+    // that write a lot).
+    explicit TempDir(const char* pBase = "/tmp")
     {
-        char sz[] = "/tmp/ruk-test-XXXXXX";
-        if (mkdtemp(sz))
-            m_path = sz;
+        std::string pattern = std::string(pBase) + "/ruk-test-XXXXXX";
+        if (mkdtemp(&pattern[0]))
+            m_path = pattern;
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
