@@ -1,11 +1,11 @@
 #include "rukbbsdata.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <string>
@@ -646,15 +646,7 @@ static const long s_nDataByte = 0;
 static const long s_nGateByte = 1;
 
 // Pause between two attempts while another request holds the lock.
-static const long s_nLockPollNs = 3 * 1000 * 1000;
-
-// Milliseconds since an earlier CLOCK_MONOTONIC reading.
-static long ElapsedMs(const struct timespec& since)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
-}
+static const useconds_t s_nLockPollUs = 3000;
 
 // Locks "lockfile.lock" in the directory of pPath; a bare file name locks
 // the one in the current directory. Other requests are waited for up to
@@ -673,16 +665,15 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
     if (Open(lockPath.GetText()) != 0)
         return -1;
 
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(go.m_nLockWait);
     auto take = [&](short nType, long nByte) {
         for (;;) {
             if (LockRange(nType, nByte, 1) == 0)
                 return true;
-            if (ElapsedMs(start) >= go.m_nLockWait)
+            if (std::chrono::steady_clock::now() >= deadline)
                 return false;
-            struct timespec pause = {0, s_nLockPollNs};
-            nanosleep(&pause, nullptr);
+            usleep(s_nLockPollUs);
         }
     };
     bool bLocked;
@@ -920,27 +911,32 @@ int CRukBBSFile::WriteFile(CRukBBSDataAry& list, const char* pPath, bool bLock, 
     return list.GetSize();
 }
 
-// Loads the board of pDir into the own records; -1 when it has no file.
-int CRukBBSFile::ReadPageData(const char* pDir, bool bLock)
+// Empties the own records for a new load of pDir's board; the path of its
+// message file, or an empty path when there is none.
+CRukString CRukBBSFile::StartLoad(const char* pDir)
 {
     ForgetIndex();
     m_aryData.RemoveAll();
     CloseSnapshot();
     CRukString path = CreateFullPath(pDir);
     if (CRukFile::GetFileSize(path.GetText()) < 0)
-        return -1;
-    return ReadFile(m_aryData, path.GetText(), bLock);
+        path.Free();
+    return path;
+}
+
+// Loads the board of pDir into the own records; -1 when it has no file.
+int CRukBBSFile::ReadPageData(const char* pDir, bool bLock)
+{
+    CRukString path = StartLoad(pDir);
+    return path.IsEmpty() ? -1 : ReadFile(m_aryData, path.GetText(), bLock);
 }
 
 // Loads the keys of every record of pDir's board and keeps the file open
 // for the rest; -1 when it has no file.
 int CRukBBSFile::ReadPageKeys(const char* pDir, bool bLock)
 {
-    ForgetIndex();
-    m_aryData.RemoveAll();
-    CloseSnapshot();
-    CRukString path = CreateFullPath(pDir);
-    if (CRukFile::GetFileSize(path.GetText()) < 0)
+    CRukString path = StartLoad(pDir);
+    if (path.IsEmpty())
         return -1;
     CRukBBSLock lock;
     if (bLock) {
@@ -1146,13 +1142,21 @@ int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrde
 // The replies to pPid in src, each followed by its subtree.
 int CRukBBSFile::GetDataRecurs(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid)
 {
+    return Walk(src, out, pPid, nullptr, nullptr);
+}
+
+// The walk behind both recursive queries; the records it appends are
+// completed (src may be the own list, loaded by keys).
+int CRukBBSFile::Walk(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid, int* pPDepth,
+                      int* pDepth)
+{
     int nFrom = out.GetSize();
     int n;
     if (&src == &out) {
         CRukBBSDataAry copy(src);
-        n = WalkReplies(copy, out, pPid, nullptr, nullptr);
+        n = WalkReplies(copy, out, pPid, pPDepth, pDepth);
     } else {
-        n = WalkReplies(src, out, pPid, nullptr, nullptr);
+        n = WalkReplies(src, out, pPid, pPDepth, pDepth);
     }
     CompleteFrom(out, nFrom);
     return n;
@@ -1162,16 +1166,7 @@ int CRukBBSFile::GetDataRecurs(CRukBBSDataAry& src, CRukBBSDataAry& out, const c
 int CRukBBSFile::GetDataRecursWithDepth(CRukBBSDataAry& src, CRukBBSDataAry& out,
                                         const char* pPid, int& nPDepth, int& nDepth)
 {
-    int nFrom = out.GetSize();
-    int n;
-    if (&src == &out) {
-        CRukBBSDataAry copy(src);
-        n = WalkReplies(copy, out, pPid, &nPDepth, &nDepth);
-    } else {
-        n = WalkReplies(src, out, pPid, &nPDepth, &nDepth);
-    }
-    CompleteFrom(out, nFrom);
-    return n;
+    return Walk(src, out, pPid, &nPDepth, &nDepth);
 }
 
 // 1 when some own record answers pId directly.

@@ -127,6 +127,9 @@ public:
 
 private:
     void IndexThreads();
+    CRukString StartLoad(const char* pDir);
+    int Walk(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid, int* pPDepth,
+             int* pDepth);
     // Completes the records of list from nFrom on; false if one failed.
     bool CompleteFrom(CRukBBSDataAry& list, int nFrom) const;
     // Forgets the file that records loaded by their keys came from.
