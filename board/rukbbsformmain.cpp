@@ -563,24 +563,35 @@ static CRukString Joined(CRukBuffer& out)
 // The byte that marks a tag's place while a pattern is cut.
 static const char s_cSlotMark = '\x01';
 
+// The attachment block of a message pattern, dropped for a message
+// without attachments.
+static const char s_szAttachOpen[] = "<!--ATTACH-->";
+static const char s_szAttachClose[] = "<!--/ATTACH-->";
+
 // Fills the tags as Tag would one after the other, in the slots' order;
 // the cut is made once per pattern by replacing each tag in that order
 // with a mark, so the same places are found. A value is put in as text and
-// never read again as a tag.
+// never read again as a tag. With bDropAttach the first attachment block
+// is left out (cut out of the pattern once, rather than out of every
+// filled message).
 CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlot* pSlots,
-                                        int nSlots, const CRukString* pValues)
+                                        int nSlots, const CRukString* pValues, bool bDropAttach)
 {
     const SCutPattern* pCut = nullptr;
     for (const SCutPattern& cut : m_patterns)
-        if (cut.pSlots == pSlots && cut.source == pattern.GetText())
+        if (cut.pSlots == pSlots && cut.bDropAttach == bDropAttach &&
+            cut.source == pattern.GetText())
             pCut = &cut;
     if (!pCut) {
         SCutPattern cut;
         cut.pSlots = pSlots;
         cut.source = pattern.GetText();
+        cut.bDropAttach = bDropAttach;
         cut.bWhole = strchr(pattern.GetText(), s_cSlotMark) != nullptr || nSlots > 26;
         if (!cut.bWhole) {
             CRukString text = pattern;
+            if (bDropAttach)
+                text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
             for (int k = 0; k < nSlots; k++) {
                 const char szMark[] = {s_cSlotMark, static_cast<char>('A' + k), 0};
                 Tag(text, pSlots[k].pTag, szMark, pSlots[k].bAll);
@@ -604,6 +615,8 @@ CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlo
         CRukString text = pattern;
         for (int k = 0; k < nSlots; k++)
             Tag(text, pSlots[k].pTag, pValues[k].GetText(), pSlots[k].bAll);
+        if (bDropAttach)
+            text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
         return text;
     }
     CRukBuffer out;
@@ -693,14 +706,12 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
                                  body};
     static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
                   "one value per tag");
+    bool bNoAttach = rec.attach.GetSize() == 0;
     CRukString text = FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
-                                  values);
-
-    if (rec.attach.GetSize() == 0) {
-        text.Replace("<!--ATTACH-->", "<!--/ATTACH-->", "", false);
+                                  values, bNoAttach);
+    if (bNoAttach)
         return text;
-    }
-    CRukString part = text.GetToken("<!--ATTACH-->", "<!--/ATTACH-->");
+    CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
     AttachLinks links = MakeAttachLinks(*this, part, rec);
     const char* pClass = bRoot ? "pAttach" : "cAttach";
     bool bEmbed = atoi(m_cfBBS.Value("attach_embed").GetText()) != 0;
@@ -728,7 +739,7 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
     }
     part.Replace("%ATTACH_LINK%%", "%", linkList.GetText(), false);
     part.Replace("%ATTACH_VIEW%", inlineList.GetText(), false);
-    text.Replace("<!--ATTACH-->", "<!--/ATTACH-->", part.GetText(), false);
+    text.Replace(s_szAttachOpen, s_szAttachClose, part.GetText(), false);
     return text;
 }
 

@@ -84,10 +84,12 @@ private:
         std::string source;
         std::vector<std::pair<std::string, int>> pieces;
         bool bWhole;
+        bool bDropAttach;
     };
-    // The pattern with the slots' values put in, in the slots' order.
+    // The pattern with the slots' values put in, in the slots' order, and
+    // with bDropAttach without its attachment block.
     CRukString FillPattern(const CRukString& pattern, const STagSlot* pSlots, int nSlots,
-                           const CRukString* pValues);
+                           const CRukString* pValues, bool bDropAttach = false);
     std::vector<SCutPattern> m_patterns;
 
     // The local time and the shifted clock of the "new" mark, for the
