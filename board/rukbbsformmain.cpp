@@ -563,35 +563,36 @@ static CRukString Joined(CRukBuffer& out)
 // The byte that marks a tag's place while a pattern is cut.
 static const char s_cSlotMark = '\x01';
 
-// The attachment block of a message pattern, dropped for a message
-// without attachments.
+// The attachment block of a message pattern and the attachment tag of a
+// title pattern, dropped for a message without attachments.
 static const char s_szAttachOpen[] = "<!--ATTACH-->";
 static const char s_szAttachClose[] = "<!--/ATTACH-->";
+static const char s_szAttachLink[] = "%ATTACH_LINK%%";
 
 // Fills the tags as Tag would one after the other, in the slots' order;
 // the cut is made once per pattern by replacing each tag in that order
 // with a mark, so the same places are found. A value is put in as text and
-// never read again as a tag. With bDropAttach the first attachment block
-// is left out (cut out of the pattern once, rather than out of every
-// filled message).
+// never read again as a tag. With pDropOpen the first span from it through
+// the next pDropClose is left out (cut out of the pattern once, rather
+// than out of every filled message).
 CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlot* pSlots,
-                                        int nSlots, const CRukString* pValues, bool bDropAttach)
+                                        int nSlots, const CRukString* pValues,
+                                        const char* pDropOpen, const char* pDropClose)
 {
     const SCutPattern* pCut = nullptr;
     for (const SCutPattern& cut : m_patterns)
-        if (cut.pSlots == pSlots && cut.bDropAttach == bDropAttach &&
-            cut.source == pattern.GetText())
+        if (cut.pSlots == pSlots && cut.pDropOpen == pDropOpen && cut.source == pattern.GetText())
             pCut = &cut;
     if (!pCut) {
         SCutPattern cut;
         cut.pSlots = pSlots;
         cut.source = pattern.GetText();
-        cut.bDropAttach = bDropAttach;
+        cut.pDropOpen = pDropOpen;
         cut.bWhole = strchr(pattern.GetText(), s_cSlotMark) != nullptr || nSlots > 26;
         if (!cut.bWhole) {
             CRukString text = pattern;
-            if (bDropAttach)
-                text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
+            if (pDropOpen)
+                text.Replace(pDropOpen, pDropClose, "", false);
             for (int k = 0; k < nSlots; k++) {
                 const char szMark[] = {s_cSlotMark, static_cast<char>('A' + k), 0};
                 Tag(text, pSlots[k].pTag, szMark, pSlots[k].bAll);
@@ -615,8 +616,8 @@ CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlo
         CRukString text = pattern;
         for (int k = 0; k < nSlots; k++)
             Tag(text, pSlots[k].pTag, pValues[k].GetText(), pSlots[k].bAll);
-        if (bDropAttach)
-            text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
+        if (pDropOpen)
+            text.Replace(pDropOpen, pDropClose, "", false);
         return text;
     }
     CRukBuffer out;
@@ -707,8 +708,9 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
     static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
                   "one value per tag");
     bool bNoAttach = rec.attach.GetSize() == 0;
-    CRukString text = FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
-                                  values, bNoAttach);
+    CRukString text =
+        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
+                    bNoAttach ? s_szAttachOpen : nullptr, s_szAttachClose);
     if (bNoAttach)
         return text;
     CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
@@ -832,12 +834,12 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
                                  branch};
     static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
                   "one value per tag");
-    CRukString text = FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
-                                  values);
-    if (rec.attach.GetSize() == 0) {
-        text.Replace("%ATTACH_LINK%%", "%", "", false);
+    bool bNoAttach = rec.attach.GetSize() == 0;
+    CRukString text =
+        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
+                    bNoAttach ? s_szAttachLink : nullptr, "%");
+    if (bNoAttach)
         return text;
-    }
     AttachLinks links = MakeAttachLinks(*this, text, rec);
     CRukString icons;
     for (int i = 0; i < rec.attach.GetSize(); i++) {
@@ -848,7 +850,7 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
                  url.CharToPerHexWithoutSlash() + "', " + s_pPopup + ")\" alt=\"" +
                  EscapeField(name) + "\">";
     }
-    text.Replace("%ATTACH_LINK%%", "%", icons.GetText(), false);
+    text.Replace(s_szAttachLink, "%", icons.GetText(), false);
     return text;
 }
 

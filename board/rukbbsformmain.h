@@ -84,12 +84,13 @@ private:
         std::string source;
         std::vector<std::pair<std::string, int>> pieces;
         bool bWhole;
-        bool bDropAttach;
+        const char* pDropOpen;  // the span left out, or null
     };
     // The pattern with the slots' values put in, in the slots' order, and
-    // with bDropAttach without its attachment block.
+    // without the first span from pDropOpen through pDropClose when given.
     CRukString FillPattern(const CRukString& pattern, const STagSlot* pSlots, int nSlots,
-                           const CRukString* pValues, bool bDropAttach = false);
+                           const CRukString* pValues, const char* pDropOpen = nullptr,
+                           const char* pDropClose = nullptr);
     std::vector<SCutPattern> m_patterns;
 
     // The local time and the shifted clock of the "new" mark, for the
