@@ -84,10 +84,8 @@ static void InsertAfterNoCase(CRukString& text, const char* pOpen, const char* p
     CRukBuffer out;
     out.Reserve(static_cast<unsigned>(text.GetLength() + nInsert));
     for (;;) {
-        const char* q = p;
-        while (*q && strncasecmp(q, pOpen, nOpen) != 0)
-            q++;
-        if (!*q)
+        const char* q = CRukString::Search(p, pOpen, true);
+        if (!q)
             break;
         out.Append(p, static_cast<unsigned>(q - p + nOpen));
         out.Append(pInsert, static_cast<unsigned>(nInsert));
@@ -160,13 +158,18 @@ CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
 CRukString CRukBBSFormBase::EscapeHtml(const char* pText)
 {
     CRukBuffer out;
-    for (const char* p = pText ? pText : ""; *p; p++) {
-        switch (*p) {
+    const char* p = pText ? pText : "";
+    for (;;) {
+        size_t n = strcspn(p, "<>\"'");  // a plain run goes in one piece
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+        if (!*p)
+            break;
+        switch (*p++) {
         case '<': out.Append("&lt;", 4); break;
         case '>': out.Append("&gt;", 4); break;
         case '"': out.Append("&quot;", 6); break;
-        case '\'': out.Append("&#39;", 5); break;
-        default: out.Append(p, 1); break;
+        default: out.Append("&#39;", 5); break;
         }
     }
     CRukString result;
