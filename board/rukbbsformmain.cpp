@@ -465,6 +465,22 @@ static bool ParseStoredDate(const char* p, int& y, int& mo, int& d, int& h, int&
     return true;
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar; the
+// month may lie outside 1-12 and the day outside the month, which carry
+// over as mktime carries them.
+static long long DaysFromCivil(long long y, long long m, long long d)
+{
+    long long nMonths = m - 1;
+    y += nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12);
+    m = nMonths - 12 * (nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12)) + 1;
+    y -= m <= 2;
+    long long era = (y >= 0 ? y : y - 399) / 400;
+    long long yoe = y - era * 400;
+    long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5;
+    long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468 + (d - 1);
+}
+
 CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
@@ -483,6 +499,18 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
         now.tm_min += nLagMinutes;
         m_newClock = {true, t, nLagHours, nLagMinutes, m_newClock.tmLocal, mktime(&now)};
     }
+    // Most messages are far older than the mark lasts: their age on the
+    // calendar, less two days for any change of the zone's offset, already
+    // settles it without asking the zone rules (mktime).
+    int nNewHours = atoi(m_cfBBS.Value("new_time").GetText());
+    const struct tm& now = m_newClock.tmLocal;
+    long long nCivil =
+        (DaysFromCivil(now.tm_year + 1900LL, now.tm_mon + 1, now.tm_mday) -
+         DaysFromCivil(y, mo, d)) * 86400LL +
+        (now.tm_hour - h) * 3600LL + (now.tm_min - mi) * 60LL + (now.tm_sec - s) +
+        nLagHours * 3600LL + nLagMinutes * 60LL;
+    if (nCivil - 48 * 3600LL >= nNewHours * 3600LL)
+        return CRukString();
     struct tm posted = m_newClock.tmLocal;
     posted.tm_year = y - 1900;
     posted.tm_mon = mo - 1;
@@ -492,7 +520,7 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     posted.tm_sec = s;
     long seconds = static_cast<long>(difftime(m_newClock.tShifted, mktime(&posted)));
     long hours = seconds / 3600;
-    if (hours >= atoi(m_cfBBS.Value("new_time").GetText()))
+    if (hours >= nNewHours)
         return CRukString();
     CRukString image = m_cfBBS.Value("new_image");
     if (image.IsEmpty())

@@ -197,6 +197,11 @@ TEST_F(Render, NewMark)
         {"24 hours ago", "24", "", 24 * 3600, ""},
         {"own image", "1", "/img/n.png", 10, "<img src=\"/img/n.png\">"},
         {"no new_time", "", "", 10, ""},
+        {"4 days, mark of 100 hours", "100", "", 4 * 86400, "<img src=\"/s/new.gif\">"},
+        {"5 days, mark of 100 hours", "100", "", 5 * 86400, ""},
+        {"400 days, mark of 10000 hours", "10000", "", 400 * 86400, "<img src=\"/s/new.gif\">"},
+        {"500 days, mark of 10000 hours", "10000", "", 500 * 86400, ""},
+        {"a day ahead", "1", "", -86400, "<img src=\"/s/new.gif\">"},
     };
     for (const auto& c : cases) {
         m_bbs.m_cfBBS.SetAt("new_time", c.pNewTime);
