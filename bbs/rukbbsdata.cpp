@@ -263,7 +263,7 @@ static bool ReadWhole(FILE* fp, CRukBuffer& buf)
         nHave = fread(p, 1, static_cast<size_t>(st.st_size), fp);
         buf.ReAlloc(static_cast<unsigned>(nHave));
     }
-    char sz[1 << 16];
+    char sz[s_nChunk];
     size_t n;
     while ((n = fread(sz, 1, sizeof(sz), fp)) > 0)  // grown since fstat
         buf.Append(sz, static_cast<unsigned>(n));
@@ -1444,10 +1444,8 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
         if (r != 0)
             return r;
     }
-    // The records the caller loaded may be stale: they are dropped before
-    // the file is read again, so that two copies are never held at once.
-    m_aryData.RemoveAll();
-    CloseSnapshot();
+    // The records the caller loaded may be stale: LoadKeys drops them
+    // before the file is read again, so that two copies are never held.
     if (LoadKeys(path.GetText(), true) < 0)
         return -1;
 
