@@ -1,0 +1,115 @@
+// CRukBBSFormMain: the input form for a new post, a reply or an edit,
+// preset from the visitor's cookie or the stored message, with the icon
+// selector and the file fields.
+#include "rukbbsformmain.h"
+
+#include <cstdlib>
+
+#include "rukbbsformmain_shared.h"
+
+static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
+
+CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
+                                            const CRukString& block, const CRukBBSData& rec,
+                                            const CRukString& ppid, const CRukString& pid,
+                                            const CRukString& id)
+{
+    CRukString text = block;
+    CRukString home = cookie.Value("home");
+    if (home.IsEmpty())
+        home = "http://";
+    CRukString icon = cookie.Value("icon");
+    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
+    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
+    Tag(text, "%PASSWD%", EscapeField(cookie.Value("passwd")).GetText(), true);
+    Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
+    Tag(text, "%PID%", EscapeField(pid).GetText(), true);
+    Tag(text, "%ID%", EscapeField(id).GetText(), true);
+
+    auto checked = [](const CRukString& flag) { return atoi(flag.GetText()) != 0 ? "checked" : ""; };
+    const char* pVariant;
+    if (!id.IsEmpty()) {
+        pVariant = "INPUT_HEAD_UPD";
+        Tag(text, "%NAME%", EscapeField(rec.name).GetText());
+        Tag(text, "%MAIL%", EscapeField(rec.mail).GetText());
+        Tag(text, "%HOME%", EscapeField(rec.home.IsEmpty() ? home : rec.home).GetText());
+        Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
+        Tag(text, "%MESSAGE%", EscapeField(rec.mess).GetText());
+        Tag(text, "%RESMAIL_CHECKED%", checked(rec.resmail));
+        Tag(text, "%PREFORM_CHECKED%", checked(rec.preform));
+        icon = rec.icon;
+    } else if (!pid.IsEmpty()) {
+        pVariant = "INPUT_HEAD_RES";
+        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
+        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
+        Tag(text, "%HOME%", EscapeField(home).GetText());
+        Tag(text, "%TITLE%", EscapeField("Re: " + rec.title).GetText());
+        CRukString quote = "> " + rec.mess;
+        quote.Replace("\n", "\n> ", true);
+        int nLen = quote.GetLength();
+        if (nLen > 2 && quote.GetText()[nLen - 3] == '\n')
+            quote.Delete(nLen - 2);
+        Tag(text, "%MESSAGE%", EscapeField(quote).GetText());
+        Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
+        Tag(text, "%PREFORM_CHECKED%", "");
+    } else {
+        pVariant = "INPUT_HEAD_NEW";
+        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
+        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
+        Tag(text, "%HOME%", EscapeField(home).GetText());
+        Tag(text, "%TITLE%", "");
+        Tag(text, "%MESSAGE%", "");
+        Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
+        Tag(text, "%PREFORM_CHECKED%", "");
+    }
+    CRukString headline = block.GetToken((CRukString("<!--") + pVariant + "-->").GetText(),
+                                         (CRukString("<!--/") + pVariant + "-->").GetText());
+    text.Replace("<!--INPUT_HEADLINE-->", "<!--/INPUT_HEADLINE-->", headline.GetText(), true);
+
+    // Icon selector.
+    if (atoi(m_cfBBS.Value("use_icon").GetText()) == 1) {
+        CRukString iconBlock = text.GetToken("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->");
+        CRukString select = "<select name=icon>\n";
+        int nMax = atoi(m_cfSystem.Value("icon_max").GetText());
+        bool bAny = false;
+        for (int i = 1; nMax >= 1 && i <= nMax + 1; i++) {
+            int nIcon = i <= nMax ? i : 0;
+            CRukString number = Decimal(nIcon);
+            if (m_cfBBS.Value(("ico_url" + number).GetText()).IsEmpty())
+                continue;
+            CRukString option;
+            option.Format("<option value=\"%d\" %s>%s</option>\n", nIcon,
+                          icon == number ? "selected" : "",
+                          m_cfBBS.Value(("ico_name" + number).GetText()).GetText());
+            select += option;
+            bAny = true;
+        }
+        if (!bAny)
+            select += CRukString("<option value=\"\" >") + s_pNoIcon + "</option>\n";
+        select += "</select>\n";
+        iconBlock.Replace("%SELECT_ICON%", select.GetText(), false);
+        text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", iconBlock.GetText(), true);
+    } else {
+        text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", "", true);
+    }
+
+    // File fields.
+    if (atoi(m_cfBBS.Value("use_attach").GetText()) == 1) {
+        CRukString fileBlock = text.GetToken("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->");
+        int nFiles = atoi(m_cfBBS.Value("attach_num").GetText());
+        int nWidth = atoi(fileBlock.GetToken("%WIDTH=", "%").GetText());
+        if (nWidth == 0)
+            nWidth = 60;
+        CRukString fields;
+        for (int i = 0; i < nFiles; i++) {
+            CRukString field;
+            field.Format("<input type=file name=file%d size=%d /><br />\n", i, nWidth);
+            fields += field;
+        }
+        fileBlock.Replace("%INPUT_FILE%%", "%", fields.GetText(), false);
+        text.Replace("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->", fileBlock.GetText(), true);
+    } else {
+        text.Replace("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->", "", true);
+    }
+    return text;
+}

@@ -1,0 +1,171 @@
+// CRukBBSFormMain: page assembly. Reload builds every ordinary board page
+// (a page of threads, the form for a new post, a reply or an edit with the
+// thread it concerns) and CreateNavigation fills the page selector.
+#include "rukbbsformmain.h"
+
+#include <cstdlib>
+
+#include "rukbbsformmain_shared.h"
+#include "rukcrypt.h"
+#include "rukglobal.h"
+
+// Labels of the page selector.
+static const char* const s_pLatestPage = "\x8d\xc5\x90\x56\x82\xcc\x83\x79\x81\x5b\x83\x57";  // 最新のページ
+static const char* const s_pPastPage = "\x89\xdf\x8b\x8e" "%d" "\x83\x79\x81\x5b\x83\x57\x96\xda";  // 過去%dページ目
+
+CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
+{
+    CRukString text = block;
+    Tag(text, "%HOME%", m_cfBBS.Value("home_url").GetText());
+    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
+    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
+    // One option per page: a large board on a phone has thousands, so the
+    // list is joined in a buffer rather than by growing a string.
+    CRukBuffer select;
+    AddPiece(select, "<select name=sel_page>\n");
+    for (int i = 0; i < m_nPageNum; i++) {
+        CRukString label;
+        if (i == 0)
+            label = s_pLatestPage;
+        else
+            label.Format(s_pPastPage, i);
+        CRukString option;
+        option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == m_nPage ? "selected" : "",
+                      label.GetText());
+        AddPiece(select, option);
+    }
+    AddPiece(select, "</select>\n");
+    Tag(text, "%SELECT_PAGE%", Joined(select).GetText());
+    return text;
+}
+
+// Fills the header and footer tags shared by the board and search pages:
+// the old-log heading, the board's header and footer, the board id.
+void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
+{
+    CRukString header = bbs.m_cfBBS.Value("user_header");
+    if (!bbs.m_strOldID.IsEmpty()) {
+        CRukString heading = bbs.m_cfMessage.Value("msg54");
+        heading.Replace("%ID%", bbs.m_strOldID.GetText(), true);
+        CRukString h3;
+        h3.Format("<h3>%s%s</h3>", s_pFiller, heading.GetText());
+        header.Insert(h3);
+    }
+    Tag(page, "%USER_HEADER%", header.GetText());
+    Tag(page, "%USER_FOOTER%", bbs.m_cfBBS.Value("user_footer").GetText());
+    Tag(page, "%BID%", bbs.m_strBBSID.GetText(), true);
+}
+
+void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
+{
+    go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    // A page shows a few dozen messages of the board: all are loaded by
+    // their keys, and the shown ones read whole as they are handed out.
+    int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
+                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+    if (n == -2)
+        MessageKey("msg90");
+    m_nStyle = atoi(form.Value("style").GetText());
+    m_nPage = atoi(form.Value("page").GetText());
+
+    int nPer = atoi(m_cfBBS.Value(m_nStyle == 1 ? "page_ppnum2" : "page_ppnum").GetText());
+    if (nPer <= 0)
+        nPer = 1;
+    if (m_nKeitai) {
+        nPer = atoi(m_cfKeitai.Value("page_ppnum").GetText());
+        if (nPer <= 0)
+            nPer = 1;
+        m_nPageNum = ((n > 0 ? n : 0) + nPer - 1) / nPer;
+    } else {
+        m_nPageNum = (m_bbsFile.GetPPNum() + nPer - 1) / nPer;
+    }
+    if (form.Data("submit_jump.x")) {
+        m_nPage = atoi(form.Value("sel_page").GetText());
+    } else if (form.Data("submit_prev.x")) {
+        if (m_nPage < m_nPageNum - 1)
+            m_nPage++;
+    } else if (form.Data("submit_next.x")) {
+        if (m_nPage > 0)
+            m_nPage--;
+    }
+    if (m_nPage < 0)
+        m_nPage = 0;
+
+    CRukString id = form.Value("id");
+    CRukString pid = form.Value("pid");
+    CRukString ppid = form.Value("ppid");
+    CRukBBSData record;
+    if (const CRukBBSData* p = m_bbsFile.GetData(id.GetText()))
+        record = *p;
+
+    CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
+    CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
+        foundResult;
+    GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
+                     foundWord, foundResult);
+
+    int nMode = 0;
+    if (form.Data("submit_res.x")) {
+        nMode = 3;
+        if (ppid.IsEmpty())
+            ppid = id;
+        pid = id;
+        id.Free();
+    } else if (!id.IsEmpty()) {
+        nMode = 2;
+        CRukString passwd = form.Value("passwd");
+        if (passwd.IsEmpty())
+            MessageKey("msg01");
+        if (!CRukCrypt::IsMatchEx(passwd.GetText(), record.passwd.GetText()) &&
+            !CRukCrypt::IsMatchEx(passwd.GetText(), m_cfBBS.Value("passwd").GetText()))
+            MessageKey("msg03");
+    } else if (form.Value("mode") == "new") {
+        nMode = 1;
+    }
+    go.m_log.Trace("mode(%d) nDataNum(%d)", nMode, n);
+
+    CRukString navigation = CreateNavigation(cookie, form, navPat);
+    CRukString inputForm, dataTable, dataTitle;
+    if (nMode == 0 && n > 0) {
+        CRukBBSDataAry list;
+        CRukBuffer titles;
+        if (m_nKeitai) {
+            m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer));
+            for (int i = 0; i < list.GetSize(); i++)
+                AddPiece(titles, CreateTable1(cookie, form, tableParent, list[i]));
+        } else if (m_bbsFile.GetDataParents(list, nPer, PageSkip(m_nPage, nPer)) > 0) {
+            go.m_log.Trace(" --- Parent = %d", list.GetSize());
+            if (m_nStyle == 1) {
+                if (!ppid.IsEmpty()) {
+                    CRukString openParent = tableParent, openChild = tableChild;
+                    openParent.Replace("#b", "#m", true);
+                    openChild.Replace("#b", "#m", true);
+                    if (const CRukBBSData* pRoot = m_bbsFile.GetData(ppid.GetText()))
+                        dataTable = CreateTableThread(cookie, form, openParent, openChild, *pRoot);
+                    AddPiece(titles, navigation);
+                }
+                for (int i = 0; i < list.GetSize(); i++)
+                    AddPiece(titles,
+                             CreateTitleThread(cookie, form, titleParent, titleChild, list[i]));
+            } else {
+                for (int i = 0; i < list.GetSize(); i++)
+                    AddPiece(titles,
+                             CreateTableThread(cookie, form, tableParent, tableChild, list[i]));
+            }
+        }
+        dataTitle = Joined(titles);
+    } else {
+        inputForm = CreateInputForm(cookie, form, inputPat, record, ppid, pid, id);
+        if (nMode == 2 || nMode == 3) {
+            const CRukBBSData* pRoot =
+                m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText());
+            if (pRoot)
+                dataTable = CreateTableThread(cookie, form, tableParent, tableChild, *pRoot);
+        }
+    }
+    FillHeaderFooter(*this, page);
+    PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
+    m_html.WriteHttpHeader("text/html", "");
+    m_html.WriteString(page.GetText());
+    go.m_log.Trace("<< CRukBBSFormMain::Reload END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
+}

@@ -1,0 +1,478 @@
+// CRukBBSFormMain: message body rendering. The normal renderer lets the
+// allowed tags through with their attributes filtered, escapes every
+// other angle bracket, links web addresses, marks quoted lines and breaks
+// lines; the preformatted one escapes everything and keeps line feeds.
+// The "new" mark beside recent messages is made here as well.
+#include "rukbbsformmain.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+
+#include "rukglobal.h"
+#include "rukstrpath.h"
+
+// Markers that stand in for the angle brackets of allowed tags and for
+// quoted addresses while a body is rendered. Visitor text never holds them:
+// they are removed from every body first.
+static const char CAN = '\x18';
+static const char EM = '\x19';
+
+// The tags a body may carry, as their opening texts (without "<").
+static const char* const s_rgAllowedTags[] = {"a", "/a", "font", "/font", "img", "/img"};
+
+// Attributes whose value is a URL; a URL there must be http, https, ftp,
+// mailto or a relative reference.
+static const char* const s_rgUrlAttributes[] = {"href", "src", "srcset", "lowsrc", "dynsrc",
+                                                "background", "action", "formaction",
+                                                "xlink:href", "poster"};
+
+// Decodes the character references of an attribute value ("&#106;",
+// "&#x6A;", a few named ones), so that a scheme cannot hide behind them.
+static CRukString DecodeReferences(const CRukString& value)
+{
+    static const struct {
+        const char* pName;
+        char c;
+    } s_named[] = {{"colon", ':'}, {"tab", '\t'}, {"newline", '\n'}, {"amp", '&'},
+                   {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    CRukString out;
+    const char* p = value.GetText();
+    while (*p) {
+        if (*p == '&') {
+            const char* q = p + 1;
+            long code = -1;
+            if (*q == '#') {
+                q++;
+                int base = 10;
+                if (*q == 'x' || *q == 'X') {
+                    base = 16;
+                    q++;
+                }
+                char* pEnd = nullptr;
+                code = strtol(q, &pEnd, base);
+                if (pEnd == q)
+                    code = -1;
+                else
+                    q = pEnd;
+            } else {
+                for (const auto& n : s_named) {
+                    size_t len = strlen(n.pName);
+                    if (strncasecmp(q, n.pName, len) == 0) {
+                        code = static_cast<unsigned char>(n.c);
+                        q += len;
+                        break;
+                    }
+                }
+            }
+            if (code >= 0) {
+                if (*q == ';')
+                    q++;
+                char c = (code > 0 && code < 0x80) ? static_cast<char>(code) : '?';
+                out.Append(&c, 1);
+                p = q;
+                continue;
+            }
+        }
+        out.Append(p, 1);
+        p++;
+    }
+    return out;
+}
+
+// True for a URL that may stand in an allowed tag: http, https, ftp or
+// mailto, or a relative reference (no scheme at all). Case, blanks and
+// control bytes are ignored, after character references are decoded.
+static bool IsSafeUrl(const CRukString& value)
+{
+    CRukString decoded = DecodeReferences(value);
+    CRukString url;
+    for (const char* p = decoded.GetText(); *p; p++) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c > 0x20 && c != 0x7F)
+            url.Append(p, 1);
+    }
+    const char* p = url.GetText();
+    size_t n = strcspn(p, ":/?#");
+    if (p[n] != ':')
+        return true;  // relative: no scheme before the first ":"
+    CRukString scheme = url.Left(static_cast<int>(n));
+    for (const char* pAllowed : {"http", "https", "ftp", "mailto"})
+        if (scheme.Compare(pAllowed, 1) == 0)
+            return true;
+    return false;
+}
+
+// An attribute name: a letter, then letters, digits, "-", "_" or ":".
+static bool IsAttributeName(const CRukString& name)
+{
+    const char* p = name.GetText();
+    if (!isalpha(static_cast<unsigned char>(*p)) || static_cast<unsigned char>(*p) >= 0x80)
+        return false;
+    for (; *p; p++)
+        if (!(isalnum(static_cast<unsigned char>(*p)) && static_cast<unsigned char>(*p) < 0x80) &&
+            *p != '-' && *p != '_' && *p != ':')
+            return false;
+    return true;
+}
+
+// Rebuilds the attributes of an allowed tag (the text between its name
+// and ">"), dropping every "on..." attribute and every URL attribute with
+// an unsafe value, and anything that is not an attribute. What stays is
+// written as name="value".
+static CRukString FilterAttributes(const char* pText)
+{
+    CRukString out;
+    const char* p = pText;
+    while (*p) {
+        const char* pStart = p;
+        while (*p && isspace(static_cast<unsigned char>(*p)))
+            p++;
+        const char* pName = p;
+        while (*p && !isspace(static_cast<unsigned char>(*p)) && *p != '=' && *p != '/')
+            p++;
+        CRukString name;
+        name.Append(pName, static_cast<int>(p - pName));
+        const char* pAfterName = p;
+        while (*p && isspace(static_cast<unsigned char>(*p)))
+            p++;
+        CRukString value;
+        bool bValue = false;
+        if (*p == '=') {
+            bValue = true;
+            p++;
+            while (*p && isspace(static_cast<unsigned char>(*p)))
+                p++;
+            if (*p == '"' || *p == '\'') {
+                char q = *p++;
+                const char* v = p;
+                while (*p && *p != q)
+                    p++;
+                value.Append(v, static_cast<int>(p - v));
+                if (*p)
+                    p++;
+            } else {
+                const char* v = p;
+                while (*p && !isspace(static_cast<unsigned char>(*p)))
+                    p++;
+                value.Append(v, static_cast<int>(p - v));
+            }
+        } else {
+            p = pAfterName;
+        }
+        if (name.IsEmpty()) {
+            if (*p == '/') {
+                out += "/";
+                p++;
+            } else if (p == pStart) {
+                p++;  // cannot happen; keeps the scan moving
+            }
+            continue;
+        }
+        bool bDrop = !IsAttributeName(name) || strncasecmp(name.GetText(), "on", 2) == 0;
+        for (const char* pUrl : s_rgUrlAttributes)
+            if (!bDrop && bValue && name.Compare(pUrl, 1) == 0 && !IsSafeUrl(value))
+                bDrop = true;
+        if (bDrop)
+            continue;
+        // Written again as blank, name and a double-quoted value, so that
+        // nothing typed can run into the tag name or out of the value.
+        out += " ";
+        out += name;
+        if (bValue) {
+            value.Replace("\"", "&quot;", true);
+            out += "=\"";
+            out += value;
+            out += "\"";
+        }
+    }
+    return out;
+}
+
+// Replaces each allowed tag by CAN + name ... EM, with its attributes
+// filtered. Only the exact names count: "<abbr" is not an anchor. Once no
+// ">" is left, no later "<" can open a tag, so the rest is copied without
+// searching again (a body of many unclosed "<a" stays linear).
+static void ProtectTags(CRukString& body)
+{
+    CRukBuffer out;
+    const char* p = body.GetText();
+    bool bNoClose = false;
+    while (*p) {
+        if (*p == '<' && !bNoClose) {
+            bool bDone = false;
+            for (const char* pTag : s_rgAllowedTags) {
+                size_t n = strlen(pTag);
+                if (strncasecmp(p + 1, pTag, n) != 0)
+                    continue;
+                char next = p[1 + n];
+                if (next != '>' && next != '/' && !isspace(static_cast<unsigned char>(next)))
+                    continue;
+                const char* pClose = strchr(p + 1 + n, '>');
+                if (!pClose) {
+                    bNoClose = true;
+                    break;
+                }
+                CRukString attrs;
+                attrs.Append(p + 1 + n, static_cast<int>(pClose - (p + 1 + n)));
+                CRukString kept = FilterAttributes(attrs.GetText());
+                out.Append(&CAN, 1);
+                out.Append(pTag, static_cast<unsigned>(n));
+                out.Append(kept.GetText(), kept.GetLength());
+                out.Append(&EM, 1);
+                p = pClose + 1;
+                bDone = true;
+                break;
+            }
+            if (bDone)
+                continue;
+        }
+        // Everything up to the next "<" is copied as it is, in one piece.
+        const char* q = strchr(p + 1, '<');
+        size_t n = q && !bNoClose ? static_cast<size_t>(q - p) : strlen(p);
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+    }
+    body.Attach(out.Detach());
+}
+
+// Writes every "<" as "&lt;" and every ">" as "&gt;" in one pass (the same
+// as replacing the one and then the other: neither entity holds the other
+// bracket).
+static void EscapeAngles(CRukString& body)
+{
+    const char* p = body.GetText();
+    if (!strpbrk(p, "<>"))
+        return;
+    CRukBuffer out;
+    while (*p) {
+        size_t n = strcspn(p, "<>");
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+        if (*p) {
+            out.Append(*p == '<' ? "&lt;" : "&gt;", 4);
+            p++;
+        }
+    }
+    body.Attach(out.Detach());
+}
+
+// Puts the angle brackets of the protected tags back.
+static void UnprotectTags(CRukString& body)
+{
+    if (!strchr(body.GetText(), CAN))
+        return;
+    for (const char* pTag : s_rgAllowedTags) {
+        char szBegin[16];
+        snprintf(szBegin, sizeof(szBegin), "%c%s", CAN, pTag);
+        char szEm[2] = {EM, 0};
+        CRukString newBegin = CRukString("<") + pTag;
+        body.Replace(szBegin, szEm, newBegin.GetText(), ">", true);
+    }
+}
+
+void CRukBBSFormMain::ReplaceText2Html(CRukString& body, const CRukBBSData& rec)
+{
+    char szMarkers[3] = {CAN, EM, 0};
+    if (body.FindOneOf(szMarkers) >= 0) {
+        body.Replace("\x18", "", true);
+        body.Replace("\x19", "", true);
+    }
+    ProtectTags(body);
+    EscapeAngles(body);
+    ReplaceUrlLink(body, "http");
+    ReplaceUrlLink(body, "https");
+    ReplaceUrlLink(body, "ftp");
+    UnprotectTags(body);
+    ReplaceResQuot(body, rec);
+    body.Replace("\n", "<br />", true);
+}
+
+// An address byte: printable ASCII, but never a quote, which would end the
+// attribute the address is put into, nor an angle bracket: once a body is
+// escaped, "<" only starts a link an earlier pass made.
+static bool IsAddressByte(unsigned char c)
+{
+    return c >= 0x21 && c <= 0x7F && c != '"' && c != '\'' && c != '`' && c != '<' && c != '>';
+}
+
+// Turns the addresses of one scheme into links. Quoted addresses are left
+// as typed, and so is everything inside an allowed tag (CAN name ... EM)
+// and inside a link made by an earlier pass, so that no address is ever
+// linked inside an attribute.
+void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
+{
+    CRukString prefix = CRukString(pScheme) + "://";
+    size_t nPrefix = prefix.GetLength();
+    if (body.FindNoCase(prefix.GetText()) < 0)
+        return;
+    CRukBuffer out;
+    const char* p = body.GetText();
+    while (*p) {
+        if (*p == CAN) {  // a protected tag: copied through its EM
+            const char* e = strchr(p, EM);
+            const char* pEnd = e ? e + 1 : p + strlen(p);
+            out.Append(p, static_cast<unsigned>(pEnd - p));
+            p = pEnd;
+            continue;
+        }
+        if (strncmp(p, "<a ", 3) == 0) {  // a link made by an earlier pass
+            const char* e = CRukString::Search(p, "</a>");
+            const char* pEnd = e ? e + 4 : p + strlen(p);
+            out.Append(p, static_cast<unsigned>(pEnd - p));
+            p = pEnd;
+            continue;
+        }
+        if ((*p == '"' || *p == '\'') && strncasecmp(p + 1, prefix.GetText(), nPrefix) == 0) {
+            out.Append(p, static_cast<unsigned>(1 + nPrefix));
+            p += 1 + nPrefix;
+            continue;
+        }
+        if (strncmp(p, prefix.GetText(), nPrefix) == 0) {
+            const char* a = p + nPrefix;
+            const char* e = a;
+            while (*e && IsAddressByte(static_cast<unsigned char>(*e)))
+                e++;
+            CRukString addr;
+            addr.Append(a, static_cast<int>(e - a));
+            go.m_log.Trace("-- Token=[%s]", addr.GetText());
+            CRukStrPath path;
+            path.Split(addr.GetText());
+            const CRukString& ext = path.GetExt();
+            bool bDownload = ext.Find("lzh") >= 0 || ext.Find("zip") >= 0 || ext.Find("exe") >= 0;
+            if (addr.IsEmpty()) {
+                out.Append(p, static_cast<unsigned>(nPrefix));
+            } else {
+                CRukString link = CRukString("<a href=\"") + pScheme + "://" + addr + "\" " +
+                                  (bDownload ? "" : "target=_blank") + ">" + pScheme + "://" +
+                                  addr + "</a>";
+                out.Append(link.GetText(), link.GetLength());
+            }
+            p = e;
+            continue;
+        }
+        // Up to the next byte that can start one of the cases above, the
+        // text is copied in one piece.
+        const char szStops[] = {CAN, '<', '"', '\'', prefix.GetText()[0], 0};
+        size_t n = 1 + strcspn(p + 1, szStops);
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+    }
+    body.Attach(out.Detach());
+}
+
+void CRukBBSFormMain::ReplaceResQuot(CRukString& body, const CRukBBSData& rec)
+{
+    // Only a body with a line that starts with "&gt;" is rebuilt.
+    if (strncmp(body.GetText(), "&gt;", 4) != 0 && body.Find("\n&gt;") < 0)
+        return;
+    CRukString open;
+    open.Format("<span class=\"%s\">>", rec.pid.IsEmpty() ? "prMessage" : "crMessage");
+    CRukString text = CRukString("\n") + body + "\n";
+    text.Replace("\n&gt;", (CRukString("\n") + open).GetText(), true);
+    text.Replace(open.GetText(), "\n", open.GetText(), "</span>\n", true);
+    body = text.Mid(1, text.GetLength() - 2);
+}
+
+void CRukBBSFormMain::ReplacePreFormat(CRukString& body, const CRukBBSData& rec)
+{
+    body.Replace("<", "&lt;", true);
+    body.Replace(">", "&gt;", true);
+    ReplaceResQuot(body, rec);
+    body.Insert("<pre>");
+    body += "</pre>";
+}
+
+// Reads a date in the exact form the board stores, "YYYY/MM/DD hh:mm:ss"
+// (what the sscanf below gives for it, without its cost per message);
+// false for any other text, which is left to sscanf.
+static bool ParseStoredDate(const char* p, int& y, int& mo, int& d, int& h, int& mi, int& s)
+{
+    static const char s_szForm[] = "dddd/dd/dd dd:dd:dd";
+    for (int i = 0; s_szForm[i]; i++) {
+        bool bDigit = p[i] >= '0' && p[i] <= '9';
+        if (s_szForm[i] == 'd' ? !bDigit : p[i] != s_szForm[i])
+            return false;
+    }
+    auto num = [&](int at, int n) {
+        int v = 0;
+        for (int i = 0; i < n; i++)
+            v = v * 10 + (p[at + i] - '0');
+        return v;
+    };
+    y = num(0, 4);
+    mo = num(5, 2);
+    d = num(8, 2);
+    h = num(11, 2);
+    mi = num(14, 2);
+    s = num(17, 2);
+    return true;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar; the
+// month may lie outside 1-12 and the day outside the month, which carry
+// over as mktime carries them.
+static long long DaysFromCivil(long long y, long long m, long long d)
+{
+    long long nMonths = m - 1;
+    y += nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12);
+    m = nMonths - 12 * (nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12)) + 1;
+    y -= m <= 2;
+    long long era = (y >= 0 ? y : y - 399) / 400;
+    long long yoe = y - era * 400;
+    long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5;
+    long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468 + (d - 1);
+}
+
+CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    if (!ParseStoredDate(rec.date.GetText(), y, mo, d, h, mi, s))
+        sscanf(rec.date.GetText(), "%04d/%02d/%02d %02d:%02d:%02d", &y, &mo, &d, &h, &mi, &s);
+    // The shifted clock is the same for every message of a page: it is
+    // worked out again only when the second or the time lag changes.
+    time_t t = time(nullptr);
+    int nLagHours = atoi(m_cfBBS.Value("timelag_hh").GetText());
+    int nLagMinutes = atoi(m_cfBBS.Value("timelag_mm").GetText());
+    if (!m_newClock.bSet || t != m_newClock.tAt || nLagHours != m_newClock.nLagHours ||
+        nLagMinutes != m_newClock.nLagMinutes) {
+        localtime_r(&t, &m_newClock.tmLocal);
+        struct tm now = m_newClock.tmLocal;
+        now.tm_hour += nLagHours;
+        now.tm_min += nLagMinutes;
+        m_newClock = {true, t, nLagHours, nLagMinutes, m_newClock.tmLocal, mktime(&now)};
+    }
+    // Most messages are far older than the mark lasts: their age on the
+    // calendar, less two days for any change of the zone's offset, already
+    // settles it without asking the zone rules (mktime).
+    int nNewHours = atoi(m_cfBBS.Value("new_time").GetText());
+    const struct tm& now = m_newClock.tmLocal;
+    long long nCivil =
+        (DaysFromCivil(now.tm_year + 1900LL, now.tm_mon + 1, now.tm_mday) -
+         DaysFromCivil(y, mo, d)) * 86400LL +
+        (now.tm_hour - h) * 3600LL + (now.tm_min - mi) * 60LL + (now.tm_sec - s) +
+        nLagHours * 3600LL + nLagMinutes * 60LL;
+    if (nCivil - 48 * 3600LL >= nNewHours * 3600LL)
+        return CRukString();
+    struct tm posted = m_newClock.tmLocal;
+    posted.tm_year = y - 1900;
+    posted.tm_mon = mo - 1;
+    posted.tm_mday = d;
+    posted.tm_hour = h;
+    posted.tm_min = mi;
+    posted.tm_sec = s;
+    long seconds = static_cast<long>(difftime(m_newClock.tShifted, mktime(&posted)));
+    long hours = seconds / 3600;
+    if (hours >= nNewHours)
+        return CRukString();
+    CRukString image = m_cfBBS.Value("new_image");
+    if (image.IsEmpty())
+        image = m_strSkinUrl + "new.gif";
+    CRukString result;
+    result.Format("<img src=\"%s\">", image.GetText());
+    return result;
+}

@@ -1,0 +1,258 @@
+// CRukBBSFormMain: the listing views. One message in full or as a title
+// line, and a whole thread in full or as a tree of title lines, each
+// written by filling the patterns cut from the board template.
+#include "rukbbsformmain.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "rukbbsformmain_shared.h"
+#include "rukglobal.h"
+#include "rukstrpath.h"
+
+// The extensions of pictures that may be shown inline.
+static const char* const s_rgInlineExt[] = {".jpeg", ".jpg", ".gif", ".png"};
+
+// The pop-up viewer's window options.
+static const char* const s_pPopup =
+    "'popview', 'screenX=20,screenY=10,left=20,top=10,width=400,height=300,resizable=yes,"
+    "scrollbars=yes'";
+
+// The attachment block of a message pattern and the attachment tag of a
+// title pattern, dropped for a message without attachments.
+static const char s_szAttachOpen[] = "<!--ATTACH-->";
+static const char s_szAttachClose[] = "<!--/ATTACH-->";
+static const char s_szAttachLink[] = "%ATTACH_LINK%%";
+
+// The home link is offered for web addresses only.
+static bool IsWebAddress(const CRukString& home)
+{
+    return home.Find("http://") == 0 || home.Find("https://") == 0;
+}
+
+// The parts of an attachment link shared by the full and the title view.
+struct AttachLinks {
+    CRukString button;   // image of the attachment button
+    CRukString dirPath;  // directory on disk
+    CRukString dirUrl;   // its URL
+    CRukString cursor;   // the MSIE cursor style, or empty
+};
+
+static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& part,
+                                   const CRukBBSData& rec)
+{
+    AttachLinks links;
+    links.button = bbs.m_strSkinUrl + part.GetToken("%ATTACH_LINK%%BUTTON=", "%");
+    CRukString key = rec.attach.Value(0);
+    links.dirPath = bbs.m_bbsFile.CreateAttachPath(bbs.m_strDataDir.GetText(), key.GetText());
+    links.dirUrl = bbs.ServerPath2UrlPath((bbs.m_strDataDir + key).GetText(), 0);
+    if (go.m_env.HTTP_USER_AGENT.Find("MSIE") >= 0)
+        links.cursor = "style=\"cursor:hand;\"";
+    return links;
+}
+
+CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukString& pattern,
+                                         const CRukBBSData& rec)
+{
+    bool bRoot = rec.pid.IsEmpty();
+    CRukString icon = m_cfBBS.Value(("ico_url" + rec.icon).GetText());
+    CRukString iconTag;
+    if (!icon.IsEmpty() && atoi(m_cfBBS.Value("use_icon").GetText()) != 0)
+        iconTag = CRukString("<img src=\"") + icon + "\">";
+    CRukString mail;
+    if (!rec.mail.IsEmpty())
+        mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) +
+               "\"><span class=\"" + (bRoot ? "pMail" : "cMail") + "\">Mail</span></a>";
+    CRukString home;
+    if (IsWebAddress(rec.home))
+        home = CRukString("<a href=\"") + EscapeField(rec.home) +
+               "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") +
+               "\">Home</span></a>";
+    CRukString body = rec.mess;
+    if (atoi(rec.preform.GetText()) == 0)
+        ReplaceText2Html(body, rec);
+    else
+        ReplacePreFormat(body, rec);
+    static const STagSlot s_rgSlots[] = {
+        {"%ICON_IMAGE%", false}, {"%NEW_IMAGE%", false}, {"%TITLE%", false},
+        {"%NAME%", false},       {"%DATE%", false},      {"%MAIL%", false},
+        {"%HOME%", false},       {"%ID%", true},         {"%PID%", false},
+        {"%PPID%", false},       {"%PAGE%", true},       {"%STYLE%", true},
+        {"%PASSWD%", true},      {"%MESSAGE%", false}};
+    const CRukString values[] = {iconTag,
+                                 CreateNewImage(rec),
+                                 EscapeField(rec.title),
+                                 EscapeField(rec.name),
+                                 EscapeField(rec.date),
+                                 mail,
+                                 home,
+                                 EscapeField(rec.id),
+                                 EscapeField(rec.pid),
+                                 EscapeField(rec.ppid),
+                                 Decimal(m_nPage),
+                                 Decimal(m_nStyle),
+                                 CRukString(),
+                                 body};
+    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                  "one value per tag");
+    bool bNoAttach = rec.attach.GetSize() == 0;
+    CRukString text =
+        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
+                    bNoAttach ? s_szAttachOpen : nullptr, s_szAttachClose);
+    if (bNoAttach)
+        return text;
+    CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
+    AttachLinks links = MakeAttachLinks(*this, part, rec);
+    const char* pClass = bRoot ? "pAttach" : "cAttach";
+    bool bEmbed = atoi(m_cfBBS.Value("attach_embed").GetText()) != 0;
+    int nEmbed = atoi(m_cfBBS.Value("embed_size").GetText());
+    CRukString linkList, inlineList;
+    for (int i = 0; i < rec.attach.GetSize(); i++) {
+        const CRukString& name = rec.attach[i].m_strTag;
+        int nKB = AttachKB(links.dirPath + "/" + name);
+        CRukString url = links.dirUrl + "/" + name;
+        CRukString safeUrl = EscapeField(url);
+        CRukString safeName = EscapeField(name);
+        linkList += CRukString(" <nobr><img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
+                    links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
+                    url.CharToPerHexWithoutSlash() + "', " + s_pPopup +
+                    ")\" alt=\"popup viewer\"> <a href=\"" + safeUrl + "\"><span class=\"" +
+                    pClass + "\">" + safeName + "</span></a>(" + Decimal(nKB) + "KB)</nobr>";
+        CRukStrPath path;
+        path.Split(name.GetText());
+        bool bPicture = false;
+        for (const char* pExt : s_rgInlineExt)
+            if (path.GetExt().Compare(pExt, 1) == 0)
+                bPicture = true;
+        if (bEmbed && nKB <= nEmbed && bPicture)
+            inlineList += CRukString(" <img src=\"") + safeUrl + "\" alt=\"" + safeName + "\">";
+    }
+    part.Replace("%ATTACH_LINK%%", "%", linkList.GetText(), false);
+    part.Replace("%ATTACH_VIEW%", inlineList.GetText(), false);
+    text.Replace(s_szAttachOpen, s_szAttachClose, part.GetText(), false);
+    return text;
+}
+
+// The replies of a thread in display order: every message of the thread
+// (sorted by new_order), each direct reply followed by its own replies.
+static void ThreadReplies(CRukBBSFormMain& bbs, const CRukBBSData& root, CRukBBSDataAry& ordered,
+                          bool bWithDepth)
+{
+    CRukBBSDataAry list;
+    bbs.m_bbsFile.GetDataChildren(list, root.id.GetText(),
+                                  atoi(bbs.m_cfBBS.Value("new_order").GetText()));
+    list.Add(root);
+    if (bWithDepth) {
+        int nPDepth = 0, nDepth = 0;
+        bbs.m_bbsFile.GetDataRecursWithDepth(list, ordered, root.id.GetText(), nPDepth, nDepth);
+    } else {
+        bbs.m_bbsFile.GetDataRecurs(list, ordered, root.id.GetText());
+    }
+}
+
+CRukString CRukBBSFormMain::CreateTableThread(CRukCookie& cookie, CRukForm& form,
+                                              const CRukString& rootPattern,
+                                              const CRukString& replyPattern,
+                                              const CRukBBSData& root)
+{
+    CRukString result = CreateTable1(cookie, form, rootPattern, root);
+    CRukBBSDataAry ordered;
+    ThreadReplies(*this, root, ordered, false);
+    CRukBuffer replies;
+    for (int i = 0; i < ordered.GetSize(); i++)
+        AddPiece(replies, CreateTable1(cookie, form, replyPattern, ordered[i]));
+    result.Replace("<!--TABLE_CHILD-->", "<!--/TABLE_CHILD-->", Joined(replies).GetText(), true);
+    return result;
+}
+
+// The tree columns of a reply as images: blanks widen a spacer, "+", "|"
+// and "L" are the branch pictures.
+static CRukString BranchImages(const CRukString& skinUrl, const CRukBuffer& depth)
+{
+    static const struct {
+        char c;
+        const char* pImage;
+    } s_branches[] = {{'+', "branch_join.gif"}, {'|', "branch_vert.gif"}, {'L', "branch_hook.gif"}};
+    CRukString out;
+    int nWidth = 0;
+    for (unsigned i = 0; i < depth.GetSize(); i++) {
+        char c = depth.GetData()[i];
+        if (c == ' ') {
+            nWidth += 12;
+            continue;
+        }
+        for (const auto& b : s_branches) {
+            if (b.c != c)
+                continue;
+            CRukString img;
+            if (nWidth > 0) {
+                img.Format("<img src=%sspacer.gif width=%d, height=1>", skinUrl.GetText(), nWidth);
+                out += img;
+                nWidth = 0;
+            }
+            out += CRukString("<img src=") + skinUrl + b.pImage + ">";
+        }
+    }
+    return out;
+}
+
+CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukString& pattern,
+                                         const CRukBBSData& rec)
+{
+    // Without tree columns %BRANCH% stays as it is written.
+    CRukString branch = "%BRANCH%";
+    if (rec.depth.GetSize() > 0) {
+        CRukString depth(rec.depth.GetData());
+        go.m_log.Trace("Depth %s", depth.GetText());
+        branch = BranchImages(m_strSkinUrl, rec.depth);
+    }
+    static const STagSlot s_rgSlots[] = {
+        {"%NEW_IMAGE%", false}, {"%TITLE%", false}, {"%NAME%", false}, {"%DATE%", false},
+        {"%ID%", true},         {"%PID%", false},   {"%PPID%", false}, {"%PAGE%", true},
+        {"%STYLE%", true},      {"%BRANCH%", true}};
+    const CRukString values[] = {CreateNewImage(rec),
+                                 EscapeField(rec.title),
+                                 EscapeField(rec.name),
+                                 EscapeField(rec.date),
+                                 EscapeHtml(rec.id.GetText()),
+                                 EscapeField(rec.pid),
+                                 EscapeField(rec.ppid.IsEmpty() ? rec.id : rec.ppid),
+                                 Decimal(m_nPage),
+                                 Decimal(m_nStyle),
+                                 branch};
+    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
+                  "one value per tag");
+    bool bNoAttach = rec.attach.GetSize() == 0;
+    CRukString text =
+        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
+                    bNoAttach ? s_szAttachLink : nullptr, "%");
+    if (bNoAttach)
+        return text;
+    AttachLinks links = MakeAttachLinks(*this, text, rec);
+    CRukString icons;
+    for (int i = 0; i < rec.attach.GetSize(); i++) {
+        const CRukString& name = rec.attach[i].m_strTag;
+        CRukString url = links.dirUrl + "/" + name;
+        icons += CRukString("<img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
+                 links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
+                 url.CharToPerHexWithoutSlash() + "', " + s_pPopup + ")\" alt=\"" +
+                 EscapeField(name) + "\">";
+    }
+    text.Replace(s_szAttachLink, "%", icons.GetText(), false);
+    return text;
+}
+
+CRukString CRukBBSFormMain::CreateTitleThread(CRukCookie& cookie, CRukForm& form,
+                                              const CRukString& rootPattern,
+                                              const CRukString& replyPattern,
+                                              const CRukBBSData& root)
+{
+    CRukBBSDataAry ordered;
+    ThreadReplies(*this, root, ordered, true);
+    CRukString result = CreateTitle1(cookie, form, rootPattern, root);
+    CRukBuffer replies;
+    for (int i = 0; i < ordered.GetSize(); i++)
+        AddPiece(replies, CreateTitle1(cookie, form, replyPattern, ordered[i]));
+    result.Replace("<!--TITLE_CHILD-->", "<!--/TITLE_CHILD-->", Joined(replies).GetText(), true);
+    return result;
+}
