@@ -49,12 +49,14 @@ int main()
     CRukForm form;
     CRukStrAry bid(0, 10);
 
-    conf.m_cfMessage.ReadFile("dat-message.dat", false);
+    int nCatalogue = conf.m_cfMessage.ReadFile("dat-message.dat", false);
     if (conf.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
         conf.MessageKey("msg90");
     go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
     go.m_log.SetEnabled(atoi(conf.m_cfSystem.Value("opt_trace").GetText()));
     go.m_log.Trace("%s START =====================================================", s_pProgram);
+    if (nCatalogue < 0)
+        go.m_log.Trace("-- dat-message.dat cannot be read: every message text is empty");
     go.m_log.Trace("\n Default SkinDir(%s)\n Default SkinUrl(%s)\n Default DataDir(%s)\n Default "
                    "ConfDir(%s)",
                    conf.m_strSkinDir.GetText(), conf.m_strSkinUrl.GetText(),

@@ -336,18 +336,19 @@ static void MakeDir(const CRukString& dir)
 }
 
 // Removes a directory with everything below it; a symbolic link is
-// removed itself, never followed.
+// removed itself, never followed. Whatever could not be removed is traced.
 static void RemoveTree(const CRukString& dir)
 {
     struct stat st;
     if (lstat(dir.GetText(), &st) != 0)
         return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlink(dir.GetText());
-        return;
-    }
-    CRukDir::RemoveFiles(dir.GetText(), true, false);
-    rmdir(dir.GetText());
+    bool bOk;
+    if (!S_ISDIR(st.st_mode))
+        bOk = unlink(dir.GetText()) == 0;
+    else
+        bOk = CRukDir::RemoveFiles(dir.GetText(), true, false) == 0 && rmdir(dir.GetText()) == 0;
+    if (!bOk)
+        go.m_log.Trace("-- %s could not be removed whole", dir.GetText());
 }
 
 // Renames the attachment directories named by ids from one log into
@@ -486,12 +487,6 @@ void CRukBBSFormConf::CheckBoardPasswd(CRukForm& form)
         MessageKey("msg01");
     if (!CRukCrypt::IsMatchEx(pw.GetText(), m_cfBBS.Value("passwd").GetText()))
         MessageKey("msg03");
-}
-
-void CRukBBSFormConf::WritePage(const CRukString& page)
-{
-    m_html.WriteHttpHeader(s_pHtml, "");
-    m_html.WriteString(page.GetText());
 }
 
 // A data directory must not hold the site: the working directory, the
@@ -747,7 +742,8 @@ void CRukBBSFormConf::SubmitAdd(CRukForm& form)
         CRukString dir = m_strDataDir + bbsid + "/";
         MakeDir(dir);
         conf.SetAt("datadir", dir.GetText());
-        conf.WriteFile(path.GetText(), false);
+        if (conf.WriteFile(path.GetText(), false) < 0)
+            MessageKey("msg06");
     }
     m_strBBSID = bbsid;
     ConfigSysForm(form, true);

@@ -51,7 +51,6 @@ private:
     void ReadBoardSettings();
     void CheckAdminPasswd(CRukForm& form);
     void CheckBoardPasswd(CRukForm& form);
-    void WritePage(const CRukString& page);
     void KakoNew(CRukForm& form, const CRukString& strDataDir, const CRukString& strOld);
     void KakoDiv(CRukForm& form, const CRukString& strOld);
     void KakoMerge(CRukForm& form, const CRukString& strOld);

@@ -638,19 +638,8 @@ static int WalkReplies(const CRukBBSDataAry& src, CRukBBSDataAry& out, const cha
 // ---------------------------------------------------------------------------
 // CRukBBSLock
 
-// Byte 0 of the lock file guards the data. Byte 1 is a gate: a reader
-// passes it (shared) on the way in, a writer closes it (exclusive) while it
-// waits for the readers inside to leave and while it works, so that a
-// steady stream of page views cannot keep a post out for ever.
-static const long s_nDataByte = 0;
-static const long s_nGateByte = 1;
-
-// Pause between two attempts while another request holds the lock.
-static const useconds_t s_nLockPollUs = 3000;
-
 // Locks "lockfile.lock" in the directory of pPath; a bare file name locks
-// the one in the current directory. Other requests are waited for up to
-// go.m_nLockWait milliseconds; -2 only after that.
+// the one in the current directory. The policy is CRukFlock's.
 int CRukBBSLock::Lock(const char* pPath, bool bShared)
 {
     go.m_log.Trace("       CRukBBSLock::Lock(%s)", pPath ? pPath : "");
@@ -662,33 +651,7 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
         lockPath += "/";
     }
     lockPath += s_szLockName;
-    if (Open(lockPath.GetText()) != 0)
-        return -1;
-
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(go.m_nLockWait);
-    auto take = [&](short nType, long nByte) {
-        for (;;) {
-            if (LockRange(nType, nByte, 1) == 0)
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            usleep(s_nLockPollUs);
-        }
-    };
-    bool bLocked;
-    if (bShared) {
-        bLocked = take(F_RDLCK, s_nGateByte) && take(F_RDLCK, s_nDataByte);
-        if (bLocked)
-            LockRange(F_UNLCK, s_nGateByte, 1);
-    } else {
-        bLocked = take(F_WRLCK, s_nGateByte) && take(F_WRLCK, s_nDataByte);
-    }
-    if (!bLocked) {
-        Unlock();
-        return -2;
-    }
-    return 0;
+    return CRukFlock::Lock(lockPath.GetText(), bShared);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,9 +51,9 @@ public:
     ~CRukBBSLock() override = default;
 
     // Locks the lock file of the directory that holds pPath: 0, -1, or -2
-    // when other requests still held it after go.m_nLockWait milliseconds.
-    // A waiting writer keeps new readers out until it has written.
-    int Lock(const char* pPath, bool bShared = false);
+    // when other requests still held it after go.m_nLockWait milliseconds
+    // (the policy of CRukFlock).
+    [[nodiscard]] int Lock(const char* pPath, bool bShared = false);
 };
 
 class CRukBBSFile {

@@ -103,26 +103,30 @@ static void RemoveDoubleBlanks(CRukString& text)
     text.Replace("  ", "", true);
 }
 
+// The text of a file a page may do without (a template, a signature): a
+// missing file reads as empty; one that exists but cannot be read reads as
+// empty too, and is traced.
+static CRukString ReadOptionalText(const char* pPath)
+{
+    CRukFile file;
+    CRukBuffer data;
+    if (file.ReadFile(pPath, data, false) < 0 && CRukFile::GetFileAttr(pPath) != -1)
+        go.m_log.Trace("-- %s cannot be read", pPath);
+    return CRukString(data.GetData());
+}
+
 // Reads a template with the common tags filled and its resource references
 // rebased on the skin URL.
 CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
 {
     go.m_log.Trace("-- GetTemplate(%s)", pPath ? pPath : "");
-    CRukFile file;
-    CRukBuffer data;
-    file.ReadFile(pPath, data, false);
-    CRukString text(data.GetData());
+    CRukString text = ReadOptionalText(pPath);
 
-    if (text.Find("%SKINSIGNATURE%") >= 0) {
-        CRukBuffer sig;
-        file.ReadFile((m_strSkinDir + "signature").GetText(), sig, false);
-        text.Replace("%SKINSIGNATURE%", sig.GetData() ? sig.GetData() : "", true);
-    }
-    if (text.Find("%SIGNATURE%") >= 0) {
-        CRukBuffer sig;
-        file.ReadFile("sys-signature", sig, false);
-        text.Replace("%SIGNATURE%", sig.GetData() ? sig.GetData() : "", true);
-    }
+    if (text.Find("%SKINSIGNATURE%") >= 0)
+        text.Replace("%SKINSIGNATURE%",
+                     ReadOptionalText((m_strSkinDir + "signature").GetText()).GetText(), true);
+    if (text.Find("%SIGNATURE%") >= 0)
+        text.Replace("%SIGNATURE%", ReadOptionalText("sys-signature").GetText(), true);
     text.Replace("%DOMAIN%", go.m_env.SERVER_NAME.GetText(), true);
     text.Replace("%BBS_TITLE%", m_strTitle.GetText(), true);
     RemoveDoubleBlanks(text);
@@ -153,6 +157,13 @@ CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
     for (const char* pOpen : s_rgResourceOpen)
         InsertAfterNoCase(text, pOpen, m_strSkinUrl.GetText(), true);
     return text;
+}
+
+void CRukBBSFormBase::WritePage(const CRukString& page)
+{
+    m_html.WriteHttpHeader("text/html", "");
+    if (m_html.WriteString(page.GetText()) < 0)
+        go.m_log.Trace("-- the page could not be written");
 }
 
 CRukString CRukBBSFormBase::EscapeHtml(const char* pText)
@@ -235,25 +246,28 @@ void CRukBBSFormBase::Message(const char* pFormat, ...)
     page.Replace("%RETURN_CGI%", EscapeHtml(link.GetText()).GetText(), false);
 
     m_html.WriteHttpHeader("text/html", "");
-    m_html.WriteString(page.GetText());
-    fflush(stdout);
+    if (m_html.WriteString(page.GetText()) < 0 || fflush(stdout) != 0)
+        go.m_log.Trace("-- the message page could not be written");
     go.m_log.Trace("Program END  =====================================================\n\n");
     exit(1);
 }
 
 void CRukBBSFormBase::MessageKey(const char* pKey)
 {
-    CRukString text = m_cfMessage.Value(pKey);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-security"
-    Message(text.GetText());
-#pragma GCC diagnostic pop
+    Message("%s", m_cfMessage.Value(pKey).GetText());
 }
 
 void CRukBBSFormBase::MessageText(const char* pKey)
 {
     Message("%s", m_cfMessage.Value(pKey).GetText());
+}
+
+void CRukBBSFormBase::MessageFill(const char* pKey, std::initializer_list<SRukFill> fills)
+{
+    CRukString text = m_cfMessage.Value(pKey);
+    for (const SRukFill& fill : fills)
+        text.Replace(fill.pTag, EscapeHtml(fill.value.GetText()).GetText(), true);
+    Message("%s", text.GetText());
 }
 
 // True when pText ends with pSuffix, ignoring case.

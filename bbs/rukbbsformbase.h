@@ -7,9 +7,17 @@
 #ifndef RUKBBSFORMBASE_H
 #define RUKBBSFORMBASE_H
 
+#include <initializer_list>
+
 #include "rukconfig.h"
 #include "rukhtml.h"
 #include "rukstring.h"
+
+// A tag of a catalogue text and the value that fills it.
+struct SRukFill {
+    const char* pTag;
+    CRukString value;
+};
 
 class CRukBBSFormBase {
 public:
@@ -23,11 +31,37 @@ public:
     // Writes the information page with the formatted text and ends the
     // process with exit status 1.
     [[noreturn]] void Message(const char* pFormat, ...) __attribute__((format(printf, 2, 3)));
-    // Message with the catalogue text of pKey as the format.
+    // Message with the catalogue text of pKey. The text is never used as
+    // a format: a catalogue line holding "%" is shown as written.
     [[noreturn]] void MessageKey(const char* pKey);
-    // Message with the catalogue text of pKey passed through "%s".
+    // The same (kept for the callers that name it so).
     [[noreturn]] void MessageText(const char* pKey);
+    // Message with the catalogue text of pKey, each tag of fills (such as
+    // "%WAIT%") replaced by its value, HTML-escaped.
+    [[noreturn]] void MessageFill(const char* pKey, std::initializer_list<SRukFill> fills);
+
+    // True when the request came by POST.
+    static bool IsPostRequest();
+    // True when the request names no other origin than its own: the host
+    // and port of its Origin header (or, without one, of its Referer) are
+    // those of its Host header. A request with neither is no forgery by a
+    // browser and passes; an Origin of "null" never does.
+    static bool IsSameOrigin();
+    // Ends the request with "msg64" unless it is a POST from the same
+    // origin: every action that changes something calls this first.
+    void RequireSameOriginPost();
+    // Password guessing: a client with 10 failed password checks in the
+    // last 10 minutes (edit, delete, administrator or board login) is
+    // refused with "msg65" for 10 minutes after the last of them. Call
+    // RequirePasswordTries before computing any hash, and
+    // RecordPasswordFailure after a check failed. Site-wide, in
+    // "dat-throttle.dat".
+    void RequirePasswordTries();
+    void RecordPasswordFailure();
     CRukString GetTemplate(const char* pPath);
+    // Writes the "text/html" header (unless one was written) and the page;
+    // a failed write (the client went away) is traced.
+    void WritePage(const CRukString& page);
     // 0 the visitor may proceed; 1, 2 or 3 the list refuses them.
     int AccessDenyCheck(const char* pPath);
 

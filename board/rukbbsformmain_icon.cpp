@@ -38,6 +38,5 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
         }
     }
     page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", rows.GetText(), false);
-    m_html.WriteHttpHeader("text/html", "");
-    m_html.WriteString(page.GetText());
+    WritePage(page);
 }

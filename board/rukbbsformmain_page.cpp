@@ -165,7 +165,6 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     }
     FillHeaderFooter(*this, page);
     PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
-    m_html.WriteHttpHeader("text/html", "");
-    m_html.WriteString(page.GetText());
+    WritePage(page);
     go.m_log.Trace("<< CRukBBSFormMain::Reload END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }

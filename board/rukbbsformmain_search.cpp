@@ -76,8 +76,7 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
     FillHeaderFooter(*this, page);
     CRukString inputForm;
     PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
-    m_html.WriteHttpHeader("text/html", "");
-    m_html.WriteString(page.GetText());
+    WritePage(page);
     go.m_log.Trace("<< CRukBBSFormMain::FindResult END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }
 

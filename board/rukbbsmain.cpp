@@ -103,7 +103,7 @@ int main()
     CRukStrAry bid(0, 10);
 
     // Settings, trace log, cookies and the request.
-    bbs.m_cfMessage.ReadFile("dat-message.dat", false);
+    int nCatalogue = bbs.m_cfMessage.ReadFile("dat-message.dat", false);
     if (bbs.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
         bbs.MessageKey("msg90");
     CRukString sendmail = bbs.m_cfSystem.Value("sendmail");
@@ -113,6 +113,8 @@ int main()
     go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
     go.m_log.SetEnabled(atoi(bbs.m_cfSystem.Value("opt_trace").GetText()));
     go.m_log.Trace("%s START =====================================================", s_pProgram);
+    if (nCatalogue < 0)
+        go.m_log.Trace("-- dat-message.dat cannot be read: every message text is empty");
     go.m_log.Trace("\n Default SkinDir(%s)\n Default SkinUrl(%s)\n Default DataDir(%s)\n Default "
                    "ConfDir(%s)",
                    bbs.m_strSkinDir.GetText(), bbs.m_strSkinUrl.GetText(),

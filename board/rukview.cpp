@@ -93,6 +93,8 @@ int main()
     CRukHtml html;
     html.WriteHttpHeader("text/html; charset=Shift_JIS", "");
     bool bOk = !form.IsBodyRefused() && CRukView::IsAllowedUrl(url.GetText());
-    html.WriteString((bOk ? CRukView::ViewPage(url.GetText()) : CRukView::RefusePage()).GetText());
+    if (html.WriteString(
+            (bOk ? CRukView::ViewPage(url.GetText()) : CRukView::RefusePage()).GetText()) < 0)
+        return 1;
     return bOk ? 0 : 1;
 }

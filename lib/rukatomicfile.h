@@ -18,11 +18,11 @@ public:
     virtual ~CRukAtomicFile();
 
     // Creates the temporary file beside pPath: 0, or -1.
-    int Open(const char* pPath);
-    int Write(const char* pData, size_t n);
+    [[nodiscard]] int Open(const char* pPath);
+    [[nodiscard]] int Write(const char* pData, size_t n);
     FILE* GetStream() { return m_fp; }
     // Flushes, closes and renames; 0, or -1 (the target is untouched).
-    int Commit();
+    [[nodiscard]] int Commit();
     void Abort();
 
 private:

@@ -21,10 +21,10 @@ public:
     void SetEncoded(bool bEncoded) { m_bEncoded = bEncoded; }
 
     // Entries read, -1 no file, -2 lock refused. Reads take a shared lock.
-    int ReadFile(const char* pPath, bool bLock = false, const char* pLockPath = nullptr);
+    [[nodiscard]] int ReadFile(const char* pPath, bool bLock = false, const char* pLockPath = nullptr);
     // Bytes written, -1 cannot write (the old file stays), -2 lock refused.
     // The file is replaced atomically under an exclusive lock.
-    int WriteFile(const char* pPath, bool bLock = false, const char* pLockPath = nullptr);
+    [[nodiscard]] int WriteFile(const char* pPath, bool bLock = false, const char* pLockPath = nullptr);
     // The text WriteFile would write.
     CRukString Serialize() const;
     // Adds the entries of one file text (as ReadFile does for a file).

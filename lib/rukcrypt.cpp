@@ -114,3 +114,20 @@ bool CRukCrypt::IsMatchEx(const char* pPassword, const char* pStored)
         return strcmp(pStored, pPassword ? pPassword : "") == 0;
     return IsMatch(pPassword, text.GetText());
 }
+
+CRukString CRukCrypt::Hash(const char* pPassword)
+{
+    if (!pPassword || !*pPassword)
+        return CRukString();
+    return "*" + Crypt(pPassword, MakeSalt().GetText()) + "*";
+}
+
+bool CRukCrypt::Verify(const char* pPassword, const char* pStored)
+{
+    return IsMatchEx(pPassword, pStored);
+}
+
+bool CRukCrypt::IsCurrent(const char* pStored)
+{
+    return pStored && pStored[0] == '*' && pStored[1] == '$';
+}

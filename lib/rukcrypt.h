@@ -9,6 +9,16 @@
 
 class CRukCrypt {
 public:
+    // The stored form of a new code for pPassword ("*" + code + "*"); the
+    // empty password gives the empty string. Typed text is always hashed.
+    static CRukString Hash(const char* pPassword);
+    // True when pPassword matches the stored value (an empty stored value
+    // never matches).
+    static bool Verify(const char* pPassword, const char* pStored);
+    // True when the stored value is a code of the current method, false
+    // when it should be replaced the next time its holder is written.
+    static bool IsCurrent(const char* pStored);
+
     static CRukString MakeSalt();
     static CRukString GetSalt(const char* pCode);
     static CRukString Encrypt(const char* pPassword, int nRotation);

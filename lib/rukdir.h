@@ -8,21 +8,21 @@
 
 class CRukDir {
 public:
-    static int ChDir(const char* pPath);
-    static int MkDir(const char* pPath);
+    [[nodiscard]] static int ChDir(const char* pPath);
+    [[nodiscard]] static int MkDir(const char* pPath);
     static int GetDirList(CRukStrAry& out, const char* pDir, bool bRecursive);
     static int GetDirNameList(CRukStrAry& out, const char* pDir, bool bRecursive);
     static int GetFileList(CRukStrAry& out, const char* pDir, bool bRecursive,
                            bool bFilesOnly);
     static int GetFileNameList(CRukStrAry& out, const char* pDir, bool bRecursive,
                                bool bFilesOnly);
-    static int RemoveFiles(const char* pDir, bool bRecursive, bool bKeepDirs);
+    [[nodiscard]] static int RemoveFiles(const char* pDir, bool bRecursive, bool bKeepDirs);
     static int Glob(CRukStrAry& out, const char* pDir, const char* pPattern,
                     bool bFilesOnly);
-    static int CopyFileEx(const char* pDir, const char* pPattern, const char* pDest);
-    static int CopyFileEx(const char* pPathPattern, const char* pDest);
-    static int RemoveFileEx(const char* pDir, const char* pPattern);
-    static int RemoveFileEx(const char* pPathPattern);
+    [[nodiscard]] static int CopyFileEx(const char* pDir, const char* pPattern, const char* pDest);
+    [[nodiscard]] static int CopyFileEx(const char* pPathPattern, const char* pDest);
+    [[nodiscard]] static int RemoveFileEx(const char* pDir, const char* pPattern);
+    [[nodiscard]] static int RemoveFileEx(const char* pPathPattern);
 
 private:
     static int List(CRukStrAry& out, const char* pDir, bool bRecursive, bool bFiles,

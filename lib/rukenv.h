@@ -28,9 +28,13 @@ public:
     CRukString HTTP_CONNECTION;
     CRukString HTTP_COOKIE;
     CRukString HTTP_HOST;
+    CRukString HTTP_IF_MODIFIED_SINCE;
+    CRukString HTTP_IF_NONE_MATCH;
+    CRukString HTTP_ORIGIN;
     CRukString HTTP_REFERER;
     CRukString HTTP_USER_AGENT;
     CRukString HTTP_VIA;
+    CRukString HTTPS;
     CRukString LAST_MODIFIED;
     CRukString PATH;
     CRukString PATH_INFO;
@@ -39,6 +43,7 @@ public:
     CRukString REMOTE_ADDR;
     CRukString REMOTE_PORT;
     CRukString REQUEST_METHOD;
+    CRukString REQUEST_SCHEME;
     CRukString REQUEST_URI;
     CRukString SCRIPT_FILENAME;
     CRukString SCRIPT_NAME;

@@ -1,6 +1,7 @@
 #include "rukfile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
@@ -48,16 +49,43 @@ int CRukFlock::LockRange(short nType, long nStart, long nLen)
     return fcntl(m_fd, F_SETLK, &fl) == 0 ? 0 : -1;
 }
 
-// Takes a non-blocking record lock over the whole lock file, creating the
-// file with go's file mode when it is missing.
+// Byte 0 of a lock file guards the data. Byte 1 is a gate: a reader
+// passes it (shared) on the way in, a writer closes it (exclusive) while it
+// waits for the readers inside to leave and while it works.
+static const long s_nDataByte = 0;
+static const long s_nGateByte = 1;
+
+// Pause between two attempts while another process holds the lock.
+static const useconds_t s_nLockPollUs = 3000;
+
+// Takes the lock as the header describes, waiting up to go.m_nLockWait
+// milliseconds for other processes.
 int CRukFlock::Lock(const char* pPath, bool bShared)
 {
     if (Open(pPath) != 0)
         return -1;
-    if (LockRange(bShared ? F_RDLCK : F_WRLCK, 0, 0) != 0) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(go.m_nLockWait);
+    auto take = [&](short nType, long nByte) {
+        for (;;) {
+            if (LockRange(nType, nByte, 1) == 0)
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            usleep(s_nLockPollUs);
+        }
+    };
+    bool bLocked;
+    if (bShared) {
+        bLocked = take(F_RDLCK, s_nGateByte) && take(F_RDLCK, s_nDataByte);
+        if (bLocked)
+            (void)LockRange(F_UNLCK, s_nGateByte, 1);  // the gate is only passed
+    } else {
+        bLocked = take(F_WRLCK, s_nGateByte) && take(F_WRLCK, s_nDataByte);
+    }
+    if (!bLocked) {
         // refused: keep no descriptor, so that IsLocked tells the truth
-        close(m_fd);
-        m_fd = -1;
+        (void)Unlock();
         return -2;
     }
     return 0;
@@ -203,7 +231,9 @@ int CRukFile::ReadFile(const char* pPath, CRukBuffer& out, bool bLock, const cha
 CRukBuffer CRukFile::ReadFile(const char* pPath, bool bLock, const char* pLockPath)
 {
     CRukBuffer out;
-    ReadFile(pPath, out, bLock, pLockPath);
+    // This form is for callers that take any failure as an empty file;
+    // the other form tells which.
+    (void)ReadFile(pPath, out, bLock, pLockPath);
     return out;
 }
 
@@ -220,7 +250,7 @@ int CRukFile::WriteString(const char* pText)
     if (!pText)
         return 0;
     if (fputs(pText, m_fp) < 0)
-        return 0;
+        return -1;
     return static_cast<int>(strlen(pText));
 }
 

@@ -1,10 +1,19 @@
 // CRukFlock and CRukFile: the system's access to files.
 //
-// CRukFlock is an advisory lock taken on a separate lock file with fcntl,
-// never waiting: shared for readers, exclusive for writers. Readers never
-// refuse each other; a writer is refused while anyone holds the lock, and a
-// reader while a writer does. The lock file is created with go's file mode
-// when missing and is never deleted.
+// CRukFlock is an advisory lock taken on a separate lock file with fcntl:
+// shared for readers, exclusive for writers. This is the one lock policy
+// of the system, for settings files, message files and every other file
+// guarded by a lock file:
+// - readers never keep each other out;
+// - a writer waits for the readers inside to leave, and keeps new readers
+//   out while it waits and works (so a steady stream of page views cannot
+//   keep a post or a save out for ever);
+// - a reader waits while a writer waits or works;
+// - nobody waits longer than go.m_nLockWait milliseconds: then the lock is
+//   refused (-2) and the request says it is busy.
+// The lock file is created with go's file mode when missing and is never
+// deleted. Locks are per process: a process must not open and close a lock
+// file it already holds through another object, or it loses the lock.
 //
 // CRukFile is a stdio stream (standard output while no file is open) with
 // an optional lock held from Open to Close. WriteFile replaces a file
@@ -26,8 +35,8 @@ public:
     virtual ~CRukFlock();
 
     // Locks pPath ("lockfile.lock" when null): 0 locked, -1 the lock file
-    // cannot be opened, -2 another process holds a conflicting lock.
-    int Lock(const char* pPath, bool bShared = false);
+    // cannot be opened, -2 other processes held it past the wait.
+    [[nodiscard]] int Lock(const char* pPath, bool bShared = false);
     // 0 released, -1 when no lock was held or the release failed.
     int Unlock();
     bool IsLocked() const { return m_fd >= 0; }
@@ -54,26 +63,26 @@ public:
 
     // With bLock the lock on pLockPath is taken first: shared for a
     // read-only mode ("r", "rb"), exclusive otherwise.
-    int Open(const char* pPath, const char* pMode, bool bLock = false,
+    [[nodiscard]] int Open(const char* pPath, const char* pMode, bool bLock = false,
              const char* pLockPath = nullptr);
     void Close();
-    int Lock(const char* pLockPath, bool bShared = false);
+    [[nodiscard]] int Lock(const char* pLockPath, bool bShared = false);
     int Unlock();
     int Seek(long nOffset, int nWhence);
     bool IsOpen() const;
     FILE* GetStream() { return m_fp; }
     const CRukString& GetPath() const { return m_strPath; }
 
-    int WriteFile(const char* pPath, const char* pData, int nLength, bool bLock = false,
+    [[nodiscard]] int WriteFile(const char* pPath, const char* pData, int nLength, bool bLock = false,
                   const char* pLockPath = nullptr);
-    int ReadFile(const char* pPath, CRukBuffer& out, bool bLock = false,
+    [[nodiscard]] int ReadFile(const char* pPath, CRukBuffer& out, bool bLock = false,
                  const char* pLockPath = nullptr);
     CRukBuffer ReadFile(const char* pPath, bool bLock = false,
                         const char* pLockPath = nullptr);
 
-    int WriteBuffer(const char* pData, int nLength);
-    int WriteString(const char* pText);
-    int WriteFormat(const char* pFormat, ...) __attribute__((format(printf, 2, 3)));
+    [[nodiscard]] int WriteBuffer(const char* pData, int nLength);
+    [[nodiscard]] int WriteString(const char* pText);
+    [[nodiscard]] int WriteFormat(const char* pFormat, ...) __attribute__((format(printf, 2, 3)));
     int ReadBuffer(char* pTo, int n);
     CRukBuffer ReadBuffer(int n);
     int ReadString(char* pTo, int n);
@@ -87,7 +96,7 @@ public:
     // pPath. The old file stays byte for byte as it was on any failure.
     // The new file keeps the old file's permissions (or 0666 less the
     // umask for a new file). Returns nLength or -1.
-    static int ReplaceFile(const char* pPath, const char* pData, long nLength);
+    [[nodiscard]] static int ReplaceFile(const char* pPath, const char* pData, long nLength);
 
 private:
     CRukString m_strPath;

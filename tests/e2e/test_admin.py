@@ -69,7 +69,7 @@ class AdminCase(unittest.TestCase):
 
     def assertPage(self, resp, name):
         self.assertEqual(resp.status, 0, resp.raw)
-        self.assertEqual(resp.headers, ["Content-type: text/html"], resp.raw)
+        self.assertEqual(resp.header("Content-type"), ["text/html"], resp.raw)
         self.assertTrue(resp.text.startswith(name + "|"), resp.text)
 
     def snapshot(self):

@@ -35,7 +35,7 @@ class EntryTest(unittest.TestCase):
 
     def assertMessage(self, resp, key, skin="default"):
         self.assertEqual(resp.status, 1, resp.raw)
-        self.assertEqual(resp.headers, ["Content-type: text/html"], resp.raw)
+        self.assertEqual(resp.header("Content-type"), ["text/html"], resp.raw)
         self.assertTrue(resp.text.startswith(skin + "|[%s]|" % key), resp.text)
 
     def test_checks_and_their_keys(self):

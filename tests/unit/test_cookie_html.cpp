@@ -127,6 +127,9 @@ std::string InChild(const std::function<void()>& calls)
     return out;
 }
 
+// The lines every response carries.
+#define SECURITY "X-Content-Type-Options: nosniff\nReferrer-Policy: same-origin\n"
+
 TEST(HtmlHeader, WrittenOncePerProcess)
 {
     struct Case {
@@ -137,23 +140,30 @@ TEST(HtmlHeader, WrittenOncePerProcess)
              CRukHtml html;
              html.WriteHttpHeader("text/html", "");
              html.WriteHttpHeader("text/plain", "X: 1\n");
-             html.WriteString("<p>");
+             EXPECT_EQ(html.WriteString("<p>"), 3);
          },
-         "Content-type: text/html\n\n<p>"},
+         "Content-type: text/html\n" SECURITY "\n<p>"},
         {[] {
              CRukHtml html;
              html.WriteHttpCookie("Set-Cookie: a=1\nSet-Cookie: b=2\n", "text/html");
              html.WriteHttpHeader("text/html", "");
          },
-         "Content-type: text/html\nSet-Cookie: a=1\nSet-Cookie: b=2\n\n"},
+         "Content-type: text/html\n" SECURITY "Set-Cookie: a=1\nSet-Cookie: b=2\n\n"},
         {[] {
              CRukHtml first;
              first.WriteHttpHeader("text/html", "");
              CRukHtml second;
              second.WriteHttpCookie("Set-Cookie: a=1\n", "text/html");
-             second.WriteString(CRukHtml::IsHeaderWritten() ? "yes" : "no");
+             EXPECT_GT(second.WriteString(CRukHtml::IsHeaderWritten() ? "yes" : "no"), 0);
          },
-         "Content-type: text/html\n\nyes"},
+         "Content-type: text/html\n" SECURITY "\nyes"},
+        {[] {
+             CRukHtml::SetPrivate();
+             CRukHtml html;
+             html.WriteHttpHeader("text/html", "");
+         },
+         "Content-type: text/html\n" SECURITY
+         "X-Frame-Options: DENY\nCache-Control: no-store\n\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(InChild(c.calls), c.pExpect);
