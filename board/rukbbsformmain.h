@@ -63,6 +63,8 @@ public:
     void Delete(CRukCookie& cookie, CRukForm& form);
     void Sendmail(const char* pTo, const char* pCc, const char* pBcc, const char* pFrom,
                   const CRukBBSData& rec);
+    // The notices of a stored message (see rukbbsformmain_mail.cpp).
+    void SendNotices(const CRukBBSData& rec);
 
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it

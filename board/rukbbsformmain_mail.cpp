@@ -1,11 +1,61 @@
-// CRukBBSFormMain: the notice mailed when a message was posted, to the
-// author of the message answered and to the board owner.
+// CRukBBSFormMain: the notices mailed when a message was posted, to the
+// author of the message answered and to the board owner: who gets one,
+// and what it says.
 #include "rukbbsformmain.h"
+
+#include <cstdlib>
+#include <cstring>
 
 #include "rukbbsformmain_shared.h"
 #include "rukglobal.h"
 #include "rukmail.h"
 #include "rukstrpath.h"
+
+// An address looks valid when it has an "@" after its first byte and a
+// "." somewhere after that "@".
+static bool LooksLikeMail(const CRukString& mail)
+{
+    int nAt = mail.Find("@");
+    return nAt >= 1 && mail.Find(".", nAt) > nAt;
+}
+
+// A visitor's address must also be one address: with a comma (or any
+// other list or comment syntax) a visitor could have reply notices and
+// the sender line name people who never posted.
+static bool IsOneVisitorAddress(const CRukString& mail)
+{
+    const char* p = mail.GetText();
+    const char* pAt = strchr(p, '@');
+    return LooksLikeMail(mail) && !strchr(pAt + 1, '@') && !strpbrk(p, ",;:<>()\"\\[] \t\r\n");
+}
+
+// Sends the notices of a stored message: to the author of the message it
+// answers when that author asked for them, and to the board owner (or the
+// copy address) when the board sends mail. The thread of the message is
+// the store's loaded records.
+void CRukBBSFormMain::SendNotices(const CRukBBSData& rec)
+{
+    CRukString sender = IsOneVisitorAddress(rec.mail) ? rec.mail : "CGI@" + go.m_env.SERVER_NAME;
+    CRukString owner, cc;
+    if (atoi(m_cfBBS.Value("use_mail").GetText()) == 1) {
+        CRukString o = m_cfBBS.Value("owner_mail"), c = m_cfBBS.Value("cc_mail");
+        if (LooksLikeMail(o))
+            owner = o;
+        if (LooksLikeMail(c))
+            cc = c;
+    }
+    go.m_log.Trace("ToOwner=%s Cc=%s From=%s", owner.GetText(), cc.GetText(), sender.GetText());
+    if (const CRukBBSData* pParent = m_bbsFile.GetDataParent(&rec)) {
+        if (atoi(pParent->resmail.GetText()) == 1 && IsOneVisitorAddress(pParent->mail)) {
+            CRukString to = pParent->mail;
+            Sendmail(to.GetText(), "", "", sender.GetText(), rec);
+        }
+    }
+    if (!owner.IsEmpty())
+        Sendmail(owner.GetText(), cc.GetText(), "", sender.GetText(), rec);
+    else if (!cc.IsEmpty())
+        Sendmail(cc.GetText(), "", "", sender.GetText(), rec);
+}
 
 // The rule line of a notice: 35 box-drawing characters and a line feed.
 static CRukString RuleLine()

@@ -41,24 +41,6 @@ static bool IsAllowedAttachName(const CRukString& name)
     return true;
 }
 
-// An address looks valid when it has an "@" after its first byte and a
-// "." somewhere after that "@".
-static bool LooksLikeMail(const CRukString& mail)
-{
-    int nAt = mail.Find("@");
-    return nAt >= 1 && mail.Find(".", nAt) > nAt;
-}
-
-// A visitor's address must also be one address: with a comma (or any
-// other list or comment syntax) a visitor could have reply notices and
-// the sender line name people who never posted.
-static bool IsOneVisitorAddress(const CRukString& mail)
-{
-    const char* p = mail.GetText();
-    const char* pAt = strchr(p, '@');
-    return LooksLikeMail(mail) && !strchr(pAt + 1, '@') && !strpbrk(p, ",;:<>()\"\\[] \t\r\n");
-}
-
 CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
 {
     struct timeval tv;
@@ -180,29 +162,9 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     if (r == -1)
         MessageKey("msg90");  // nothing was stored
 
-    CRukString sender = IsOneVisitorAddress(rec.mail) ? rec.mail : "CGI@" + go.m_env.SERVER_NAME;
-    CRukString owner, cc;
-    if (atoi(m_cfBBS.Value("use_mail").GetText()) == 1) {
-        CRukString o = m_cfBBS.Value("owner_mail"), c = m_cfBBS.Value("cc_mail");
-        if (LooksLikeMail(o))
-            owner = o;
-        if (LooksLikeMail(c))
-            cc = c;
-    }
-    go.m_log.Trace("ToOwner=%s Cc=%s From=%s", owner.GetText(), cc.GetText(), sender.GetText());
-    if (!rec.pid.IsEmpty()) {
-        const CRukBBSData* pParent = m_bbsFile.GetDataParent(&rec);
-        if (!pParent)
-            MessageKey("msg99");
-        if (atoi(pParent->resmail.GetText()) == 1 && IsOneVisitorAddress(pParent->mail)) {
-            CRukString to = pParent->mail;
-            Sendmail(to.GetText(), "", "", sender.GetText(), rec);
-        }
-    }
-    if (!owner.IsEmpty())
-        Sendmail(owner.GetText(), cc.GetText(), "", sender.GetText(), rec);
-    else if (!cc.IsEmpty())
-        Sendmail(cc.GetText(), "", "", sender.GetText(), rec);
+    if (!rec.pid.IsEmpty() && !m_bbsFile.GetDataParent(&rec))
+        MessageKey("msg99");
+    SendNotices(rec);
 
     if (form.Value("cookie") == "1") {
         cookie.SetAt("name", rec.name.GetText());
