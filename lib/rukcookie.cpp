@@ -1,9 +1,13 @@
 #include "rukcookie.h"
 
 #include <cstdio>
+#include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <string>
 #include <unordered_set>
+
+#include "rukglobal.h"
 
 namespace {
 
@@ -49,9 +53,16 @@ int CRukCookie::Decode(const char* pText)
     return GetSize();
 }
 
+bool CRukCookie::IsHttps()
+{
+    return strcasecmp(go.m_env.HTTPS.GetText(), "on") == 0 ||
+           strcasecmp(go.m_env.REQUEST_SCHEME.GetText(), "https") == 0;
+}
+
 // One "Set-Cookie:" line per pair, name and value percent-encoded, with an
 // expiry nDays ahead (GMT) when nDays > 0, then path and domain when given.
-CRukString CRukCookie::Encode(int nDays, const char* pDomain, const char* pPath) const
+CRukString CRukCookie::Encode(int nDays, const char* pDomain, const char* pPath,
+                              const char* pSameSite) const
 {
     std::string tail;
     if (nDays > 0) {
@@ -73,6 +84,10 @@ CRukString CRukCookie::Encode(int nDays, const char* pDomain, const char* pPath)
         tail += "; domain=";
         tail += pDomain;
     }
+    tail += "; HttpOnly; SameSite=";
+    tail += pSameSite && strcmp(pSameSite, "Strict") == 0 ? "Strict" : "Lax";
+    if (IsHttps())
+        tail += "; Secure";
     std::string out;
     for (const CRukStrPair& pair : *this) {
         out += "Set-Cookie: ";

@@ -393,9 +393,14 @@ class PostingTest(BoardCase):
                          ["seen=1", "name=Taro", "mail=t%40example.jp", "home=http%3A%2F%2Ft.jp%2F",
                           "icon=3", "resmail=1", "passwd=p+w"])
         for c in cookies:
-            _, expires = c.split("; expires=")
+            attrs = c.split("; ")
+            expires = [a for a in attrs if a.startswith("expires=")][0][8:]
             when = calendar.timegm(time.strptime(expires, "%a, %d-%b-%Y %H:%M:%S GMT"))
             self.assertLessEqual(abs(when - (time.time() + 30 * 86400)), 5)
+            # No script may read them, no other site's form or image sends them.
+            self.assertIn("HttpOnly", attrs)
+            self.assertIn("SameSite=Lax", attrs)
+            self.assertNotIn("Secure", attrs)
         self.assertEqual(resp.header("Content-type"), ["text/html"])
         # Without the switch no cookie is set.
         self.assertEqual(self.post(title="x2").header("Set-Cookie"), [])

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "rukcookie.h"
+#include "rukglobal.h"
 #include "rukhtml.h"
 
 namespace {
@@ -51,7 +52,7 @@ TEST(CookieEncode, ExpiryIsDaysAheadInGmt)
     ASSERT_TRUE(std::regex_match(line, m,
                                  std::regex("Set-Cookie: na\\+me=%C3%BC; expires=((Sun|Mon|Tue|Wed|Thu|Fri|Sat), "
                                             "[0-9]{2}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-[0-9]{4} "
-                                            "[0-9]{2}:[0-9]{2}:[0-9]{2}) GMT\n")))
+                                            "[0-9]{2}:[0-9]{2}:[0-9]{2}) GMT; HttpOnly; SameSite=Lax\n")))
         << line;
     struct tm tmExp = {};
     ASSERT_NE(strptime(m[1].str().c_str(), "%a, %d-%b-%Y %H:%M:%S", &tmExp), nullptr);
@@ -59,6 +60,9 @@ TEST(CookieEncode, ExpiryIsDaysAheadInGmt)
     EXPECT_GE(expires, before + 30 * 86400);
     EXPECT_LE(expires, after + 30 * 86400);
 }
+
+// What every cookie carries over plain HTTP.
+#define FLAGS "; HttpOnly; SameSite=Lax"
 
 TEST(CookieEncode, PathAndDomainParts)
 {
@@ -70,16 +74,40 @@ TEST(CookieEncode, PathAndDomainParts)
         const char* pPath;
         const char* pExpect;
     } cases[] = {
-        {"", "/", "Set-Cookie: a=1; path=/\nSet-Cookie: b=x%3By+z; path=/\n"},
-        {"example.jp", "/bbs", "Set-Cookie: a=1; path=/bbs; domain=example.jp\n"
-                               "Set-Cookie: b=x%3By+z; path=/bbs; domain=example.jp\n"},
-        {nullptr, nullptr, "Set-Cookie: a=1\nSet-Cookie: b=x%3By+z\n"},
+        {"", "/", "Set-Cookie: a=1; path=/" FLAGS "\nSet-Cookie: b=x%3By+z; path=/" FLAGS "\n"},
+        {"example.jp", "/bbs", "Set-Cookie: a=1; path=/bbs; domain=example.jp" FLAGS "\n"
+                               "Set-Cookie: b=x%3By+z; path=/bbs; domain=example.jp" FLAGS "\n"},
+        {nullptr, nullptr, "Set-Cookie: a=1" FLAGS "\nSet-Cookie: b=x%3By+z" FLAGS "\n"},
         // A path or domain that would break the header line is left out.
-        {"e.jp\r\nX-Bad: 1", "/;secure", "Set-Cookie: a=1\nSet-Cookie: b=x%3By+z\n"},
+        {"e.jp\r\nX-Bad: 1", "/;secure", "Set-Cookie: a=1" FLAGS "\nSet-Cookie: b=x%3By+z" FLAGS "\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(cookie.Encode(0, c.pDomain, c.pPath), c.pExpect);
     EXPECT_EQ(CRukCookie().Encode(30, nullptr, "/"), "");
+}
+
+TEST(CookieEncode, SecureOverHttpsAndStrictOnRequest)
+{
+    CRukEnv saved = go.m_env;
+    CRukCookie cookie;
+    cookie.Add("s", "1");
+    struct Case {
+        const char* pHttps;
+        const char* pScheme;
+        const char* pSameSite;
+        const char* pExpect;
+    } cases[] = {
+        {"", "", "Lax", "Set-Cookie: s=1; HttpOnly; SameSite=Lax\n"},
+        {"on", "", "Lax", "Set-Cookie: s=1; HttpOnly; SameSite=Lax; Secure\n"},
+        {"", "https", "Strict", "Set-Cookie: s=1; HttpOnly; SameSite=Strict; Secure\n"},
+        {"off", "http", "None", "Set-Cookie: s=1; HttpOnly; SameSite=Lax\n"},  // never None
+    };
+    for (const Case& c : cases) {
+        go.m_env.HTTPS = c.pHttps;
+        go.m_env.REQUEST_SCHEME = c.pScheme;
+        EXPECT_EQ(cookie.Encode(0, nullptr, nullptr, c.pSameSite), c.pExpect);
+    }
+    go.m_env = saved;
 }
 
 TEST(CookieEncode, RoundTripsThroughDecode)
@@ -91,7 +119,8 @@ TEST(CookieEncode, RoundTripsThroughDecode)
     std::string header;
     for (size_t i = 0; (i = lines.find("Set-Cookie: ", i)) != std::string::npos;) {
         size_t e = lines.find('\n', i);
-        header += (header.empty() ? "" : "; ") + lines.substr(i + 12, e - i - 12);
+        std::string pair = lines.substr(i + 12, e - i - 12);
+        header += (header.empty() ? "" : "; ") + pair.substr(0, pair.find(';'));
         i = e;
     }
     CRukCookie back;
