@@ -400,20 +400,3 @@ CRukString CRukCrypt::OldCode(const char* pPassword, const char* pSalt)
 {
     return CRukString(pSalt) + OldEncrypt(pPassword, OldRotation(pSalt));
 }
-
-CRukString CRukCrypt::Hash(const char* pPassword)
-{
-    if (!pPassword || !*pPassword)
-        return CRukString();
-    return "*" + Crypt(pPassword, MakeSalt().GetText()) + "*";
-}
-
-bool CRukCrypt::Verify(const char* pPassword, const char* pStored)
-{
-    return IsMatchEx(pPassword, pStored);
-}
-
-bool CRukCrypt::IsCurrent(const char* pStored)
-{
-    return pStored && pStored[0] == '*' && pStored[1] == '$';
-}
