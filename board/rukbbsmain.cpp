@@ -46,45 +46,85 @@ static bool IsSafeUrlText(const char* pText)
     return true;
 }
 
-// True when the normalized path dir equals base or lies below it.
-static bool IsAtOrBelow(const CRukString& dir, const CRukString& base)
+// The components of a relative path with "." and empty ones dropped, so
+// that "./data/x", "data//x" and "data/x/" all read "data", "x"; false for
+// an absolute path, a backslash or any ".." component, which a request's
+// path may never hold.
+static bool SplitRelativePath(const CRukString& path, CRukStrAry& parts)
 {
-    if (base.IsEmpty())
+    const char* p = path.GetText();
+    if (*p == '/' || strchr(p, '\\'))
         return false;
-    if (dir == base)
-        return true;
-    return dir.Find((base + "/").GetText()) == 0;
+    CRukStrAry raw;
+    raw.SetToken(p, "/");
+    parts.RemoveAll();
+    for (const CRukString& part : raw) {
+        if (part == "..")
+            return false;
+        if (!part.IsEmpty() && part != ".")
+            parts.Add(part.GetText());
+    }
+    return parts.GetSize() > 0;
 }
 
-// A skin named by the request must be a relative directory without ".."
-// components, outside "data/" and outside the board's data directory,
-// and neither part may carry characters that break out of a page.
-// The board's own skin, which the message page's return link carries, is
-// always allowed.
-static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& datadir,
-                                 const CRukString& boardSkin)
+// True when the path parts begin with those of base.
+static bool StartsWithParts(const CRukStrAry& parts, const CRukStrAry& base)
 {
+    if (base.GetSize() == 0 || base.GetSize() > parts.GetSize())
+        return false;
+    for (int i = 0; i < base.GetSize(); i++)
+        if (parts[i] != base[i])
+            return false;
+    return true;
+}
+
+// A skin URL a request may name: a path on this site (absolute, or
+// relative to the script), never another host: no scheme, no leading
+// "//", no backslash, no ".." and no percent escape that could spell one.
+static bool IsSameSitePath(const CRukString& url)
+{
+    const char* p = url.GetText();
+    if (!IsSafeUrlText(p) || strpbrk(p, "\\:%") || strncmp(p, "//", 2) == 0)
+        return false;
     CRukStrAry parts;
-    parts.SetToken(request.GetText(), "=");
-    CRukString dir = parts[0];
-    CRukString url = parts.GetSize() >= 2 ? parts[1] : CRukString();
-    if (dir.IsEmpty() || !IsSafeUrlText(dir.GetText()) || !IsSafeUrlText(url.GetText()))
+    parts.SetToken(p, "/");
+    for (const CRukString& part : parts)
+        if (part == "..")
+            return false;
+    return true;
+}
+
+// A skin named by the request: its directory a relative path without
+// ".." outside "data/" and outside the board's data directory (judged
+// after normalising, so "./data/x" is inside "data/"), its URL a path on
+// this site (or the board's own skin URL), and neither part carrying
+// characters that break out of a page. The board's own skin directory,
+// which the message page's return link carries, is always allowed.
+static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& datadir,
+                                 const CRukString& boardSkin, const CRukString& boardUrl)
+{
+    CRukStrAry halves;
+    halves.SetToken(request.GetText(), "=");
+    CRukString dir = halves[0];
+    CRukString url = halves.GetSize() >= 2 ? halves[1] : CRukString();
+    if (dir.IsEmpty() || !IsSafeUrlText(dir.GetText()))
+        return false;
+    bool bBoardUrl = !boardUrl.IsEmpty() && CRukStrPath::Normalize(url.GetText()) ==
+                                               CRukStrPath::Normalize(boardUrl.GetText());
+    if (!bBoardUrl && !IsSameSitePath(url))
         return false;
     if (!boardSkin.IsEmpty() &&
         CRukStrPath::Normalize(dir.GetText()) == CRukStrPath::Normalize(boardSkin.GetText()))
         return true;
-    if (dir.GetText()[0] == '/' || dir.GetText()[0] == '\\')
+    CRukStrAry parts;
+    if (!SplitRelativePath(dir, parts))
         return false;
-    CRukStrPath path;
-    path.Split((dir + "/").GetText());
-    for (int i = 0; i < path.GetDirs().GetSize(); i++)
-        if (path.GetDirs()[i] == "..")
-            return false;
-    CRukString norm = path.Directory("/");
-    if (IsAtOrBelow(norm, "data"))
+    CRukStrAry data;
+    data.Add("data");
+    if (StartsWithParts(parts, data))
         return false;
-    CRukString data = CRukStrPath::Normalize(datadir.GetText());
-    if (IsAtOrBelow(norm, data))
+    CRukStrAry own;
+    if (SplitRelativePath(datadir, own) && StartsWithParts(parts, own))
         return false;
     return true;
 }
@@ -168,7 +208,8 @@ int main()
         skinDir = bbs.m_cfBBS.Value("skindir");
         skinUrl = bbs.m_cfBBS.Value("skinurl");
     } else {
-        if (!IsAllowedRequestSkin(skin, bbs.m_cfBBS.Value("datadir"), bbs.m_cfBBS.Value("skindir")))
+        if (!IsAllowedRequestSkin(skin, bbs.m_cfBBS.Value("datadir"), bbs.m_cfBBS.Value("skindir"),
+                                  bbs.m_cfBBS.Value("skinurl")))
             bbs.MessageKey("msg17");
         skinDir = skin;
     }
