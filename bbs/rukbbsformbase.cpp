@@ -278,9 +278,22 @@ static bool EndsWithNoCase(const CRukString& text, const char* pSuffix)
     return nSuffix <= nText && strcasecmp(text.GetText() + nText - nSuffix, pSuffix) == 0;
 }
 
+// An address prefix of a deny list: digits and dots (IPv4, "192.168."),
+// or hex digits and colons with at least one colon (IPv6, "2001:db8:"),
+// compared with the start of the client's address as written.
+static bool IsAddressPrefix(const CRukString& entry)
+{
+    size_t n = static_cast<size_t>(entry.GetLength());
+    const char* p = entry.GetText();
+    if (strspn(p, "0123456789.") == n)
+        return true;
+    return strchr(p, ':') && strspn(p, "0123456789abcdefABCDEF:.") == n;
+}
+
 // Checks the visitor's address and host name against the words of a deny
-// list: address prefixes, host suffixes, "!" + an allowed host suffix, and
-// the keywords "proxy" and "no-host".
+// list: address prefixes (IPv4 or IPv6), host suffixes, "!" + an allowed
+// host suffix, and the keywords "proxy" and "no-host". Host names count
+// only when they are confirmed (they resolve back to the address).
 int CRukBBSFormBase::AccessDenyCheck(const char* pPath)
 {
     if (!pPath || !*pPath || CRukFile::GetFileSize(pPath) <= 0)
@@ -305,9 +318,9 @@ int CRukBBSFormBase::AccessDenyCheck(const char* pPath)
         const CRukString& entry = entries[i];
         if (entry.IsEmpty())
             continue;
-        if (strspn(entry.GetText(), "0123456789.") == static_cast<size_t>(entry.GetLength())) {
+        if (IsAddressPrefix(entry)) {
             if (entry.GetLength() <= addr.GetLength() &&
-                strncmp(addr.GetText(), entry.GetText(), entry.GetLength()) == 0)
+                strncasecmp(addr.GetText(), entry.GetText(), entry.GetLength()) == 0)
                 return 1;
             continue;
         }

@@ -73,18 +73,64 @@ void CRukEnv::GetEnv()
     }
 }
 
+// The client's host name, only when it is confirmed: the name that a
+// reverse lookup of REMOTE_ADDR (IPv4 or IPv6) gives must resolve back to
+// that same address, so that whoever controls the reverse zone of an
+// address cannot claim another site's name. Empty otherwise.
 CRukString CRukEnv::GetRemoteHost() const
 {
     if (REMOTE_ADDR.IsEmpty())
         return CRukString();
-    struct sockaddr_in sa;
-    memset(&sa, 0, sizeof(sa));
-    sa.sin_family = AF_INET;
-    if (inet_pton(AF_INET, REMOTE_ADDR.GetText(), &sa.sin_addr) != 1)
+    struct sockaddr_storage ss;
+    memset(&ss, 0, sizeof(ss));
+    socklen_t nLen = 0;
+    auto* p4 = reinterpret_cast<struct sockaddr_in*>(&ss);
+    auto* p6 = reinterpret_cast<struct sockaddr_in6*>(&ss);
+    if (inet_pton(AF_INET, REMOTE_ADDR.GetText(), &p4->sin_addr) == 1) {
+        p4->sin_family = AF_INET;
+        nLen = sizeof(*p4);
+    } else if (inet_pton(AF_INET6, REMOTE_ADDR.GetText(), &p6->sin6_addr) == 1) {
+        p6->sin6_family = AF_INET6;
+        nLen = sizeof(*p6);
+    } else {
         return CRukString();
+    }
     char szHost[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<struct sockaddr*>(&sa), sizeof(sa), szHost, sizeof(szHost),
+    if (getnameinfo(reinterpret_cast<struct sockaddr*>(&ss), nLen, szHost, sizeof(szHost),
                     nullptr, 0, NI_NAMEREQD) != 0)
         return CRukString();
+    if (!IsConfirmedName(szHost, REMOTE_ADDR.GetText()))
+        return CRukString();
     return CRukString(szHost);
+}
+
+bool CRukEnv::IsConfirmedName(const char* pName, const char* pAddr)
+{
+    unsigned char want[sizeof(struct in6_addr)];
+    int nFamily = AF_INET;
+    size_t nWant = sizeof(struct in_addr);
+    if (inet_pton(AF_INET, pAddr, want) != 1) {
+        if (inet_pton(AF_INET6, pAddr, want) != 1)
+            return false;
+        nFamily = AF_INET6;
+        nWant = sizeof(struct in6_addr);
+    }
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = nFamily;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* pList = nullptr;
+    if (getaddrinfo(pName, nullptr, &hints, &pList) != 0)
+        return false;
+    bool bFound = false;
+    for (const struct addrinfo* a = pList; a && !bFound; a = a->ai_next) {
+        const void* pGot = nFamily == AF_INET
+                               ? static_cast<const void*>(
+                                     &reinterpret_cast<const struct sockaddr_in*>(a->ai_addr)->sin_addr)
+                               : static_cast<const void*>(
+                                     &reinterpret_cast<const struct sockaddr_in6*>(a->ai_addr)->sin6_addr);
+        bFound = a->ai_family == nFamily && memcmp(pGot, want, nWant) == 0;
+    }
+    freeaddrinfo(pList);
+    return bFound;
 }

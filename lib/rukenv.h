@@ -12,8 +12,11 @@ public:
 
     // Reads every variable and traces it.
     void GetEnv();
-    // The official name of REMOTE_ADDR by reverse lookup, or empty.
+    // The host name of REMOTE_ADDR (IPv4 or IPv6) by reverse lookup, when
+    // it resolves back to that address; otherwise empty.
     CRukString GetRemoteHost() const;
+    // True when pName resolves to the address pAddr (IPv4 or IPv6 text).
+    static bool IsConfirmedName(const char* pName, const char* pAddr);
 
     CRukString CONTENT_LENGTH;
     CRukString CONTENT_TYPE;

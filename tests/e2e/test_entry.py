@@ -156,6 +156,11 @@ class EntryTest(unittest.TestCase):
             ("proxy, no Via", "proxy", "192.0.2.10", {}, False),
             ("no-host", "no-host", "192.0.2.10", {}, True),
             ("no-host, known host", "no-host", "127.0.0.1", {}, False),
+            ("IPv6 prefix", "2001:db8:", "2001:db8::10", {}, True),
+            ("IPv6 prefix, other case", "2001:DB8:", "2001:db8::10", {}, True),
+            ("IPv6 other prefix", "2001:db9:", "2001:db8::10", {}, False),
+            ("IPv6 whole address", "::1", "::1", {}, True),
+            ("IPv4 prefix, IPv6 client", "192.0.2.", "2001:db8::10", {}, False),
         ]
         self.site.add_board("tech", skindir="skin/default/", denyfile="deny.txt")
         for label, words, addr, env, refused in cases:

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "rukbbsformbase.h"
+#include "rukenv.h"
 #include "rukeventlog.h"
 #include "rukglobal.h"
 #include "testutil.h"
@@ -137,6 +138,28 @@ TEST(EventLog, LockHeldElsewhereIsBusy)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     CRukEventLog unguarded((dir / "events.dat").c_str(), 600);
     EXPECT_EQ(unguarded.Load(true), -1) << "a log without a lock file cannot be locked";
+}
+
+}  // namespace
+
+namespace {
+
+// A host name counts for the deny list only when it resolves back to the
+// client's address (the hosts file maps localhost to 127.0.0.1).
+TEST(Guard, HostNamesMustResolveBack)
+{
+    struct Case {
+        const char* pName;
+        const char* pAddr;
+        bool bConfirmed;
+    } cases[] = {
+        {"localhost", "127.0.0.1", true},
+        {"localhost", "192.0.2.1", false},  // a reverse zone claiming a name it does not own
+        {"no-such-host.invalid", "192.0.2.1", false},
+        {"localhost", "not an address", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CRukEnv::IsConfirmedName(c.pName, c.pAddr), c.bConfirmed) << c.pName << " " << c.pAddr;
 }
 
 }  // namespace
