@@ -68,6 +68,7 @@ public:
 
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it
+    CRukString m_strFindWord;  // the search text, shown again in the search box
 
     // One tag of a message pattern and whether all its places are filled
     // (else only the first).

@@ -17,6 +17,7 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
 {
     CRukString text = block;
     Tag(text, "%HOME%", m_cfBBS.Value("home_url").GetText());
+    Tag(text, "%FIND_WORD%", EscapeField(m_strFindWord).GetText(), true);
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     // One option per page: a large board on a phone has thousands, so the

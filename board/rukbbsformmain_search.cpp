@@ -20,6 +20,31 @@ static CRukString EscapeFound(const char* pText)
     return text;
 }
 
+// Splits the search text into its words at blanks, ASCII or the
+// ideographic space of a Japanese keyboard (Shift_JIS 0x81 0x40), walking
+// the text character by character so that no trail byte is taken for half
+// of a blank. Empty words are dropped.
+static void SplitSearchWords(const CRukString& text, CRukStrAry& words)
+{
+    words.RemoveAll();
+    CRukString word;
+    auto flush = [&]() {
+        if (!word.IsEmpty())
+            words.Add(word.GetText());
+        word.Free();
+    };
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text.GetText()); *p;) {
+        bool bLead = (*p >= 0x81 && *p <= 0x9F) || (*p >= 0xE0 && *p <= 0xFC);
+        int n = bLead && p[1] ? 2 : 1;
+        if (*p == ' ' || *p == '\t' || (n == 2 && p[0] == 0x81 && p[1] == 0x40))
+            flush();
+        else
+            word.Append(reinterpret_cast<const char*>(p), n);
+        p += n;
+    }
+    flush();
+}
+
 void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::FindResult START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
@@ -29,8 +54,9 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
     CRukStrAry words;
     CRukBBSDataAry results;
     int nCount = 0;
-    if (!word.IsEmpty()) {
-        words.SetToken(word.GetText(), " ");
+    SplitSearchWords(word, words);
+    m_strFindWord = word;
+    if (words.GetSize() > 0) {
         nCount = m_bbsFile.FindRead(m_strDataDir.GetText(), results, words, true);
         if (nCount == -2)
             MessageKey("msg90");

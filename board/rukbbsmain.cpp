@@ -193,8 +193,12 @@ int main()
     // Board settings and access.
     if (bbs.m_strBBSID.IsEmpty())
         bbs.MessageText("msg40");
-    int r = bbs.m_cfBBS.ReadFile(("data/" + bbs.m_strBBSID + ".conf").GetText(), true);
-    if (r == -2)
+    CRukString boardConf = "data/" + bbs.m_strBBSID + ".conf";
+    int r = bbs.m_cfBBS.ReadFile(boardConf.GetText(), true);
+    // -1 is a missing board only when its file is missing: a lock file
+    // that cannot be opened, or a settings file that cannot be read, is
+    // a fault of the site, not a wrong address.
+    if (r == -2 || (r == -1 && CRukFile::GetFileAttr(boardConf.GetText()) != -1))
         bbs.MessageKey("msg90");
     if (r == -1)
         bbs.MessageKey("msg11");

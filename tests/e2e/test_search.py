@@ -4,7 +4,7 @@ visitor text reaches the page escaped."""
 import os
 import unittest
 
-from rukcgi import HeldLock, per_hex, record
+from rukcgi import HeldLock, Site, per_hex, record
 from test_posting import make_site
 
 ELL = "\u2026"  # …
@@ -67,6 +67,24 @@ class SearchTest(unittest.TestCase):
                 self.assertEqual([r.split()[0] for r in self.rows(text)], ids)
                 self.assertEqual("HEAD(" in text, bool(ids))
 
+    def test_words_split_at_the_ideographic_space(self):
+        # A Japanese keyboard types the blank as U+3000; a trail byte 0x81
+        # followed by "@" is no blank.
+        self.site.write_messages("data/test", [
+            record("201", title="neko", mess="\u732b\u30bd\u30e9 apple"),
+            record("200", title="mark", mess="\u51f5@example"),
+        ])
+        cases = [
+            ("\u732b\u3000apple", ["201"]),
+            ("\u3000\u732b\u3000\u3000apple\u3000", ["201"]),
+            ("\u51f5@example", ["200"]),
+            ("\u3000", []),
+        ]
+        for word, ids in cases:
+            with self.subTest(word):
+                text = self.search(word)
+                self.assertEqual([r.split()[0] for r in self.rows(text)], ids)
+
     def test_typed_text_plain_in_summary_encoded_in_links(self):
         text = self.search("  apple pie ")
         self.assertIn("FOUND[1][apple pie][", text)
@@ -111,6 +129,22 @@ class SearchTest(unittest.TestCase):
         self.assertIn("OLD(2005)", text)
         self.assertIn("FOUND[1][apple]", text)
         self.assertEqual(self.rows(text), ["50 50 archived [old apple] w=apple"])
+
+    def test_search_box_shows_the_words_again(self):
+        site = Site()
+        try:
+            site.add_board("full", skindir="skin/default/")
+            site.write_messages("data/full", [record("300", title="t", mess="apple pie")])
+            for word in ["apple \u3000pie", "\"><script>x</script>"]:
+                resp = site.run(query={"bid": "full", "word": word})
+                self.assertEqual(resp.status, 0, resp.raw)
+                shown = word.strip().replace("&", "&amp;").replace("<", "&lt;") \
+                    .replace(">", "&gt;").replace('"', "&quot;")
+                self.assertIn('name="word" value="%s"' % shown, resp.text)
+            # An ordinary page has an empty box.
+            self.assertIn('name="word" value=""', site.run(query={"bid": "full"}).text)
+        finally:
+            site.close()
 
     def test_locked_board(self):
         with HeldLock(self.site.path("data/test/lockfile.lock")):
