@@ -10,7 +10,8 @@ public:
     CRukEnv() = default;
     virtual ~CRukEnv() = default;
 
-    // Reads every variable and traces it.
+    // Reads every variable and traces it, cookie values and the values of
+    // password fields in the query string masked.
     void GetEnv();
     // The official name of REMOTE_ADDR by reverse lookup, or empty.
     CRukString GetRemoteHost() const;
