@@ -43,15 +43,16 @@ std::string UrlEncoded(int nFields, size_t nValue, size_t nBytes)
 // A multipart post: a few text fields and one file of nFile bytes.
 std::string MultipartUpload(size_t nFile)
 {
-    std::string b = s_pBoundary;
+    const std::string head =
+        std::string("--") + s_pBoundary + "\r\nContent-Disposition: form-data; ";
     std::string body;
     const char* const fields[] = {"bid", "name", "title", "mess", "passwd"};
     for (const char* f : fields)
-        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + f + "\"\r\n\r\nvalue\r\n";
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"file0\"; filename=\"big.bin\"\r\n"
-            "Content-Type: application/octet-stream\r\n\r\n";
+        body += head + "name=\"" + f + "\"\r\n\r\nvalue\r\n";
+    body += head + "name=\"file0\"; filename=\"big.bin\"\r\n"
+                   "Content-Type: application/octet-stream\r\n\r\n";
     body.append(nFile, '\xA5');
-    body += "\r\n--" + b + "--\r\n";
+    body += std::string("\r\n--") + s_pBoundary + "--\r\n";
     return body;
 }
 
