@@ -11,65 +11,72 @@
 #include "rukglobal.h"
 
 namespace {
-// The variables in the order they are read and traced.
+// A variable that may carry a secret names the function that masks it
+// for the trace.
 struct EnvVar {
     const char* pName;
     CRukString CRukEnv::*pMember;
+    CRukString (*pMask)(const char*);
 };
 
+// The variables in the order they are read and traced.
 const EnvVar s_vars[] = {
-    {"CONTENT_LENGTH", &CRukEnv::CONTENT_LENGTH},
-    {"CONTENT_TYPE", &CRukEnv::CONTENT_TYPE},
-    {"DOCUMENT_NAME", &CRukEnv::DOCUMENT_NAME},
-    {"DOCUMENT_URI", &CRukEnv::DOCUMENT_URI},
-    {"DOCUMENT_ROOT", &CRukEnv::DOCUMENT_ROOT},
-    {"GATEWAY_INTERFACE", &CRukEnv::GATEWAY_INTERFACE},
-    {"HTTP_ACCEPT", &CRukEnv::HTTP_ACCEPT},
-    {"HTTP_ACCEPT_ENCODING", &CRukEnv::HTTP_ACCEPT_ENCODING},
-    {"HTTP_ACCEPT_LANGUAGE", &CRukEnv::HTTP_ACCEPT_LANGUAGE},
-    {"HTTP_CACHE_CONTROL", &CRukEnv::HTTP_CACHE_CONTROL},
-    {"HTTP_CONNECTION", &CRukEnv::HTTP_CONNECTION},
-    {"HTTP_COOKIE", &CRukEnv::HTTP_COOKIE},
-    {"HTTP_HOST", &CRukEnv::HTTP_HOST},
-    {"HTTP_IF_MODIFIED_SINCE", &CRukEnv::HTTP_IF_MODIFIED_SINCE},
-    {"HTTP_IF_NONE_MATCH", &CRukEnv::HTTP_IF_NONE_MATCH},
-    {"HTTP_ORIGIN", &CRukEnv::HTTP_ORIGIN},
-    {"HTTP_REFERER", &CRukEnv::HTTP_REFERER},
-    {"HTTP_USER_AGENT", &CRukEnv::HTTP_USER_AGENT},
-    {"HTTP_VIA", &CRukEnv::HTTP_VIA},
-    {"HTTPS", &CRukEnv::HTTPS},
-    {"LAST_MODIFIED", &CRukEnv::LAST_MODIFIED},
-    {"PATH", &CRukEnv::PATH},
-    {"PATH_INFO", &CRukEnv::PATH_INFO},
-    {"PATH_TRANSLATED", &CRukEnv::PATH_TRANSLATED},
-    {"QUERY_STRING", &CRukEnv::QUERY_STRING},
-    {"REMOTE_ADDR", &CRukEnv::REMOTE_ADDR},
-    {"REMOTE_PORT", &CRukEnv::REMOTE_PORT},
-    {"REQUEST_METHOD", &CRukEnv::REQUEST_METHOD},
-    {"REQUEST_SCHEME", &CRukEnv::REQUEST_SCHEME},
-    {"REQUEST_URI", &CRukEnv::REQUEST_URI},
-    {"SCRIPT_FILENAME", &CRukEnv::SCRIPT_FILENAME},
-    {"SCRIPT_NAME", &CRukEnv::SCRIPT_NAME},
-    {"SERVER_ADDR", &CRukEnv::SERVER_ADDR},
-    {"SERVER_ADMIN", &CRukEnv::SERVER_ADMIN},
-    {"SERVER_NAME", &CRukEnv::SERVER_NAME},
-    {"SERVER_PORT", &CRukEnv::SERVER_PORT},
-    {"SERVER_PROTOCOL", &CRukEnv::SERVER_PROTOCOL},
-    {"SERVER_SIGNATURE", &CRukEnv::SERVER_SIGNATURE},
-    {"SERVER_SOFTWARE", &CRukEnv::SERVER_SOFTWARE},
+    {"CONTENT_LENGTH", &CRukEnv::CONTENT_LENGTH, nullptr},
+    {"CONTENT_TYPE", &CRukEnv::CONTENT_TYPE, nullptr},
+    {"DOCUMENT_NAME", &CRukEnv::DOCUMENT_NAME, nullptr},
+    {"DOCUMENT_URI", &CRukEnv::DOCUMENT_URI, nullptr},
+    {"DOCUMENT_ROOT", &CRukEnv::DOCUMENT_ROOT, nullptr},
+    {"GATEWAY_INTERFACE", &CRukEnv::GATEWAY_INTERFACE, nullptr},
+    {"HTTP_ACCEPT", &CRukEnv::HTTP_ACCEPT, nullptr},
+    {"HTTP_ACCEPT_ENCODING", &CRukEnv::HTTP_ACCEPT_ENCODING, nullptr},
+    {"HTTP_ACCEPT_LANGUAGE", &CRukEnv::HTTP_ACCEPT_LANGUAGE, nullptr},
+    {"HTTP_CACHE_CONTROL", &CRukEnv::HTTP_CACHE_CONTROL, nullptr},
+    {"HTTP_CONNECTION", &CRukEnv::HTTP_CONNECTION, nullptr},
+    {"HTTP_COOKIE", &CRukEnv::HTTP_COOKIE, CRukLog::MaskCookies},
+    {"HTTP_HOST", &CRukEnv::HTTP_HOST, nullptr},
+    {"HTTP_IF_MODIFIED_SINCE", &CRukEnv::HTTP_IF_MODIFIED_SINCE, nullptr},
+    {"HTTP_IF_NONE_MATCH", &CRukEnv::HTTP_IF_NONE_MATCH, nullptr},
+    {"HTTP_ORIGIN", &CRukEnv::HTTP_ORIGIN, nullptr},
+    {"HTTP_REFERER", &CRukEnv::HTTP_REFERER, CRukLog::MaskUrl},
+    {"HTTP_USER_AGENT", &CRukEnv::HTTP_USER_AGENT, nullptr},
+    {"HTTP_VIA", &CRukEnv::HTTP_VIA, nullptr},
+    {"HTTPS", &CRukEnv::HTTPS, nullptr},
+    {"LAST_MODIFIED", &CRukEnv::LAST_MODIFIED, nullptr},
+    {"PATH", &CRukEnv::PATH, nullptr},
+    {"PATH_INFO", &CRukEnv::PATH_INFO, nullptr},
+    {"PATH_TRANSLATED", &CRukEnv::PATH_TRANSLATED, nullptr},
+    {"QUERY_STRING", &CRukEnv::QUERY_STRING, CRukLog::MaskQuery},
+    {"REMOTE_ADDR", &CRukEnv::REMOTE_ADDR, nullptr},
+    {"REMOTE_PORT", &CRukEnv::REMOTE_PORT, nullptr},
+    {"REQUEST_METHOD", &CRukEnv::REQUEST_METHOD, nullptr},
+    {"REQUEST_SCHEME", &CRukEnv::REQUEST_SCHEME, nullptr},
+    {"REQUEST_URI", &CRukEnv::REQUEST_URI, CRukLog::MaskUrl},
+    {"SCRIPT_FILENAME", &CRukEnv::SCRIPT_FILENAME, nullptr},
+    {"SCRIPT_NAME", &CRukEnv::SCRIPT_NAME, nullptr},
+    {"SERVER_ADDR", &CRukEnv::SERVER_ADDR, nullptr},
+    {"SERVER_ADMIN", &CRukEnv::SERVER_ADMIN, nullptr},
+    {"SERVER_NAME", &CRukEnv::SERVER_NAME, nullptr},
+    {"SERVER_PORT", &CRukEnv::SERVER_PORT, nullptr},
+    {"SERVER_PROTOCOL", &CRukEnv::SERVER_PROTOCOL, nullptr},
+    {"SERVER_SIGNATURE", &CRukEnv::SERVER_SIGNATURE, nullptr},
+    {"SERVER_SOFTWARE", &CRukEnv::SERVER_SOFTWARE, nullptr},
 };
 }  // namespace
 
 // Reads the CGI variables, then traces each as its name padded to 20
-// characters, " = [", the value and "]".
+// characters, " = [", the value and "]"; cookie values and the values of
+// password fields in the query string are masked.
 void CRukEnv::GetEnv()
 {
     for (const EnvVar& v : s_vars)
         this->*v.pMember = getenv(v.pName);
+    if (!go.m_log.IsActive())
+        return;
     for (const EnvVar& v : s_vars) {
         char szFormat[64];
         snprintf(szFormat, sizeof(szFormat), "%-20s = [%%s]", v.pName);
-        go.m_log.Trace(szFormat, (this->*v.pMember).GetText());
+        const CRukString& value = this->*v.pMember;
+        go.m_log.Trace(szFormat, v.pMask ? v.pMask(value.GetText()).GetText() : value.GetText());
     }
 }
 

@@ -10,7 +10,8 @@ public:
     CRukEnv() = default;
     virtual ~CRukEnv() = default;
 
-    // Reads every variable and traces it.
+    // Reads every variable and traces it, cookie values and the values of
+    // password fields in the query string masked.
     void GetEnv();
     // The host name of REMOTE_ADDR (IPv4 or IPv6) by reverse lookup, when
     // it resolves back to that address; otherwise empty.

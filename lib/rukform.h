@@ -1,10 +1,31 @@
-// CRukForm and CRukFormItem: the decoded request. The posted body
-// (URL-encoded, multipart with file uploads, or plain text) comes first,
-// then the query string; the first field of a name wins. Values keep the
-// bytes the browser sent.
+// CRukForm and CRukFormItem: the decoded request. The posted body comes
+// first, then the query string; the first field of a name wins. Values
+// keep the bytes the browser sent.
+//
+// Decoding is a pipeline of small steps, each one rule of the request's
+// grammar (CGI, RFC 3875; multipart/form-data, RFC 7578 with RFC 2046):
+//   1. read the body whole: exactly CONTENT_LENGTH bytes, or refuse;
+//   2. pick the body's syntax by the media type of CONTENT_TYPE:
+//      multipart/form-data (its boundary parameter required),
+//      application/x-www-form-urlencoded, anything else plain text;
+//   3. cut the body and the query string into fields (pieces between "&",
+//      or parts between delimiter lines) without copying them, counting
+//      them against s_nMaxFields as it goes;
+//   4. build the fields: percent-decoding of URL-encoded pieces ("+" a
+//      blank, a "%" without two hex digits kept as typed, CR LF in values
+//      made LF); for a part, its header lines and the parameters of its
+//      Content-Disposition by name. A part without a name is skipped; a
+//      part with a filename parameter, even an empty one, is a file field.
+// A request that breaks a rule is refused as a whole: the form is left
+// empty and GetRefusal() says why. Nothing is decoded from a body that was
+// not read whole.
+//
+// The trace log gets the field names and sizes, never the body or the
+// query string as sent; the values of password-like fields are masked.
 #ifndef RUKFORM_H
 #define RUKFORM_H
 
+#include <cstddef>
 #include <string>
 #include <unordered_set>
 
@@ -26,15 +47,30 @@ class CRukForm : public CRukTagMap<CRukFormItem> {
 public:
     // Bodies larger than this are not read at all.
     static const long s_nMaxBody = 64L * 1024 * 1024;
+    // Most fields one request may carry, body and query string together.
+    static const int s_nMaxFields = 1000;
+
+    // Why a request was refused.
+    enum class Refusal {
+        None,
+        BadLength,      // CONTENT_LENGTH is not a plain decimal number
+        TooLarge,       // CONTENT_LENGTH is above s_nMaxBody
+        Truncated,      // the body ended, or reading failed, before CONTENT_LENGTH bytes
+        TooManyFields,  // more than s_nMaxFields fields
+        BadBoundary,    // multipart/form-data without a valid boundary parameter
+        BadMultipart,   // a multipart body that breaks its grammar
+    };
 
     CRukForm();
     ~CRukForm() override = default;
 
-    // Clears the form and decodes the CGI request; returns the items added.
+    // Clears the form and decodes the CGI request (the environment and
+    // standard input); returns the fields added, 0 when refused.
     int QueryString();
-    int QueryUrlEncoded(const char* pText);
-    int QueryTextPlain(const char* pText);
-    int QueryMultipart(const CRukBuffer& body);
+    // Clears the form and decodes a request given by its parts: the
+    // CONTENT_TYPE text, the body as read (empty: none) and the query
+    // string. Returns the fields added, 0 when refused.
+    int DecodeRequest(const char* pContentType, const CRukBuffer& body, const char* pQuery);
 
     CRukFormPair* Data(int i);
     CRukFormPair* Data(const char* pName);
@@ -48,21 +84,28 @@ public:
 
     // Sum of the byte sizes of every file body decoded so far.
     int GetUploadTotal() const { return m_nUploadTotal; }
-    // True when the request claimed a body that was too large or whose
-    // length was not a number; such a body is never read.
-    bool IsBodyRefused() const { return m_bBodyRefused; }
+    // True when the request was refused (see Refusal); the form is empty
+    // then, and the programs answer with the catalogue message "msg24".
+    bool IsBodyRefused() const { return m_refusal != Refusal::None; }
+    Refusal GetRefusal() const { return m_refusal; }
+    // A short English name of the refusal for the trace log.
+    static const char* RefusalName(Refusal refusal);
 
 private:
-    // Names already present, so that decoding a large body looks each
-    // field up once instead of scanning the whole form.
+    // Names already present, so that decoding looks each field up once
+    // instead of scanning the whole form.
     typedef std::unordered_set<std::string> NameSet;
 
-    NameSet CurrentNames() const;
+    void Reset();
+    void Refuse(Refusal refusal);
     int AddItem(NameSet& names, const char* pName, CRukFormItem&& item);
+    void AddPiece(NameSet& names, const char* pPiece, size_t nPiece, bool bDecode);
+    [[nodiscard]] bool AddPart(NameSet& names, const char* pPart, size_t nPart);
     CRukString MakeStoredName(const CRukString& ext);
+    void TraceFields() const;
 
     int m_nUploadTotal;
-    bool m_bBodyRefused;
+    Refusal m_refusal;
     long long m_nLastStamp;  // milliseconds of the last stored name made
 };
 

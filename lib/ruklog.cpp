@@ -1,12 +1,48 @@
 #include "ruklog.h"
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <ctime>
 #include <unistd.h>
 
-#include "rukglobal.h"
+#include "rukbuffer.h"
+
+namespace {
+
+// Field names whose values are secrets, besides any holding "passwd" or
+// "password".
+const char* const s_rgSecretNames[] = {"token"};
+
+// Appends pieces of pText separated by cSep to out, each passed through
+// mask(piece, length, out) which writes the piece as it should appear.
+template <class Mask>
+void EachPiece(const char* pText, char cSep, CRukBuffer& out, Mask mask)
+{
+    for (const char* p = pText;;) {
+        const char* pEnd = strchr(p, cSep);
+        size_t n = pEnd ? static_cast<size_t>(pEnd - p) : strlen(p);
+        mask(p, n, out);
+        if (!pEnd)
+            break;
+        out.Append(&cSep, 1);
+        p = pEnd + 1;
+    }
+}
+
+CRukString ToString(CRukBuffer& out)
+{
+    CRukString s;
+    s.Attach(out.Detach());
+    return s;
+}
+
+}  // namespace
+
+const char* const CRukLog::s_pMask = "********";
 
 CRukLog::CRukLog() : m_nEnabled(1), m_nLimit(10), m_nDefault(0) {}
 
@@ -34,7 +70,8 @@ void CRukLog::Trace(int nVerbosity, const char* pFormat, ...)
 
 // Appends one line: local time with milliseconds, the process id and the
 // caller's text. The caller's format is embedded in the line format and
-// expanded once, by the second pass.
+// expanded once, by the second pass. The file is opened without following
+// a symbolic link, must be a plain file, and is kept at s_nLogMode.
 void CRukLog::Write(int nVerbosity, const char* pFormat, va_list args)
 {
     if (!m_nEnabled || nVerbosity > m_nLimit || m_strPath.IsEmpty() || !pFormat)
@@ -48,10 +85,104 @@ void CRukLog::Write(int nVerbosity, const char* pFormat, va_list args)
     line.Format("%04d/%02d/%02d %02d:%02d:%02d.%03d, %u, %s\n", tmNow.tm_year + 1900,
                 tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec,
                 static_cast<int>(tv.tv_usec / 1000), static_cast<unsigned>(getpid()), pFormat);
-    FILE* fp = fopen(m_strPath.GetText(), "a+");
-    if (!fp)
+    int fd = open(m_strPath.GetText(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                  s_nLogMode);
+    if (fd < 0)
         return;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return;
+    }
+    if ((st.st_mode & 07777) != s_nLogMode && fchmod(fd, s_nLogMode) != 0 && (st.st_mode & 077)) {
+        close(fd);  // still readable by others: write nothing into it
+        return;
+    }
+    FILE* fp = fdopen(fd, "a");
+    if (!fp) {
+        close(fd);
+        return;
+    }
     vfprintf(fp, line.GetText(), args);
     fclose(fp);
-    chmod(m_strPath.GetText(), go.m_nFileMode);
+}
+
+bool CRukLog::IsSecretName(const char* pName)
+{
+    if (!pName)
+        return false;
+    if (strcasestr(pName, "passwd") || strcasestr(pName, "password"))
+        return true;
+    for (const char* pSecret : s_rgSecretNames)
+        if (strcasecmp(pName, pSecret) == 0)
+            return true;
+    return false;
+}
+
+// Pieces at "; ": each name stays, each value becomes the mask; a piece
+// without "=" is all value.
+CRukString CRukLog::MaskCookies(const char* pHeader)
+{
+    CRukBuffer out;
+    EachPiece(pHeader ? pHeader : "", ';', out, [](const char* p, size_t n, CRukBuffer& o) {
+        const char* pEq = static_cast<const char*>(memchr(p, '=', n));
+        size_t nKeep = pEq ? static_cast<size_t>(pEq - p) + 1 : strspn(p, " ");
+        if (nKeep > n)
+            nKeep = n;
+        o.Append(p, static_cast<unsigned>(nKeep));
+        if (pEq || nKeep < n)
+            o.Append(s_pMask, static_cast<unsigned>(strlen(s_pMask)));
+    });
+    return ToString(out);
+}
+
+// "name=value&..." pieces; a secret name keeps its "=" and gets the mask.
+CRukString CRukLog::MaskQuery(const char* pText)
+{
+    CRukBuffer out;
+    EachPiece(pText ? pText : "", '&', out, [](const char* q, size_t n, CRukBuffer& o) {
+        const char* pEq = static_cast<const char*>(memchr(q, '=', n));
+        CRukString name;
+        if (pEq)
+            name.Append(q, static_cast<int>(strnlen(q, static_cast<size_t>(pEq - q))));
+        if (pEq && IsSecretName(name.PerHexToChar().GetText())) {
+            o.Append(q, static_cast<unsigned>(pEq - q + 1));
+            o.Append(s_pMask, static_cast<unsigned>(strlen(s_pMask)));
+        } else {
+            o.Append(q, static_cast<unsigned>(n));
+        }
+    });
+    return ToString(out);
+}
+
+// The URL up to its first "?" as it is, the query after it masked.
+CRukString CRukLog::MaskUrl(const char* pText)
+{
+    const char* p = pText ? pText : "";
+    const char* pQuery = strchr(p, '?');
+    if (!pQuery)
+        return CRukString(p);
+    CRukString out;
+    out.Append(p, static_cast<int>(pQuery - p) + 1);
+    out += MaskQuery(pQuery + 1);
+    return out;
+}
+
+CRukString CRukLog::Printable(const char* pData, unsigned nSize, unsigned nMax)
+{
+    CRukBuffer out;
+    unsigned n = nSize < nMax ? nSize : nMax;
+    for (unsigned i = 0; i < n; i++) {
+        unsigned char c = static_cast<unsigned char>(pData[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char sz[8];
+            snprintf(sz, sizeof(sz), "\\x%02X", c);
+            out.Append(sz, 4);
+        } else {
+            out.Append(pData + i, 1);
+        }
+    }
+    if (nSize > nMax)
+        out.Append("...", 3);
+    return ToString(out);
 }

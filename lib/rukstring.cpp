@@ -537,35 +537,39 @@ CRukString CRukString::CharToHex() const
     return result;
 }
 
-// "%" and two hex digits become a byte, "+" a blank. A decoded NUL ends
-// the text, since a string holds no NUL byte.
+// "%" and two hex digits become a byte, "+" a blank. A "%" not followed
+// by two hex digits is no escape and stays as typed, with what follows it.
+// A decoded NUL ends the text, since a string holds no NUL byte. Runs of
+// plain bytes are copied whole, so that a long value decodes quickly.
 CRukString CRukString::PerHexToChar() const
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(GetText());
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(GetLength()));
-    while (*p) {
-        char c;
-        if (*p == '%') {
-            p++;
-            int hi = 0, lo = 0;
-            if (*p)
-                hi = HexValue(*p++);
-            if (*p)
-                lo = HexValue(*p++);
-            c = static_cast<char>((hi << 4) | lo);
-        } else if (*p == '+') {
-            c = ' ';
-            p++;
-        } else {
-            c = static_cast<char>(*p++);
-        }
-        if (c == 0)
+    const char* p = GetText();
+    char* pOut = static_cast<char*>(malloc(strlen(p) + 1));
+    if (!pOut)
+        abort();
+    size_t k = 0;
+    for (;;) {
+        size_t nRun = strcspn(p, "%+");
+        memcpy(pOut + k, p, nRun);
+        k += nRun;
+        p += nRun;
+        if (!*p)
             break;
-        out.Append(&c, 1);
+        const unsigned char* q = reinterpret_cast<const unsigned char*>(p);
+        char c = *p++;
+        if (c == '+') {
+            c = ' ';
+        } else if (isxdigit(q[1]) && isxdigit(q[2])) {
+            c = static_cast<char>((HexValue(q[1]) << 4) | HexValue(q[2]));
+            p += 2;
+            if (c == 0)
+                break;
+        }
+        pOut[k++] = c;
     }
+    pOut[k] = 0;
     CRukString result;
-    result.Attach(out.Detach());
+    result.Attach(pOut);
     return result;
 }
 

@@ -64,9 +64,95 @@ TEST_F(LogTest, LineFormat)
     char sz[16];
     strftime(sz, sizeof(sz), "%Y/%m/%d", &tmNow);
     EXPECT_EQ(text.substr(0, 10), sz);
-    struct stat st;
-    ASSERT_EQ(stat(m_path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, static_cast<unsigned>(go.m_nFileMode) & 0777);
+}
+
+// The log is private whatever mode the site's files get: created 0600, a
+// wider one narrowed at the next line, a symbolic link in its place not
+// followed (its target stays untouched).
+TEST_F(LogTest, PrivateFileMode)
+{
+    struct Case {
+        const char* pName;
+        int nExisting;  // mode of a log already there, 0: none
+        bool bSymlink;
+    } cases[] = {
+        {"new log", 0, false},
+        {"world-readable log", 0666, false},
+        {"group-readable log", 0640, false},
+        {"symbolic link", 0, true},
+    };
+    const int nSiteMode = go.m_nFileMode;
+    go.m_nFileMode = 0666;
+    std::string target = m_dir + "/target";
+    for (const Case& c : cases) {
+        if (c.nExisting) {
+            std::ofstream(m_path) << "old\n";
+            ASSERT_EQ(chmod(m_path.c_str(), static_cast<mode_t>(c.nExisting)), 0);
+        }
+        if (c.bSymlink) {
+            std::ofstream(target) << "target\n";
+            chmod(target.c_str(), 0644);
+            ASSERT_EQ(symlink(target.c_str(), m_path.c_str()), 0);
+        }
+        CRukLog log;
+        log.Initialize(m_path.c_str());
+        log.Trace("line");
+        struct stat st;
+        ASSERT_EQ(lstat(m_path.c_str(), &st), 0) << c.pName;
+        if (c.bSymlink) {
+            EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.pName;
+            ASSERT_EQ(stat(target.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0644u) << c.pName;
+            std::ifstream in(target);
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            EXPECT_EQ(text, "target\n") << c.pName;
+        } else {
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << c.pName;
+            EXPECT_NE(Read().find("line\n"), std::string::npos) << c.pName;
+        }
+        unlink(m_path.c_str());
+    }
+    unlink(target.c_str());
+    go.m_nFileMode = nSiteMode;
+}
+
+// What the trace shows of request data that may hold secrets.
+TEST(LogMask, SecretsAreMasked)
+{
+    const char* const secret[] = {"passwd", "passwd2", "passwd3", "wpasswd", "admin_passwd",
+                                  "token", "write_passwd", "PassWd", "new_password", "Token"};
+    for (const char* p : secret)
+        EXPECT_TRUE(CRukLog::IsSecretName(p)) << p;
+    const char* const plain[] = {"", "name", "pass", "tokens", "mess", "pwd"};
+    for (const char* p : plain)
+        EXPECT_FALSE(CRukLog::IsSecretName(p)) << p;
+
+    struct Case {
+        CRukString (*pMask)(const char*);
+        const char* pIn;
+        const char* pOut;
+    } cases[] = {
+        {CRukLog::MaskCookies, "name=Taro; passwd=s%21x; mail=",
+         "name=********; passwd=********; mail=********"},
+        {CRukLog::MaskCookies, "lone;  b=1;;", "********;  b=********;;"},
+        {CRukLog::MaskCookies, "", ""},
+        {CRukLog::MaskQuery, "bid=test&passwd=s3&pass%77d=s4&x=%zz&token=t",
+         "bid=test&passwd=********&pass%77d=********&x=%zz&token=********"},
+        {CRukLog::MaskQuery, "passwd&=1&&q=a?passwd=b", "passwd&=1&&q=a?passwd=b"},
+        {CRukLog::MaskUrl, "/cgi/ruk-bbs.cgi?bid=t&passwd=s3",
+         "/cgi/ruk-bbs.cgi?bid=t&passwd=********"},
+        {CRukLog::MaskUrl, "http://h/x?passwd=s3?passwd2=s4&a=1", "http://h/x?passwd=********&a=1"},
+        {CRukLog::MaskUrl, "/plain/path", "/plain/path"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(std::string(c.pMask(c.pIn).GetText()), c.pOut) << c.pIn;
+
+    std::string forged = "a\r\n2026/01/01 00:00:00.000, 1, forged\x7f";
+    unsigned nForged = static_cast<unsigned>(forged.size());
+    EXPECT_EQ(std::string(CRukLog::Printable(forged.data(), nForged, 100).GetText()),
+              "a\\x0D\\x0A2026/01/01 00:00:00.000, 1, forged\\x7F");
+    EXPECT_EQ(std::string(CRukLog::Printable("abcdef", 6, 3).GetText()), "abc...");
 }
 
 TEST_F(LogTest, NothingWrittenWhenOff)
@@ -97,7 +183,8 @@ TEST_F(LogTest, NothingWrittenWhenOff)
 }
 
 // GetEnv in a child process: its variables come from that process's own
-// environment and every one is traced, padded to 20 characters.
+// environment and every one is traced, padded to 20 characters, with the
+// cookie values and a password in the query masked.
 TEST_F(LogTest, GetEnvReadsAndTracesVariables)
 {
     fflush(nullptr);
@@ -106,6 +193,8 @@ TEST_F(LogTest, GetEnvReadsAndTracesVariables)
         unsetenv("REQUEST_METHOD");
         setenv("QUERY_STRING", "a=%41", 1);
         setenv("HTTP_ACCEPT_ENCODING", "gzip", 1);
+        setenv("HTTP_COOKIE", "name=Taro; passwd=cookiepw", 1);
+        setenv("REQUEST_URI", "/ruk-bbs.cgi?passwd=querypw", 1);
         go.m_log.Initialize(m_path.c_str());
         go.m_log.SetEnabled(1);
         CRukEnv env;
@@ -126,6 +215,8 @@ TEST_F(LogTest, GetEnvReadsAndTracesVariables)
     ASSERT_EQ(lines.size(), 39u);
     EXPECT_EQ(lines[0].substr(0, 24), "CONTENT_LENGTH       = [");
     EXPECT_EQ(lines[7], "HTTP_ACCEPT_ENCODING = [gzip]");
+    EXPECT_EQ(lines[11], "HTTP_COOKIE          = [name=********; passwd=********]");
+    EXPECT_EQ(lines[29], "REQUEST_URI          = [/ruk-bbs.cgi?passwd=********]");
     EXPECT_EQ(lines[24], "QUERY_STRING         = [a=%41]");
     EXPECT_EQ(lines[27], "REQUEST_METHOD       = []");
     EXPECT_EQ(lines[38].substr(0, 24), "SERVER_SOFTWARE      = [");

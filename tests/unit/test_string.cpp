@@ -355,11 +355,15 @@ TEST(StringEncoding, HexAndPercentCoding)
         {"decode high", "%e7%E7x", [](const CRukString& s) { return s.PerHexToChar(); },
          "\xe7\xe7x"},
         {"decode plain", "a/b=c", [](const CRukString& s) { return s.PerHexToChar(); }, "a/b=c"},
-        // a non-hex digit counts 0; the NUL byte that makes ends the text
-        {"decode non-hex", "ab%zzcd", [](const CRukString& s) { return s.PerHexToChar(); }, "ab"},
-        {"decode %4x", "%4x!", [](const CRukString& s) { return s.PerHexToChar(); }, "@!"},
-        {"decode short", "x%4", [](const CRukString& s) { return s.PerHexToChar(); }, "x@"},
-        {"decode lone %", "x%", [](const CRukString& s) { return s.PerHexToChar(); }, "x"},
+        // a "%" without two hex digits is no escape: it stays, with what
+        // follows it, instead of ending the text
+        {"decode non-hex", "ab%zzcd", [](const CRukString& s) { return s.PerHexToChar(); },
+         "ab%zzcd"},
+        {"decode %4x", "%4x!", [](const CRukString& s) { return s.PerHexToChar(); }, "%4x!"},
+        {"decode short", "x%4", [](const CRukString& s) { return s.PerHexToChar(); }, "x%4"},
+        {"decode lone %", "x%", [](const CRukString& s) { return s.PerHexToChar(); }, "x%"},
+        {"decode %%41", "%%41+", [](const CRukString& s) { return s.PerHexToChar(); }, "%A "},
+        {"decode %00", "a%00b", [](const CRukString& s) { return s.PerHexToChar(); }, "a"},
         {"hex", "A\xe7", [](const CRukString& s) { return s.CharToHex(); }, "41E7"},
         {"unhex", "41e7", [](const CRukString& s) { return s.HexToChar(); }, "A\xe7"},
         {"unhex mixed", "4A4b", [](const CRukString& s) { return s.HexToChar(); }, "JK"},
