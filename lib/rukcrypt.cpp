@@ -267,7 +267,7 @@ CRukString CRukCrypt::Hash(const char* pPassword)
         go.m_log.Trace("Crypt Hash could not make a code (%s)", setting.c_str());
         return CRukString(s_pLockedCode);
     }
-    go.m_log.Trace("Crypt Hash -> (%s)", code.c_str());
+    go.m_log.Trace("Crypt Hash -> a new code");
     return CRukString("*") + code.c_str() + "*";
 }
 
@@ -284,7 +284,7 @@ bool CRukCrypt::Verify(const char* pPassword, const char* pStored)
     bool bMatch = code.GetText()[0] == '$' && code.GetLength() > s_nOldCodeMax
                       ? VerifyCrypt(pPassword, code)
                       : VerifyOld(pPassword, code);
-    go.m_log.Trace("Crypt Verify (%.120s) -> %d", code.GetText(), bMatch);
+    go.m_log.Trace("Crypt Verify -> %d", bMatch);
     return bMatch;
 }
 
