@@ -262,7 +262,9 @@ def start(argv, port, log):
     """Starts a server; returns the process, or None when it did not come
     up (its output is in log)."""
     out = open(log, "ab")
-    proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT)
+    # A session of its own: Apache's prefork MPM signals its whole process
+    # group when it stops, which must not take the test with it.
+    proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
     out.close()
     if wait_for_port(port, proc):
         return proc
@@ -440,10 +442,18 @@ def apache_conf(base, www, port, block=True):
     own files must hold."""
     lines = ["ServerName 127.0.0.1", "Listen 127.0.0.1:%d" % port,
              "DefaultRuntimeDir " + base, "PidFile %s/apache.pid" % base,
-             "ErrorLog %s/apache-error.log" % base, "LogLevel warn",
-             "ScriptSock %s/cgisock" % base]
-    lines += ["LoadModule %s %s/%s" % (name, APACHE_MODULES, so) for name, so in APACHE_LOAD]
+             "ErrorLog %s/apache-error.log" % base, "LogLevel warn"]
     php = php_module()
+    modules = APACHE_LOAD
+    if php:
+        # PHP runs only under the prefork MPM (as Debian sets it up when
+        # PHP is installed), and CGI then runs through mod_cgi.
+        swap = {"mpm_event_module": ("mpm_prefork_module", "mod_mpm_prefork.so"),
+                "cgid_module": ("cgi_module", "mod_cgi.so")}
+        modules = [swap.get(name, (name, so)) for name, so in APACHE_LOAD]
+    else:
+        lines.append("ScriptSock %s/cgisock" % base)
+    lines += ["LoadModule %s %s/%s" % (name, APACHE_MODULES, so) for name, so in modules]
     if php:
         lines.append("LoadModule php_module " + php)
         lines.append('<FilesMatch ".+\\.ph(ar|p|tml)$">\n SetHandler application/x-httpd-php\n'
