@@ -104,6 +104,7 @@ static std::string DecodeReferences(const std::string& value)
 static bool IsSafeUrl(const std::string& value)
 {
     std::string url;
+    url.reserve(value.size());
     for (char c : DecodeReferences(value))
         if (static_cast<unsigned char>(c) > 0x20 && c != 0x7F)
             url += c;
