@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <string_view>
 #include <strings.h>
 
+#include "rukbuffer.h"
 #include "rukglobal.h"
-#include "rukstrpath.h"
 
 // Markers that stand in for the angle brackets of allowed tags and for
 // quoted addresses while a body is rendered. Visitor text never holds them:
@@ -30,17 +32,29 @@ static const char* const s_rgUrlAttributes[] = {"href", "src", "srcset", "lowsrc
                                                 "background", "action", "formaction",
                                                 "xlink:href", "poster"};
 
+// Every step below reads its input once and builds its result in a
+// CRukBuffer or a std::string, which grow geometrically: a CRukString
+// grown a piece at a time is measured and reallocated to its exact length
+// on every append, which costs the square of a long body.
+
+// Appends a C text.
+static void AppendText(CRukBuffer& out, const char* pText)
+{
+    out.Append(pText, static_cast<unsigned>(strlen(pText)));
+}
+
 // Decodes the character references of an attribute value ("&#106;",
 // "&#x6A;", a few named ones), so that a scheme cannot hide behind them.
-static CRukString DecodeReferences(const CRukString& value)
+static std::string DecodeReferences(const std::string& value)
 {
     static const struct {
         const char* pName;
         char c;
     } s_named[] = {{"colon", ':'}, {"tab", '\t'}, {"newline", '\n'}, {"amp", '&'},
                    {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-    CRukString out;
-    const char* p = value.GetText();
+    std::string out;
+    out.reserve(value.size());
+    const char* p = value.c_str();
     while (*p) {
         if (*p == '&') {
             const char* q = p + 1;
@@ -71,14 +85,15 @@ static CRukString DecodeReferences(const CRukString& value)
             if (code >= 0) {
                 if (*q == ';')
                     q++;
-                char c = (code > 0 && code < 0x80) ? static_cast<char>(code) : '?';
-                out.Append(&c, 1);
+                out += (code > 0 && code < 0x80) ? static_cast<char>(code) : '?';
                 p = q;
                 continue;
             }
         }
-        out.Append(p, 1);
-        p++;
+        // Up to the next "&", the text is copied in one piece.
+        size_t n = 1 + strcspn(p + 1, "&");
+        out.append(p, n);
+        p += n;
     }
     return out;
 }
@@ -86,110 +101,125 @@ static CRukString DecodeReferences(const CRukString& value)
 // True for a URL that may stand in an allowed tag: http, https, ftp or
 // mailto, or a relative reference (no scheme at all). Case, blanks and
 // control bytes are ignored, after character references are decoded.
-static bool IsSafeUrl(const CRukString& value)
+static bool IsSafeUrl(const std::string& value)
 {
-    CRukString decoded = DecodeReferences(value);
-    CRukString url;
-    for (const char* p = decoded.GetText(); *p; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c > 0x20 && c != 0x7F)
-            url.Append(p, 1);
-    }
-    const char* p = url.GetText();
-    size_t n = strcspn(p, ":/?#");
-    if (p[n] != ':')
+    std::string url;
+    url.reserve(value.size());
+    for (char c : DecodeReferences(value))
+        if (static_cast<unsigned char>(c) > 0x20 && c != 0x7F)
+            url += c;
+    size_t n = url.find_first_of(":/?#");
+    if (n == std::string::npos || url[n] != ':')
         return true;  // relative: no scheme before the first ":"
-    CRukString scheme = url.Left(static_cast<int>(n));
     for (const char* pAllowed : {"http", "https", "ftp", "mailto"})
-        if (scheme.Compare(pAllowed, 1) == 0)
+        if (n == strlen(pAllowed) && strncasecmp(url.c_str(), pAllowed, n) == 0)
             return true;
     return false;
 }
 
 // An attribute name: a letter, then letters, digits, "-", "_" or ":".
-static bool IsAttributeName(const CRukString& name)
+static bool IsAttributeName(const char* p, const char* pEnd)
 {
-    const char* p = name.GetText();
-    if (!isalpha(static_cast<unsigned char>(*p)) || static_cast<unsigned char>(*p) >= 0x80)
+    if (p == pEnd || !isalpha(static_cast<unsigned char>(*p)) ||
+        static_cast<unsigned char>(*p) >= 0x80)
         return false;
-    for (; *p; p++)
+    for (; p < pEnd; p++)
         if (!(isalnum(static_cast<unsigned char>(*p)) && static_cast<unsigned char>(*p) < 0x80) &&
             *p != '-' && *p != '_' && *p != ':')
             return false;
     return true;
 }
 
-// Rebuilds the attributes of an allowed tag (the text between its name
-// and ">"), dropping every "on..." attribute and every URL attribute with
-// an unsafe value, and anything that is not an attribute. What stays is
-// written as name="value".
-static CRukString FilterAttributes(const char* pText)
+// True when the name is one of the URL attributes, in any case.
+static bool IsUrlAttribute(const char* pName, size_t nName)
 {
-    CRukString out;
-    const char* p = pText;
-    while (*p) {
+    for (const char* pUrl : s_rgUrlAttributes)
+        if (nName == strlen(pUrl) && strncasecmp(pName, pUrl, nName) == 0)
+            return true;
+    return false;
+}
+
+// Appends the value with every double quote written as "&quot;".
+static void AppendQuotedValue(CRukBuffer& out, const char* p, const char* pEnd)
+{
+    for (;;) {
+        const char* q = static_cast<const char*>(memchr(p, '"', static_cast<size_t>(pEnd - p)));
+        out.Append(p, static_cast<unsigned>((q ? q : pEnd) - p));
+        if (!q)
+            break;
+        out.Append("&quot;", 6);
+        p = q + 1;
+    }
+}
+
+// The first byte from p on that is no blank (pEnd when all are).
+static const char* SkipBlanks(const char* p, const char* pEnd)
+{
+    while (p < pEnd && isspace(static_cast<unsigned char>(*p)))
+        p++;
+    return p;
+}
+
+// Rebuilds the attributes of an allowed tag (the text from p to pEnd,
+// between its name and ">") onto out, dropping every "on..." attribute
+// and every URL attribute with an unsafe value, and anything that is not
+// an attribute. What stays is written as name="value".
+static void FilterAttributes(const char* p, const char* pEnd, CRukBuffer& out)
+{
+    while (p < pEnd) {
         const char* pStart = p;
-        while (*p && isspace(static_cast<unsigned char>(*p)))
-            p++;
+        p = SkipBlanks(p, pEnd);
         const char* pName = p;
-        while (*p && !isspace(static_cast<unsigned char>(*p)) && *p != '=' && *p != '/')
+        while (p < pEnd && !isspace(static_cast<unsigned char>(*p)) && *p != '=' && *p != '/')
             p++;
-        CRukString name;
-        name.Append(pName, static_cast<int>(p - pName));
-        const char* pAfterName = p;
-        while (*p && isspace(static_cast<unsigned char>(*p)))
-            p++;
-        CRukString value;
-        bool bValue = false;
-        if (*p == '=') {
-            bValue = true;
-            p++;
-            while (*p && isspace(static_cast<unsigned char>(*p)))
-                p++;
-            if (*p == '"' || *p == '\'') {
+        const char* pNameEnd = p;
+        p = SkipBlanks(p, pEnd);
+        const char* pValue = nullptr;
+        const char* pValueEnd = nullptr;
+        if (p < pEnd && *p == '=') {
+            p = SkipBlanks(p + 1, pEnd);
+            if (p < pEnd && (*p == '"' || *p == '\'')) {
                 char q = *p++;
-                const char* v = p;
-                while (*p && *p != q)
+                pValue = p;
+                while (p < pEnd && *p != q)
                     p++;
-                value.Append(v, static_cast<int>(p - v));
-                if (*p)
+                pValueEnd = p;
+                if (p < pEnd)
                     p++;
             } else {
-                const char* v = p;
-                while (*p && !isspace(static_cast<unsigned char>(*p)))
+                pValue = p;
+                while (p < pEnd && !isspace(static_cast<unsigned char>(*p)))
                     p++;
-                value.Append(v, static_cast<int>(p - v));
+                pValueEnd = p;
             }
         } else {
-            p = pAfterName;
+            p = pNameEnd;
         }
-        if (name.IsEmpty()) {
-            if (*p == '/') {
-                out += "/";
+        size_t nName = static_cast<size_t>(pNameEnd - pName);
+        if (nName == 0) {
+            if (p < pEnd && *p == '/') {
+                out.Append("/", 1);
                 p++;
             } else if (p == pStart) {
                 p++;  // cannot happen; keeps the scan moving
             }
             continue;
         }
-        bool bDrop = !IsAttributeName(name) || strncasecmp(name.GetText(), "on", 2) == 0;
-        for (const char* pUrl : s_rgUrlAttributes)
-            if (!bDrop && bValue && name.Compare(pUrl, 1) == 0 && !IsSafeUrl(value))
-                bDrop = true;
-        if (bDrop)
+        if (!IsAttributeName(pName, pNameEnd) || (nName >= 2 && strncasecmp(pName, "on", 2) == 0))
+            continue;
+        if (pValue && IsUrlAttribute(pName, nName) &&
+            !IsSafeUrl(std::string(pValue, pValueEnd)))
             continue;
         // Written again as blank, name and a double-quoted value, so that
         // nothing typed can run into the tag name or out of the value.
-        out += " ";
-        out += name;
-        if (bValue) {
-            value.Replace("\"", "&quot;", true);
-            out += "=\"";
-            out += value;
-            out += "\"";
+        out.Append(" ", 1);
+        out.Append(pName, static_cast<unsigned>(nName));
+        if (pValue) {
+            out.Append("=\"", 2);
+            AppendQuotedValue(out, pValue, pValueEnd);
+            out.Append("\"", 1);
         }
     }
-    return out;
 }
 
 // Replaces each allowed tag by CAN + name ... EM, with its attributes
@@ -200,6 +230,7 @@ static void ProtectTags(CRukString& body)
 {
     CRukBuffer out;
     const char* p = body.GetText();
+    out.Reserve(static_cast<unsigned>(strlen(p)));
     bool bNoClose = false;
     while (*p) {
         if (*p == '<' && !bNoClose) {
@@ -216,12 +247,9 @@ static void ProtectTags(CRukString& body)
                     bNoClose = true;
                     break;
                 }
-                CRukString attrs;
-                attrs.Append(p + 1 + n, static_cast<int>(pClose - (p + 1 + n)));
-                CRukString kept = FilterAttributes(attrs.GetText());
                 out.Append(&CAN, 1);
                 out.Append(pTag, static_cast<unsigned>(n));
-                out.Append(kept.GetText(), kept.GetLength());
+                FilterAttributes(p + 1 + n, pClose, out);
                 out.Append(&EM, 1);
                 p = pClose + 1;
                 bDone = true;
@@ -248,6 +276,7 @@ static void EscapeAngles(CRukString& body)
     if (!strpbrk(p, "<>"))
         return;
     CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(strlen(p)));
     while (*p) {
         size_t n = strcspn(p, "<>");
         out.Append(p, static_cast<unsigned>(n));
@@ -260,18 +289,28 @@ static void EscapeAngles(CRukString& body)
     body.Attach(out.Detach());
 }
 
-// Puts the angle brackets of the protected tags back.
+// Puts the angle brackets of the protected tags back, in one pass. Every
+// CAN opens an allowed tag and its EM closes it: the markers were removed
+// from the body before ProtectTags wrote them, and no later step writes,
+// splits or drops one.
 static void UnprotectTags(CRukString& body)
 {
-    if (!strchr(body.GetText(), CAN))
+    const char* p = body.GetText();
+    if (!strchr(p, CAN))
         return;
-    for (const char* pTag : s_rgAllowedTags) {
-        char szBegin[16];
-        snprintf(szBegin, sizeof(szBegin), "%c%s", CAN, pTag);
-        char szEm[2] = {EM, 0};
-        CRukString newBegin = CRukString("<") + pTag;
-        body.Replace(szBegin, szEm, newBegin.GetText(), ">", true);
+    const char szMarkers[] = {CAN, EM, 0};
+    CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(strlen(p)));
+    while (*p) {
+        size_t n = strcspn(p, szMarkers);
+        out.Append(p, static_cast<unsigned>(n));
+        p += n;
+        if (*p) {
+            out.Append(*p == CAN ? "<" : ">", 1);
+            p++;
+        }
     }
+    body.Attach(out.Detach());
 }
 
 void CRukBBSFormMain::ReplaceText2Html(CRukString& body, const CRukBBSData& rec)
@@ -299,6 +338,41 @@ static bool IsAddressByte(unsigned char c)
     return c >= 0x21 && c <= 0x7F && c != '"' && c != '\'' && c != '`' && c != '<' && c != '>';
 }
 
+// True for an address whose last path part has an extension of an archive
+// or a program ("lzh", "zip", "exe" anywhere in it, as typed): such a link
+// opens no new window. Address bytes are ASCII, so no two-byte character
+// can hide a separator.
+static bool IsDownloadAddress(const char* pAddr, size_t nAddr)
+{
+    std::string_view addr(pAddr, nAddr);
+    size_t nSep = addr.find_last_of("/\\");
+    std::string_view name = nSep == std::string_view::npos ? addr : addr.substr(nSep + 1);
+    size_t nDot = name.rfind('.');
+    if (nDot == std::string_view::npos)
+        return false;
+    std::string_view ext = name.substr(nDot);
+    return ext.find("lzh") != ext.npos || ext.find("zip") != ext.npos ||
+           ext.find("exe") != ext.npos;
+}
+
+// Appends scheme://address, the target and the text of a link.
+static void AppendAddress(CRukBuffer& out, const char* pScheme, const char* pAddr, size_t nAddr)
+{
+    AppendText(out, pScheme);
+    out.Append("://", 3);
+    out.Append(pAddr, static_cast<unsigned>(nAddr));
+}
+
+// Appends the link to scheme://address, showing the address.
+static void AppendLink(CRukBuffer& out, const char* pScheme, const char* pAddr, size_t nAddr)
+{
+    AppendText(out, "<a href=\"");
+    AppendAddress(out, pScheme, pAddr, nAddr);
+    AppendText(out, IsDownloadAddress(pAddr, nAddr) ? "\" >" : "\" target=_blank>");
+    AppendAddress(out, pScheme, pAddr, nAddr);
+    out.Append("</a>", 4);
+}
+
 // Turns the addresses of one scheme into links. Quoted addresses are left
 // as typed, and so is everything inside an allowed tag (CAN name ... EM)
 // and inside a link made by an earlier pass, so that no address is ever
@@ -311,6 +385,7 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
         return;
     CRukBuffer out;
     const char* p = body.GetText();
+    out.Reserve(static_cast<unsigned>(strlen(p)));
     while (*p) {
         if (*p == CAN) {  // a protected tag: copied through its EM
             const char* e = strchr(p, EM);
@@ -336,21 +411,11 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
             const char* e = a;
             while (*e && IsAddressByte(static_cast<unsigned char>(*e)))
                 e++;
-            CRukString addr;
-            addr.Append(a, static_cast<int>(e - a));
-            go.m_log.Trace("-- Token=[%s]", addr.GetText());
-            CRukStrPath path;
-            path.Split(addr.GetText());
-            const CRukString& ext = path.GetExt();
-            bool bDownload = ext.Find("lzh") >= 0 || ext.Find("zip") >= 0 || ext.Find("exe") >= 0;
-            if (addr.IsEmpty()) {
+            go.m_log.Trace("-- Token=[%.*s]", static_cast<int>(e - a), a);
+            if (e == a)
                 out.Append(p, static_cast<unsigned>(nPrefix));
-            } else {
-                CRukString link = CRukString("<a href=\"") + pScheme + "://" + addr + "\" " +
-                                  (bDownload ? "" : "target=_blank") + ">" + pScheme + "://" +
-                                  addr + "</a>";
-                out.Append(link.GetText(), link.GetLength());
-            }
+            else
+                AppendLink(out, pScheme, a, static_cast<size_t>(e - a));
             p = e;
             continue;
         }
@@ -364,26 +429,46 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
     body.Attach(out.Detach());
 }
 
+// Wraps every line that starts with "&gt;" in a span of the quote class
+// (the reply's or the thread root's), its "&gt;" written as ">", in one
+// pass over the lines.
 void CRukBBSFormMain::ReplaceResQuot(CRukString& body, const CRukBBSData& rec)
 {
-    // Only a body with a line that starts with "&gt;" is rebuilt.
-    if (strncmp(body.GetText(), "&gt;", 4) != 0 && body.Find("\n&gt;") < 0)
+    const char* p = body.GetText();
+    if (strncmp(p, "&gt;", 4) != 0 && !CRukString::Search(p, "\n&gt;"))
         return;
-    CRukString open;
-    open.Format("<span class=\"%s\">>", rec.pid.IsEmpty() ? "prMessage" : "crMessage");
-    CRukString text = CRukString("\n") + body + "\n";
-    text.Replace("\n&gt;", (CRukString("\n") + open).GetText(), true);
-    text.Replace(open.GetText(), "\n", open.GetText(), "</span>\n", true);
-    body = text.Mid(1, text.GetLength() - 2);
+    const char* pOpen =
+        rec.pid.IsEmpty() ? "<span class=\"prMessage\">>" : "<span class=\"crMessage\">>";
+    CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(strlen(p)));
+    for (;;) {
+        const char* pEol = strchr(p, '\n');
+        size_t n = pEol ? static_cast<size_t>(pEol - p) : strlen(p);
+        if (strncmp(p, "&gt;", 4) == 0) {
+            AppendText(out, pOpen);
+            out.Append(p + 4, static_cast<unsigned>(n - 4));
+            out.Append("</span>", 7);
+        } else {
+            out.Append(p, static_cast<unsigned>(n));
+        }
+        if (!pEol)
+            break;
+        out.Append("\n", 1);
+        p = pEol + 1;
+    }
+    body.Attach(out.Detach());
 }
 
 void CRukBBSFormMain::ReplacePreFormat(CRukString& body, const CRukBBSData& rec)
 {
-    body.Replace("<", "&lt;", true);
-    body.Replace(">", "&gt;", true);
+    EscapeAngles(body);
     ReplaceResQuot(body, rec);
-    body.Insert("<pre>");
-    body += "</pre>";
+    CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(body.GetLength() + 11));
+    out.Append("<pre>", 5);
+    out.Append(body.GetText(), static_cast<unsigned>(body.GetLength()));
+    out.Append("</pre>", 6);
+    body.Attach(out.Detach());
 }
 
 // Reads a date in the exact form the board stores, "YYYY/MM/DD hh:mm:ss"
