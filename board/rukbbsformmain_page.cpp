@@ -56,9 +56,20 @@ void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
     Tag(page, "%BID%", bbs.m_strBBSID.GetText(), true);
 }
 
+// True when the request opens a stored message in the edit form: it names
+// a message and is no reply.
+static bool IsEditFormRequest(CRukForm& form)
+{
+    return !form.Data("submit_res.x") && !form.Value("id").IsEmpty();
+}
+
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    // Opening a message for editing checks its password: like every
+    // action that does, it is taken only as a POST from the board's pages.
+    if (IsEditFormRequest(form))
+        RequireSameOriginPost();
     // A page shows a few dozen messages of the board: all are loaded by
     // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
@@ -111,7 +122,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
             ppid = id;
         pid = id;
         id.Free();
-    } else if (!id.IsEmpty()) {
+    } else if (IsEditFormRequest(form)) {
         nMode = 2;
         CRukString passwd = form.Value("passwd");
         if (passwd.IsEmpty())

@@ -55,6 +55,7 @@ CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
 void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Write START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    RequireSameOriginPost();
     CRukBBSData rec;
     long when = 0;
     CRukString key = CreateNewID(&when);
@@ -182,6 +183,7 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Delete START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    RequireSameOriginPost();
     // The message and whether it has replies are looked up without loading
     // the board; the deletion itself reloads it under its own lock.
     CRukString id = form.Value("id");

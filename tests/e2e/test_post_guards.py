@@ -1,0 +1,82 @@
+"""The guards in front of every action of the board that changes something
+or checks a password: only a POST from the board's own pages is taken, a
+client that keeps guessing passwords is held off, and a page that carries
+a remembered password is kept out of caches and frames."""
+import os
+import unittest
+
+from rukcgi import record
+from test_posting import ADMIN, BoardCase, multipart
+
+HOST = "bbs.example.jp"
+SAME = {"HTTP_HOST": HOST, "HTTP_ORIGIN": "http://" + HOST}
+
+# A post as an <img> in a message would send it: every field in the query.
+FORGED_POST = ("bid=test&submit_wri.x=1&name=x&title=forged&mess=forged&cookie=1"
+               "&passwd=fixed123")
+
+
+class ForgedRequestTest(BoardCase):
+    def setUp(self):
+        super().setUp()
+        self.store(record("100", title="root", passwd="own"))
+
+    def form_post(self, fields, env):
+        body, ctype = multipart(fields)
+        return self.site.run(method="POST", body=body, content_type=ctype,
+                             env=dict({"HTTP_HOST": HOST}, **env))
+
+    def test_actions_by_get_or_from_other_sites_change_nothing(self):
+        write = {"bid": "test", "submit_wri.x": "1", "name": "x", "title": "forged",
+                 "mess": "forged", "passwd": "fixed123", "cookie": "1"}
+        edit = dict(write, id="100", passwd="own")
+        delete = {"bid": "test", "submit_del.x": "1", "id": "100", "passwd": "own"}
+        open_edit = {"bid": "test", "submit_upd.x": "1", "id": "100", "passwd": "own"}
+        elsewhere = [
+            ("other origin", {"HTTP_ORIGIN": "http://evil.example"}),
+            ("other port", {"HTTP_ORIGIN": "http://%s:8080" % HOST}),
+            ("origin null", {"HTTP_ORIGIN": "null"}),
+            ("other referer", {"HTTP_REFERER": "http://evil.example/bbs.example.jp/"}),
+            ("host as a prefix", {"HTTP_ORIGIN": "http://%s.evil.example" % HOST}),
+        ]
+        before = self.snapshot()
+        for action, fields in [("post", write), ("edit", edit), ("delete", delete),
+                               ("open the edit form", open_edit)]:
+            with self.subTest(action, by="GET"):
+                query = "&".join("%s=%s" % kv for kv in fields.items())
+                resp = self.site.run(query=query, env=SAME)
+                self.assertMessage(resp, "msg64")
+                self.assertEqual(resp.header("Set-Cookie"), [])
+            for label, env in elsewhere:
+                with self.subTest(action, by=label):
+                    resp = self.form_post(fields, env)
+                    self.assertMessage(resp, "msg64")
+                    self.assertEqual(resp.header("Set-Cookie"), [])
+                    self.assertNotIn("textarea", resp.text)
+            self.assertEqual(self.snapshot(), before)
+        # The image of a message sends its query by GET, cookies and all.
+        resp = self.site.run(query=FORGED_POST,
+                             env=dict(SAME, HTTP_COOKIE="passwd=mine", HTTP_ORIGIN=""))
+        self.assertMessage(resp, "msg64")
+        self.assertEqual(self.snapshot(), before)
+
+    def test_the_board_own_pages_pass(self):
+        cases = [("same origin", SAME),
+                 ("same origin, default port", {"HTTP_ORIGIN": "http://%s:80" % HOST}),
+                 ("same referer", {"HTTP_REFERER": "http://%s/cgi-bin/ruk-bbs.cgi" % HOST}),
+                 ("neither header (not a browser)", {})]
+        for i, (label, env) in enumerate(cases):
+            with self.subTest(label):
+                self.assertOk(self.form_post({"bid": "test", "submit_wri.x": "1", "name": "n",
+                                              "title": "t%d" % i, "mess": "m", "passwd": "p"},
+                                             env))
+        self.assertEqual(len(self.messages()), 1 + len(cases))
+        # Showing the board, paging and the reply form stay open to GET.
+        for query in ["bid=test", "bid=test&mode=new", "bid=test&submit_res.x=1&id=100",
+                      "bid=test&submit_next.x=1&page=1"]:
+            with self.subTest(query):
+                self.assertOk(self.site.run(query=query))
+
+
+if __name__ == "__main__":
+    unittest.main()
