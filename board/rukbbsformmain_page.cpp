@@ -63,6 +63,25 @@ static bool IsEditFormRequest(CRukForm& form)
     return !form.Data("submit_res.x") && !form.Value("id").IsEmpty();
 }
 
+// The edit form opens with the message's password or the board's (checked
+// only when the author's fails); a client that keeps guessing is held off
+// before any hash, and a failed check counts against it. A message that is
+// not stored (any more) opens nothing.
+static void CheckEditPassword(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData* pStored)
+{
+    CRukString passwd = form.Value("passwd");
+    if (passwd.IsEmpty())
+        bbs.MessageKey("msg01");
+    if (!pStored)
+        bbs.MessageKey("msg66");
+    bbs.RequirePasswordTries();
+    if (CRukCrypt::Verify(passwd.GetText(), pStored->passwd.GetText()) ||
+        CRukCrypt::Verify(passwd.GetText(), bbs.m_cfBBS.Value("passwd").GetText()))
+        return;
+    bbs.RecordPasswordFailure();
+    bbs.MessageKey("msg03");
+}
+
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
@@ -124,12 +143,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
         id.Free();
     } else if (IsEditFormRequest(form)) {
         nMode = 2;
-        CRukString passwd = form.Value("passwd");
-        if (passwd.IsEmpty())
-            MessageKey("msg01");
-        if (!CRukCrypt::IsMatchEx(passwd.GetText(), record.passwd.GetText()) &&
-            !CRukCrypt::IsMatchEx(passwd.GetText(), m_cfBBS.Value("passwd").GetText()))
-            MessageKey("msg03");
+        CheckEditPassword(*this, form, m_bbsFile.GetData(id.GetText()));
     } else if (form.Value("mode") == "new") {
         nMode = 1;
     }

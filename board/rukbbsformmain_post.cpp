@@ -52,6 +52,71 @@ CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
     return id;
 }
 
+// The board's password, checked against the typed one at most once per
+// request and only when asked: each check costs a hash.
+class CBoardPassword {
+public:
+    CBoardPassword(const CRukString& stored, const CRukString& typed)
+        : m_stored(stored), m_typed(typed) {}
+    bool Matches()
+    {
+        if (!m_bKnown) {
+            m_bMatches = CRukCrypt::Verify(m_typed.GetText(), m_stored.GetText());
+            m_bKnown = true;
+        }
+        return m_bMatches;
+    }
+
+private:
+    const CRukString& m_stored;
+    const CRukString& m_typed;
+    bool m_bKnown = false;
+    bool m_bMatches = false;
+};
+
+// The stored message an edit or a deletion names and who opened it, with
+// the password checked: the author's (or, failing it, the board's) must
+// match. A client that keeps guessing is held off before any hash; a
+// failed check counts against it. Ends the request when refused.
+struct SOpened {
+    CRukBBSData stored;
+    bool bHasReplies = false;
+    bool bByBoard = false;  // opened with the board's password, not the author's
+};
+
+static SOpened OpenStored(CRukBBSFormMain& bbs, const CRukString& id, const CRukString& typed,
+                          CBoardPassword& board)
+{
+    SOpened opened;
+    int r = bbs.m_bbsFile.FindRecord(bbs.m_strDataDir.GetText(), id.GetText(), opened.stored,
+                                     opened.bHasReplies, true);
+    if (r < 0)
+        bbs.MessageKey("msg90");
+    if (r == 0 || id.IsEmpty())
+        bbs.MessageKey("msg66");
+    bbs.RequirePasswordTries();
+    if (!CRukCrypt::Verify(typed.GetText(), opened.stored.passwd.GetText())) {
+        if (!board.Matches()) {
+            bbs.RecordPasswordFailure();
+            bbs.MessageKey("msg03");
+        }
+        opened.bByBoard = true;
+    }
+    return opened;
+}
+
+// The code an edit stores: the author's own when the board's password
+// opened the message (the administrator never replaces it), else a fresh
+// code of the typed password unless the stored one is already of the
+// current method and so equally good (no second hash).
+static CRukString EditedPasswordCode(const SOpened& opened, const CRukString& typed)
+{
+    const CRukString& code = opened.stored.passwd;
+    if (opened.bByBoard || CRukCrypt::IsCurrent(code.GetText()))
+        return code;
+    return CRukCrypt::Hash(typed.GetText());
+}
+
 void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Write START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
@@ -81,7 +146,6 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     rec.title = form.Value("title");
     rec.mess = form.Value("mess");
     CRukString passwd = form.Value("passwd");
-    rec.passwd = CRukCrypt::CryptEx(passwd.GetText(), CRukCrypt::MakeSalt().GetText());
 
     if (rec.name.IsEmpty())
         MessageKey("msg20");
@@ -89,18 +153,20 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         MessageKey("msg21");
     if (rec.mess.IsEmpty())
         MessageKey("msg22");
-    if (rec.passwd.IsEmpty())
+    if (passwd.IsEmpty())
         MessageKey("msg01");
     rec.resmail = form.Value("resmail");
     rec.preform = form.Value("preform");
     rec.icon = form.Value("icon");
-    CRukString boardPasswd = m_cfBBS.Value("passwd");
-    bool bAdmin = CRukCrypt::IsMatchEx(passwd.GetText(), boardPasswd.GetText());
-    if (rec.icon == "0" && !bAdmin)
+    CRukString boardCode = m_cfBBS.Value("passwd");
+    CBoardPassword board(boardCode, passwd);
+    if (rec.icon == "0" && !board.Matches())
         MessageKey("msg26");
+    // The posting password guards new messages; an edit is guarded by the
+    // message's own password below.
     CRukString writePasswd = m_cfBBS.Value("write_passwd");
-    if (!writePasswd.IsEmpty() && !CRukCrypt::IsMatchEx(passwd.GetText(), writePasswd.GetText()) &&
-        !bAdmin)
+    if (bNew && !writePasswd.IsEmpty() &&
+        !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) && !board.Matches())
         MessageKey("msg41");
     int nKB = form.GetUploadTotal() / 1024;
     go.m_log.Trace("Attach DataSizeTotal(%d)kb Upload Limit(%d)kb", nKB,
@@ -128,27 +194,20 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         files.Add(pFile->m_data.m_data);
     }
 
-    // An edit of a stored message needs that message's password or the
-    // board's.
-    if (!bNew) {
-        CRukBBSData old;
-        bool bHasChild = false;
-        int r = m_bbsFile.FindRecord(m_strDataDir.GetText(), rec.id.GetText(), old, bHasChild, true);
-        if (r == -2)
-            MessageKey("msg90");
-        if (r == 1) {
-            const CRukBBSData* pOld = &old;
-            if (!CRukCrypt::IsMatchEx(passwd.GetText(), pOld->passwd.GetText()) && !bAdmin)
-                MessageKey("msg03");
-            // The message stays in its thread whatever the form says, so
-            // that an edit can never store a second record of the same id
-            // in another thread.
-            rec.pid = pOld->pid;
-            rec.ppid = pOld->ppid;
-            const CRukString& key = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
-            for (CRukStrPair& pair : rec.attach)
-                pair.m_data = key;
-        }
+    if (bNew) {
+        rec.passwd = CRukCrypt::Hash(passwd.GetText());
+    } else {
+        // An edit of a stored message needs that message's password or
+        // the board's. The message stays in its thread whatever the form
+        // says, so that an edit can never store a second record of the
+        // same id in another thread.
+        SOpened opened = OpenStored(*this, rec.id, passwd, board);
+        rec.passwd = EditedPasswordCode(opened, passwd);
+        rec.pid = opened.stored.pid;
+        rec.ppid = opened.stored.ppid;
+        const CRukString& key = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
+        for (CRukStrPair& pair : rec.attach)
+            pair.m_data = key;
     }
 
     int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), rec, files, true, bNew);
@@ -187,17 +246,13 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
     // The message and whether it has replies are looked up without loading
     // the board; the deletion itself reloads it under its own lock.
     CRukString id = form.Value("id");
-    CRukBBSData target;
-    bool bHasChild = false;
-    if (m_bbsFile.FindRecord(m_strDataDir.GetText(), id.GetText(), target, bHasChild, true) == -2)
-        MessageKey("msg90");
     CRukString passwd = form.Value("passwd");
     if (passwd.IsEmpty())
         MessageKey("msg01");
-    bool bAdmin = CRukCrypt::IsMatchEx(passwd.GetText(), m_cfBBS.Value("passwd").GetText());
-    if (!CRukCrypt::IsMatchEx(passwd.GetText(), target.passwd.GetText()) && !bAdmin)
-        MessageKey("msg03");
-    if (!target.id.IsEmpty() && bHasChild && !bAdmin)
+    CRukString boardCode = m_cfBBS.Value("passwd");
+    CBoardPassword board(boardCode, passwd);
+    SOpened opened = OpenStored(*this, id, passwd, board);
+    if (opened.bHasReplies && !opened.bByBoard)
         MessageKey("msg30");
     int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true);
     if (r == -2 || r == -1)

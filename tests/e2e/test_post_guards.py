@@ -78,5 +78,50 @@ class ForgedRequestTest(BoardCase):
                 self.assertOk(self.site.run(query=query))
 
 
+class PasswordGuessingTest(BoardCase):
+    """Ten failed password checks within ten minutes hold the client off
+    for ten minutes, whichever action made them."""
+
+    def setUp(self):
+        super().setUp()
+        self.store(record("100", title="root", passwd="own"))
+
+    def attempts(self, passwd, env=None):
+        """One try of each action that checks a password."""
+        return [
+            ("open the edit form", self.site.run(method="POST", env=env, body={
+                "bid": "test", "submit_upd.x": "1", "id": "100", "passwd": passwd})),
+            ("edit", self.post(env=env, id="100", title="edited", passwd=passwd)),
+            ("delete", self.site.run(method="POST", env=env, body={
+                "bid": "test", "submit_del.x": "1", "id": "100", "passwd": passwd})),
+        ]
+
+    def test_ten_failures_hold_the_client_off(self):
+        failures = 0
+        while failures < 10:
+            for label, resp in self.attempts("guess%d" % failures):
+                if failures < 10:
+                    with self.subTest(label, failure=failures):
+                        self.assertMessage(resp, "msg03")
+                failures += 1
+        before = self.snapshot()
+        for label, resp in self.attempts("own"):
+            with self.subTest(label, held=True):
+                self.assertMessage(resp, "msg65")
+        self.assertEqual(self.snapshot(), before)
+        # Another client is not held off; the right password opens the form.
+        other = {"REMOTE_ADDR": "192.0.2.99"}
+        resp = self.site.run(method="POST", env=other, body={
+            "bid": "test", "submit_upd.x": "1", "id": "100", "passwd": "own"})
+        self.assertOk(resp)
+        self.assertIn("FORM", resp.text)
+
+    def test_right_passwords_and_missing_messages_count_nothing(self):
+        for i in range(12):
+            self.assertMessage(self.delete("999", "guess"), "msg66")
+            self.assertOk(self.post(id="100", title="edit %d" % i, passwd="own"))
+        self.assertOk(self.delete("100", "own"))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -268,9 +268,11 @@ class PostingTest(BoardCase):
         self.assertOk(self.post(id="100", title="by author", passwd="own"))
         self.assertOk(self.post(id="101", pid="100", ppid="100", title="by admin", passwd=ADMIN))
         self.assertEqual([m["title"] for m in self.messages()], ["by admin", "by author", "other"])
-        # An id no message has is stored as a new message under that key.
-        self.assertOk(self.post(id="150", title="free key"))
-        self.assertEqual(self.messages()[0]["id"], "150")
+        # An id no message has names nothing to edit: nothing is stored
+        # under the visitor's chosen key.
+        before = self.snapshot()
+        self.assertMessage(self.post(id="150", title="free key", passwd=ADMIN), "msg66")
+        self.assertEqual(self.snapshot(), before)
 
     def test_edit_cannot_move_a_message_to_another_thread(self):
         self.store(record("200", title="other", passwd="x"),
@@ -417,7 +419,8 @@ class DeletionTest(BoardCase):
             ("empty password", "300", "", "msg01"),
             ("wrong password", "300", "x", "msg03"),
             ("other message's password", "300", "own", "msg03"),
-            ("unknown id", "999", "s", "msg03"),
+            ("unknown id", "999", "s", "msg66"),
+            ("no id", "", ADMIN, "msg66"),
             ("author of a message with replies", "101", "r", "msg30"),
             ("author of a thread root", "100", "own", "msg30"),
         ]
@@ -439,7 +442,7 @@ class DeletionTest(BoardCase):
         before = self.snapshot()
         for mid in ("999", ""):
             with self.subTest(mid):
-                self.assertOk(self.delete(mid, ADMIN))
+                self.assertMessage(self.delete(mid, ADMIN), "msg66")
                 self.assertEqual(self.snapshot(), before)
 
     def test_admin_deletes_a_reply_with_its_subtree_and_files(self):
