@@ -9,36 +9,114 @@
 #include <cstring>
 #include <ctime>
 #include <strings.h>
+#include <string>
 #include <sys/time.h>
 
 #include "rukbbsformmain_shared.h"
 #include "rukcrypt.h"
 #include "rukglobal.h"
 
-// The extensions an attachment may not have: programs and pages a web
-// server would run or a browser would render as the site's own.
-static const char* const s_rgForbiddenExt[] = {
-    ".cgi", ".pl", ".pm", ".php", ".php3", ".php4", ".php5", ".phtml", ".py", ".rb", ".sh",
-    ".shtml", ".asp", ".aspx", ".jsp", ".htm", ".html", ".xhtml", ".svg", ".js",
+// The only extensions an attachment may have, compared without regard to
+// case: kinds a web server serves as plain files and a browser never runs
+// as the site's own page or script. Everything else is refused. The web
+// server configurations serve the same list.
+static const char* const s_rgAttachExt[] = {
+    // pictures
+    "jpg", "jpeg", "png", "gif", "webp", "avif", "bmp", "heic", "heif",
+    // documents
+    "pdf", "txt",
+    // archives
+    "zip", "lzh", "7z", "gz", "tgz", "bz2", "xz", "tar", "rar",
+    // audio
+    "mp3", "m4a", "aac", "wav", "ogg", "oga", "flac", "opus",
+    // video
+    "mp4", "m4v", "mov", "webm", "ogv",
 };
 
-// An attachment name: letters, digits, ".", "_" and "-", not starting with
-// ".", not naming a script or a page.
-static bool IsAllowedAttachName(const CRukString& name)
+// The longest stem (the name before its extension) an attachment keeps.
+static const int s_nStemMax = 64;
+
+static bool IsAllowedAttachExt(const char* pExt)
 {
-    const char* p = name.GetText();
-    if (!*p || *p == '.')
-        return false;
-    for (; *p; p++)
-        if (!(isalnum(static_cast<unsigned char>(*p)) && static_cast<unsigned char>(*p) < 0x80) &&
-            *p != '.' && *p != '_' && *p != '-')
-            return false;
-    for (const char* pExt : s_rgForbiddenExt) {
-        int n = static_cast<int>(strlen(pExt));
-        if (name.GetLength() >= n && strcasecmp(name.GetText() + name.GetLength() - n, pExt) == 0)
-            return false;
+    for (const char* pAllowed : s_rgAttachExt)
+        if (strcasecmp(pExt, pAllowed) == 0)
+            return true;
+    return false;
+}
+
+// Byte length of the Shift_JIS character at p: 2 for a lead byte with a
+// trail byte after it, else 1.
+static int CharLength(const char* p)
+{
+    unsigned char c = static_cast<unsigned char>(*p);
+    bool bLead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return bLead && p[1] ? 2 : 1;
+}
+
+// The name an uploaded file is stored under, made from the name the
+// browser sent; false when it is refused. The extension must be on the
+// list; a name ending in "." or a blank is refused (servers and systems
+// drop those, so "x.php." could become "x.php"). The stem keeps ASCII
+// letters, digits, "_" and "-"; every other character (blanks, kanji,
+// further dots, which some servers read as more extensions) becomes "_", with
+// runs of "_" made one and none at the ends. A stem left without letters
+// or digits becomes "file"; a long one is cut. The extension is stored in
+// lower case.
+static bool MakeAttachName(const CRukString& sent, CRukString& stored)
+{
+    const char* pName = sent.GetText();
+    int nDot = -1;
+    int nLast = -1;
+    for (int i = 0; pName[i]; i += CharLength(pName + i)) {
+        nLast = i;
+        if (pName[i] == '.')
+            nDot = i;
     }
+    if (nLast < 0 || pName[nLast] == '.' || isspace(static_cast<unsigned char>(pName[nLast])) ||
+        strcmp(pName + nLast, s_pFiller) == 0)
+        return false;
+    if (nDot < 0 || !IsAllowedAttachExt(pName + nDot + 1))
+        return false;
+
+    std::string stem;
+    bool bWord = false;
+    for (int i = 0; i < nDot && static_cast<int>(stem.size()) < s_nStemMax;
+         i += CharLength(pName + i)) {
+        unsigned char c = static_cast<unsigned char>(pName[i]);
+        bool bKeep = CharLength(pName + i) == 1 && c < 0x80 && (isalnum(c) || c == '-' || c == '_');
+        if (bKeep && c != '_') {
+            stem += static_cast<char>(c);
+            bWord = bWord || isalnum(c);
+        } else if (!stem.empty() && stem.back() != '_') {
+            stem += '_';
+        }
+    }
+    while (!stem.empty() && stem.back() == '_')
+        stem.pop_back();
+    if (!bWord)
+        stem = "file";
+    for (const char* p = pName + nDot; *p; p++)
+        stem += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+    stored = stem.c_str();
     return true;
+}
+
+// Adds an attachment of one post to its map under name, or, when another
+// field of the same post took that name, under "stem-2.ext", "stem-3.ext"...
+static void AddAttachName(CRukStrMap& attach, const CRukString& name, const CRukString& thread)
+{
+    if (attach.Add(name.GetText(), thread.GetText()) >= 0)
+        return;
+    // A stored name is ASCII with one dot, before its extension.
+    int nDot = name.Find(".");
+    CRukString stem = name.Left(nDot);
+    CRukString ext = name.Mid(nDot);
+    for (int n = 2;; n++) {
+        CRukString numbered;
+        numbered.Format("%s-%d%s", stem.GetText(), n, ext.GetText());
+        if (attach.Add(numbered.GetText(), thread.GetText()) >= 0)
+            return;
+    }
 }
 
 CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
@@ -183,14 +261,15 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         const CRukFormPair* pFile = form.Data(field.GetText());
         if (!pFile)
             continue;
-        CRukString name = pFile->m_data.m_strValue;
-        name.Trim();
-        if (name.IsEmpty())
-            continue;
-        if (name.IsCode() != 0 || !IsAllowedAttachName(name))
+        const CRukString& sent = pFile->m_data.m_strValue;
+        CRukString blank = sent;
+        blank.Trim();
+        if (blank.IsEmpty())
+            continue;  // a file field left empty
+        CRukString name;
+        if (!MakeAttachName(sent, name))
             MessageKey("msg23");
-        if (rec.attach.Add(name.GetText(), threadKey.GetText()) < 0)
-            MessageKey("msg27");  // two fields of one post with the same name
+        AddAttachName(rec.attach, name, threadKey);
         files.Add(pFile->m_data.m_data);
     }
 
