@@ -15,6 +15,7 @@
 #include "rukbbsformmain_shared.h"
 #include "rukcrypt.h"
 #include "rukglobal.h"
+#include "rukpostfilter.h"
 
 // The only extensions an attachment may have, compared without regard to
 // case: kinds a web server serves as plain files and a browser never runs
@@ -44,30 +45,21 @@ static bool IsAllowedAttachExt(const char* pExt)
     return false;
 }
 
-// Byte length of the Shift_JIS character at p: 2 for a lead byte with a
-// trail byte after it, else 1.
-static int CharLength(const char* p)
-{
-    unsigned char c = static_cast<unsigned char>(*p);
-    bool bLead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    return bLead && p[1] ? 2 : 1;
-}
-
 // The name an uploaded file is stored under, made from the name the
 // browser sent; false when it is refused. The extension must be on the
 // list; a name ending in "." or a blank is refused (servers and systems
 // drop those, so "x.php." could become "x.php"). The stem keeps ASCII
 // letters, digits, "_" and "-"; every other character (blanks, kanji,
-// further dots, which some servers read as more extensions) becomes "_", with
-// runs of "_" made one and none at the ends. A stem left without letters
-// or digits becomes "file"; a long one is cut. The extension is stored in
-// lower case.
+// further dots, which some servers read as more extensions) becomes "_",
+// with runs of "_" made one and none at the ends. A stem left without
+// letters or digits becomes "file"; a long one is cut. The extension is
+// stored in lower case.
 static bool MakeAttachName(const CRukString& sent, CRukString& stored)
 {
     const char* pName = sent.GetText();
     int nDot = -1;
     int nLast = -1;
-    for (int i = 0; pName[i]; i += CharLength(pName + i)) {
+    for (int i = 0; pName[i]; i += CRukPostFilter::CharLength(pName + i)) {
         nLast = i;
         if (pName[i] == '.')
             nDot = i;
@@ -80,11 +72,10 @@ static bool MakeAttachName(const CRukString& sent, CRukString& stored)
 
     std::string stem;
     bool bWord = false;
-    for (int i = 0; i < nDot && static_cast<int>(stem.size()) < s_nStemMax;
-         i += CharLength(pName + i)) {
+    for (int i = 0, n; i < nDot && static_cast<int>(stem.size()) < s_nStemMax; i += n) {
+        n = CRukPostFilter::CharLength(pName + i);
         unsigned char c = static_cast<unsigned char>(pName[i]);
-        bool bKeep = CharLength(pName + i) == 1 && c < 0x80 && (isalnum(c) || c == '-' || c == '_');
-        if (bKeep && c != '_') {
+        if (n == 1 && c < 0x80 && (isalnum(c) || c == '-')) {
             stem += static_cast<char>(c);
             bWord = bWord || isalnum(c);
         } else if (!stem.empty() && stem.back() != '_') {
@@ -128,6 +119,69 @@ CRukString CRukBBSFormMain::CreateNewID(long* pWhen)
     CRukString id;
     id.Format("%ld%03d", static_cast<long>(tv.tv_sec), static_cast<int>(tv.tv_usec / 1000));
     return id;
+}
+
+// The most bytes a field of a post may hold, with the field's name in the
+// refusal ("msg61"). The body's cap is the board's setting mess_max.
+struct SFieldCap {
+    CRukString CRukBBSData::*pField;
+    const char* pLabel;
+    int nMax;
+};
+static const SFieldCap s_rgFieldCaps[] = {
+    {&CRukBBSData::name, "\x82\xa8\x96\xbc\x91\x4f", 200},  // お名前
+    {&CRukBBSData::mail, "\x83\x81\x81\x5b\x83\x8b\x83\x41\x83\x68\x83\x8c\x83\x58", 256},  // メールアドレス
+    {&CRukBBSData::home, "\x83\x7a\x81\x5b\x83\x80\x83\x79\x81\x5b\x83\x57", 400},  // ホームページ
+    {&CRukBBSData::title, "\x91\xe8\x96\xbc", 300},  // 題名
+};
+static const char* const s_pBodyLabel = "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57";  // メッセージ
+
+// Refuses a post with a field longer than its cap.
+static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec)
+{
+    auto refuse = [&](const char* pLabel, int nMax) {
+        bbs.MessageFill("msg61", {{"%FIELD%", pLabel}, {"%MAX%", CRukString(nMax)}});
+    };
+    for (const SFieldCap& cap : s_rgFieldCaps)
+        if ((rec.*cap.pField).GetLength() > cap.nMax)
+            refuse(cap.pLabel, cap.nMax);
+    int nBodyMax = atoi(bbs.m_cfBBS.Value("mess_max").GetText());
+    if (nBodyMax > 0 && rec.mess.GetLength() > nBodyMax)
+        refuse(s_pBodyLabel, nBodyMax);
+}
+
+// Refuses what the board's spam filters catch, each set by a board
+// setting and off without it: the field "url" that people never see and
+// only robots fill, a body without Japanese (need_japanese=1, "msg62"),
+// more links in the body than link_max, and a word of the NG-word file
+// ngfile in any field ("msg63").
+static void CheckSpam(CRukBBSFormBase& bbs, CRukForm& form, const CRukBBSData& rec)
+{
+    if (!form.Value("url").IsEmpty()) {
+        go.m_log.Trace("-- refused: the hidden field was filled");
+        bbs.MessageKey("msg63");
+    }
+    const CRukConfig& conf = bbs.m_cfBBS;
+    if (atoi(conf.Value("need_japanese").GetText()) == 1 &&
+        !CRukPostFilter::HasJapanese(rec.mess.GetText()))
+        bbs.MessageKey("msg62");
+    CRukString linkMax = conf.Value("link_max");
+    linkMax.Trim();
+    if (!linkMax.IsEmpty() && atoi(linkMax.GetText()) >= 0 &&
+        CRukPostFilter::CountLinks(rec.mess.GetText()) > atoi(linkMax.GetText()))
+        bbs.MessageKey("msg63");
+    CRukString ngFile = conf.Value("ngfile");
+    ngFile.Trim();
+    if (ngFile.IsEmpty())
+        return;
+    CRukPostFilter filter;
+    if (filter.LoadWords(ngFile.GetText()) != 0) {
+        go.m_log.Trace("-- the NG-word file %s cannot be read", ngFile.GetText());
+        return;
+    }
+    for (const CRukString* pField : {&rec.name, &rec.mail, &rec.home, &rec.title, &rec.mess})
+        if (filter.HasWord(pField->GetText()))
+            bbs.MessageKey("msg63");
 }
 
 // The board's password, checked against the typed one at most once per
@@ -233,6 +287,8 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         MessageKey("msg22");
     if (passwd.IsEmpty())
         MessageKey("msg01");
+    CheckFieldSizes(*this, rec);
+    CheckSpam(*this, form, rec);
     rec.resmail = form.Value("resmail");
     rec.preform = form.Value("preform");
     rec.icon = form.Value("icon");
