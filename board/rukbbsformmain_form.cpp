@@ -21,7 +21,12 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
     CRukString icon = cookie.Value("icon");
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%PASSWD%", EscapeField(cookie.Value("passwd")).GetText(), true);
+    // A form holding the remembered password is private: never framed by
+    // another site, never kept by a cache.
+    CRukString remembered = cookie.Value("passwd");
+    if (!remembered.IsEmpty() && text.Find("%PASSWD%") >= 0)
+        CRukHtml::SetPrivate();
+    Tag(text, "%PASSWD%", EscapeField(remembered).GetText(), true);
     Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
     Tag(text, "%PID%", EscapeField(pid).GetText(), true);
     Tag(text, "%ID%", EscapeField(id).GetText(), true);

@@ -368,6 +368,7 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         cookie.SetAt("icon", rec.icon.GetText());
         cookie.SetAt("resmail", rec.resmail.GetText());
         cookie.SetAt("passwd", passwd.GetText());
+        CRukHtml::SetPrivate();  // the answer carries the password
         CRukString lines = cookie.Encode(30, nullptr, nullptr);
         m_html.WriteHttpCookie(lines.GetText(), "text/html");
     }

@@ -3,6 +3,7 @@
 // and runs exactly one action.
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "rukbbsformmain.h"
@@ -89,8 +90,30 @@ static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& da
     return true;
 }
 
+// CPU seconds one request may use: far beyond any page or post of a large
+// board, so that only a runaway request meets it. A web server does not
+// stop a CGI program whose client went away, so without a limit such a
+// request would spin for ever; at the soft limit the kernel ends it
+// (SIGXCPU), at the hard one it kills it.
+static const rlim_t s_nCpuSoft = 30;
+static const rlim_t s_nCpuHard = 35;
+
+static void LimitCpuTime()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_CPU, &limit) != 0)
+        return;
+    // Never raise what the server set lower.
+    rlim_t nHard = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > s_nCpuHard
+                       ? s_nCpuHard : limit.rlim_max;
+    limit.rlim_max = nHard;
+    limit.rlim_cur = s_nCpuSoft < nHard ? s_nCpuSoft : nHard;
+    (void)setrlimit(RLIMIT_CPU, &limit);
+}
+
 int main()
 {
+    LimitCpuTime();
     // Without TZ the C library checks /etc/localtime again at every local
     // time conversion (two per message shown); naming that same file once
     // keeps the zone and saves the checks.

@@ -3,10 +3,12 @@ or checks a password: only a POST from the board's own pages is taken, a
 client that keeps guessing passwords is held off, and a page that carries
 a remembered password is kept out of caches and frames."""
 import os
+import subprocess
+import time
 import unittest
 
-from rukcgi import record
-from test_posting import ADMIN, BoardCase, multipart
+from rukcgi import BUILD_DIR, record
+from test_posting import ADMIN, SKIN_BBS, BoardCase, multipart
 
 HOST = "bbs.example.jp"
 SAME = {"HTTP_HOST": HOST, "HTTP_ORIGIN": "http://" + HOST}
@@ -121,6 +123,64 @@ class PasswordGuessingTest(BoardCase):
             self.assertMessage(self.delete("999", "guess"), "msg66")
             self.assertOk(self.post(id="100", title="edit %d" % i, passwd="own"))
         self.assertOk(self.delete("100", "own"))
+
+
+class PrivatePageTest(BoardCase):
+    """A page whose form holds the remembered password may not be framed
+    by another site nor kept by a cache."""
+
+    def setUp(self):
+        super().setUp()
+        self.store(record("100", title="root", passwd="own"))
+        self.site.write("skin/t/templ_bbs.html",
+                        SKIN_BBS.replace("-->FORM<", "-->FORM[%PASSWD%]<"))
+
+    def test_pages_with_the_password_are_private(self):
+        remembered = {"HTTP_COOKIE": "passwd=mine"}
+        cases = [
+            # label, request, private
+            ("new form", lambda env: self.site.run(query="bid=test&mode=new", env=env), True),
+            ("reply form", lambda env: self.site.run(query="bid=test&submit_res.x=1&id=100",
+                                                     env=env), True),
+            ("edit form", lambda env: self.site.run(method="POST", env=env, body={
+                "bid": "test", "submit_upd.x": "1", "id": "100", "passwd": "own"}), True),
+            ("post that remembers", lambda env: self.post(env=env, cookie="1"), True),
+            ("board page", lambda env: self.site.run(query="bid=test", env=env), False),
+        ]
+        for label, request, private in cases:
+            with self.subTest(label):
+                resp = request(remembered)
+                self.assertEqual(resp.status, 0, resp.raw)
+                if "-->FORM" in resp.text:
+                    self.assertIn("FORM[mine]", resp.text)
+                self.assertEqual(resp.header("X-Frame-Options"), ["DENY"] if private else [])
+                self.assertEqual(resp.header("Cache-Control"), ["no-store"] if private else [])
+        # Without a remembered password the form is an ordinary page.
+        resp = self.site.run(query="bid=test&mode=new")
+        self.assertEqual((resp.header("X-Frame-Options"), resp.header("Cache-Control")), ([], []))
+
+
+class CpuLimitTest(BoardCase):
+    def test_a_request_runs_under_a_cpu_limit(self):
+        # A request still waiting for its body: its limits can be read.
+        env = {"PATH": "/usr/bin:/bin", "REQUEST_METHOD": "POST", "QUERY_STRING": "bid=test",
+               "CONTENT_LENGTH": "100", "CONTENT_TYPE": "application/x-www-form-urlencoded",
+               "REMOTE_ADDR": "192.0.2.10"}
+        proc = subprocess.Popen([os.path.join(BUILD_DIR, "ruk-bbs")], env=env, cwd=self.site.dir,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            # Until the program has set its limit, the values are this one's.
+            line = ""
+            for _ in range(100):
+                with open("/proc/%d/limits" % proc.pid) as f:
+                    line = next(l for l in f if l.startswith("Max cpu time"))
+                if line.split()[3:5] == ["30", "35"]:
+                    break
+                time.sleep(0.02)
+            self.assertEqual(line.split()[3:5], ["30", "35"])
+        finally:
+            proc.kill()
+            proc.communicate()
 
 
 if __name__ == "__main__":
