@@ -2,9 +2,10 @@
 password code an edit leaves behind, what becomes of a message's
 attachments, and how each answer of the store reaches the visitor."""
 import os
+import re
 import unittest
 
-from rukcgi import record
+from rukcgi import Site, record
 from test_posting import ADMIN, BoardCase
 
 
@@ -58,6 +59,48 @@ class EditPasswordTest(BoardCase):
             with self.subTest(label):
                 self.assertMessage(action(), "msg66")
         self.assertEqual(self.snapshot(), before)
+
+
+class EditAttachFormTest(unittest.TestCase):
+    """The edit form of the installed skins lists the message's stored
+    attachments, each with a check box of its own to remove it."""
+
+    def setUp(self):
+        self.site = Site()
+        self.site.write_messages("data/test/", [
+            record("101", pid="100", ppid="100", title="plain", passwd="own"),
+            record("100", title="root", passwd="own",
+                   attach=[("a.png", "100"), ('x"<b>%NAME%.txt', "100")])])
+
+    def tearDown(self):
+        self.site.close()
+
+    def form(self, skin, **fields):
+        self.site.add_board("test", skindir=skin, passwd=ADMIN)
+        body = dict({"bid": "test", "passwd": "own"}, **fields)
+        resp = self.site.run(method="POST", body=body)
+        self.assertEqual(resp.status, 0, resp.raw)
+        page = resp.body.decode("cp932")
+        return re.search(r'<form[^>]*enctype="multipart/form-data">(.*?)</form>', page,
+                         re.S).group(1)
+
+    def test_stored_attachments_with_their_boxes(self):
+        for skin in ["skin/default/", "skin/mobile/"]:
+            with self.subTest(skin):
+                form = self.form(skin, id="100", **{"submit_upd.x": "1"})
+                boxes = re.findall(r'<input type="checkbox" name="(delattach\d+)" value="1">'
+                                   r'\s*([^<]*?)\s*\u3092', form)  # を
+                self.assertEqual(boxes, [("delattach0", "a.png"),
+                                         ("delattach1", "x&quot;&lt;b&gt;&#37;NAME&#37;.txt")])
+                self.assertNotIn("<b>", form)
+                self.assertNotIn("<!--", form)
+                for label, fields in [("new", {"mode": "new"}),
+                                      ("reply", {"submit_res.x": "1", "id": "100"}),
+                                      ("edit without files", {"submit_upd.x": "1", "id": "101"})]:
+                    with self.subTest(skin, form=label):
+                        other = self.form(skin, **fields)
+                        self.assertNotIn("delattach", other)
+                        self.assertNotIn("\u6dfb\u4ed8\u6e08", other)  # 添付済
 
 
 if __name__ == "__main__":
