@@ -310,7 +310,12 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 
     CRukBufAry files;
     const CRukString& threadKey = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
-    int nMax = atoi(m_cfSystem.Value("attach_max").GetText());
+    // A board that turned attachments off (use_attach saved without "1")
+    // stores no file, whatever a forged form sends; a board without the
+    // setting takes them as it always did.
+    const CRukStrPair* pUseAttach = m_cfBBS.Data("use_attach");
+    bool bAttach = !pUseAttach || pUseAttach->m_data == "1";
+    int nMax = bAttach ? atoi(m_cfSystem.Value("attach_max").GetText()) : 0;
     for (int i = 0; i < nMax; i++) {
         CRukString field;
         field.Format("file%d", i);

@@ -68,6 +68,20 @@ class UploadTest(BoardCase):
         self.assertEqual([self.site.read("data/test/%s/%s" % (top["id"], a))
                           for a, _ in top["attach"]], [b"1", b"2", b"3"])
 
+    def test_a_board_without_attachments_stores_no_file(self):
+        cases = [("turned off", {"use_attach": "0"}, False),
+                 ("saved unchecked", {"use_attach": ""}, False),
+                 ("turned on", {"use_attach": "1"}, True),
+                 ("never set", {}, True)]
+        for i, (label, board, stored) in enumerate(cases):
+            with self.subTest(label):
+                self.site.add_board("test", skindir="skin/t/", attach_size="100", **board)
+                self.assertOk(self.upload("f%d.jpg" % i, b"jpeg", title="u%d" % i))
+                top = self.messages()[0]
+                self.assertEqual(top["title"], "u%d" % i)
+                self.assertEqual(top["attach"] != [], stored)
+                self.assertEqual(os.path.exists(self.site.path("data/test", top["id"])), stored)
+
 
 if __name__ == "__main__":
     unittest.main()
