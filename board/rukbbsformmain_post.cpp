@@ -1,7 +1,11 @@
 // CRukBBSFormMain: posting and deletion. Write checks a new message,
-// reply or edit with its attachments and hands it to the store, then sends
-// the notices and sets the cookie; Delete removes a message with what
-// hangs below it when the password allows.
+// reply or edit (its fields, the board's spam filters, who may post it, its
+// attachments by allow-list) and hands it to the store with the rules the
+// store checks under its write lock (the message's password confirmed, the
+// posting rate), then sends the notices and sets the cookie; Delete
+// removes a message with what hangs below it when the password allows.
+// Both are taken only as a POST from the board's own pages, and a client
+// that keeps guessing passwords is held off.
 #include "rukbbsformmain.h"
 
 #include <cctype>
@@ -208,8 +212,11 @@ private:
 
 // The stored message an edit or a deletion names and who opened it, with
 // the password checked: the author's (or, failing it, the board's) must
-// match. A client that keeps guessing is held off before any hash; a
-// failed check counts against it. Ends the request when refused.
+// match. It is read and checked before the write, so that no hash is
+// computed under the board's write lock; the write then confirms it under
+// the lock (ConfirmOpened). A client that keeps guessing is held off
+// before any hash; a failed check counts against it. Ends the request
+// when refused.
 struct SOpened {
     CRukBBSData stored;
     bool bHasReplies = false;
@@ -220,11 +227,13 @@ static SOpened OpenStored(CRukBBSFormMain& bbs, const CRukString& id, const CRuk
                           CBoardPassword& board)
 {
     SOpened opened;
+    if (id.IsEmpty())
+        bbs.MessageKey("msg66");
     int r = bbs.m_bbsFile.FindRecord(bbs.m_strDataDir.GetText(), id.GetText(), opened.stored,
                                      opened.bHasReplies, true);
     if (r < 0)
         bbs.MessageKey("msg90");
-    if (r == 0 || id.IsEmpty())
+    if (r == 0)
         bbs.MessageKey("msg66");
     bbs.RequirePasswordTries();
     if (!CRukCrypt::Verify(typed.GetText(), opened.stored.passwd.GetText())) {
@@ -235,6 +244,23 @@ static SOpened OpenStored(CRukBBSFormMain& bbs, const CRukString& id, const CRuk
         opened.bByBoard = true;
     }
     return opened;
+}
+
+// The check an edit or a deletion hands to the store, run under the write
+// lock on the message as stored then: the password that opened it must
+// still open it (the board's always does; the author's is checked again
+// only when another write changed the message's code in between), and a
+// deletion by the author may not take replies with it.
+static FRukCheck ConfirmOpened(const SOpened& opened, const CRukString& typed, bool bDelete)
+{
+    return [&opened, &typed, bDelete](const CRukBBSData& stored, bool bHasReplies) -> int {
+        if (!opened.bByBoard && stored.passwd != opened.stored.passwd &&
+            !CRukCrypt::Verify(typed.GetText(), stored.passwd.GetText()))
+            return kStoreRefused;
+        if (bDelete && bHasReplies && !opened.bByBoard)
+            return kStoreHasReplies;
+        return 0;
+    };
 }
 
 // The code an edit stores: the author's own when the board's password
@@ -249,24 +275,85 @@ static CRukString EditedPasswordCode(const SOpened& opened, const CRukString& ty
     return CRukCrypt::Hash(typed.GetText());
 }
 
-void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
+// The stored attachments an edit removes: those whose box "delattachN"
+// (N the place in the stored list) was ticked.
+static CRukStrAry RemovedAttachments(CRukForm& form, const CRukBBSData& stored)
 {
-    go.m_log.Trace(">> CRukBBSFormMain::Write START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    RequireSameOriginPost();
+    CRukStrAry removed;
+    for (int i = 0; i < stored.attach.GetSize(); i++) {
+        CRukString field;
+        field.Format("delattach%d", i);
+        if (!form.Value(field.GetText()).IsEmpty())
+            removed.Add(stored.attach[i].m_strTag);
+    }
+    return removed;
+}
+
+// The poster's address for the stored message: REMOTE_ADDR, and the host
+// name behind it when the board keeps a deny list (which names hosts), so
+// that the administrator can add the poster to it.
+static CRukString PosterAddress(const CRukConfig& board)
+{
+    CRukString remote = go.m_env.REMOTE_ADDR;
+    if (remote.IsEmpty() || board.Value("denyfile").IsEmpty())
+        return remote;
+    CRukString host = go.m_env.GetRemoteHost();
+    if (!host.IsEmpty())
+        remote += " " + host;
+    return remote;
+}
+
+// A board setting read as a count: missing, empty or negative gives 0.
+static int SettingCount(const CRukConfig& board, const char* pKey)
+{
+    int n = atoi(board.Value(pKey).GetText());
+    return n > 0 ? n : 0;
+}
+
+// Catalogue keys of the store's refusals; kStoreTooSoon has its own page.
+static const struct {
+    int nCode;
+    const char* pKey;
+} s_rgStoreRefusals[] = {
+    {kStoreBusy, "msg90"},     {kStoreFailed, "msg90"},  {kStoreRefused, "msg03"},
+    {kStoreHasReplies, "msg30"}, {kStoreMissing, "msg66"}, {kStoreNoParent, "msg99"},
+    {kStoreDuplicate, "msg25"},
+};
+
+// Ends the request with the page of a store's refusal (a negative result):
+// nothing was stored. A refused password counts as a failed check.
+static void RefuseStoreResult(CRukBBSFormMain& bbs, int r, int nWait)
+{
+    if (r >= 0)
+        return;
+    go.m_log.Trace("-- the store refused the write (%d)", r);
+    if (r == kStoreTooSoon)
+        bbs.MessageFill("msg60", {{"%WAIT%", CRukString(nWait > 0 ? nWait : 1)}});
+    if (r == kStoreRefused)
+        bbs.RecordPasswordFailure();
+    for (const auto& refusal : s_rgStoreRefusals)
+        if (refusal.nCode == r)
+            bbs.MessageKey(refusal.pKey);
+    bbs.MessageKey("msg90");
+}
+
+// The message a post sends, as typed, with its id (a new key for a new
+// message) and its date on the board's clock.
+static CRukBBSData ReadPost(CRukBBSFormMain& bbs, CRukForm& form)
+{
     CRukBBSData rec;
     long when = 0;
-    CRukString key = CreateNewID(&when);
+    CRukString key = bbs.CreateNewID(&when);
     rec.id = form.Value("id");
-    bool bNew = rec.id.IsEmpty();
-    if (bNew)
+    if (rec.id.IsEmpty())
         rec.id = key;
     rec.pid = form.Value("pid");
     rec.ppid = form.Value("ppid");
     time_t t = static_cast<time_t>(when);
     struct tm tmPost;
     localtime_r(&t, &tmPost);
-    tmPost.tm_hour += atoi(m_cfBBS.Value("timelag_hh").GetText());
-    tmPost.tm_min += atoi(m_cfBBS.Value("timelag_mm").GetText());
+    tmPost.tm_hour += atoi(bbs.m_cfBBS.Value("timelag_hh").GetText());
+    tmPost.tm_min += atoi(bbs.m_cfBBS.Value("timelag_mm").GetText());
     mktime(&tmPost);
     rec.date.Format("%04d/%02d/%02d %02d:%02d:%02d", tmPost.tm_year + 1900, tmPost.tm_mon + 1,
                     tmPost.tm_mday, tmPost.tm_hour, tmPost.tm_min, tmPost.tm_sec);
@@ -277,45 +364,30 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         rec.home.Free();
     rec.title = form.Value("title");
     rec.mess = form.Value("mess");
-    CRukString passwd = form.Value("passwd");
-
-    if (rec.name.IsEmpty())
-        MessageKey("msg20");
-    if (rec.title.IsEmpty())
-        MessageKey("msg21");
-    if (rec.mess.IsEmpty())
-        MessageKey("msg22");
-    if (passwd.IsEmpty())
-        MessageKey("msg01");
-    CheckFieldSizes(*this, rec);
-    CheckSpam(*this, form, rec);
     rec.resmail = form.Value("resmail");
     rec.preform = form.Value("preform");
     rec.icon = form.Value("icon");
-    CRukString boardCode = m_cfBBS.Value("passwd");
-    CBoardPassword board(boardCode, passwd);
-    if (rec.icon == "0" && !board.Matches())
-        MessageKey("msg26");
-    // The posting password guards new messages; an edit is guarded by the
-    // message's own password below.
-    CRukString writePasswd = m_cfBBS.Value("write_passwd");
-    if (bNew && !writePasswd.IsEmpty() &&
-        !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) && !board.Matches())
-        MessageKey("msg41");
-    int nKB = form.GetUploadTotal() / 1024;
-    go.m_log.Trace("Attach DataSizeTotal(%d)kb Upload Limit(%d)kb", nKB,
-                   atoi(m_cfBBS.Value("attach_size").GetText()));
-    if (nKB > atoi(m_cfBBS.Value("attach_size").GetText()))
-        MessageKey("msg24");
+    return rec;
+}
 
-    CRukBufAry files;
-    const CRukString& threadKey = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
+// The uploaded files of a post into rec's attachments (under the thread
+// of rec as the form names it) and files, refused when over the board's
+// size limit or of a kind not on the list.
+static void ReadAttachments(CRukBBSFormMain& bbs, CRukForm& form, CRukBBSData& rec,
+                            CRukBufAry& files)
+{
+    int nKB = form.GetUploadTotal() / 1024;
+    int nLimit = atoi(bbs.m_cfBBS.Value("attach_size").GetText());
+    go.m_log.Trace("Attach DataSizeTotal(%d)kb Upload Limit(%d)kb", nKB, nLimit);
+    if (nKB > nLimit)
+        bbs.MessageKey("msg24");
     // A board that turned attachments off (use_attach saved without "1")
     // stores no file, whatever a forged form sends; a board without the
     // setting takes them as it always did.
-    const CRukStrPair* pUseAttach = m_cfBBS.Data("use_attach");
+    const CRukStrPair* pUseAttach = bbs.m_cfBBS.Data("use_attach");
     bool bAttach = !pUseAttach || pUseAttach->m_data == "1";
-    int nMax = bAttach ? atoi(m_cfSystem.Value("attach_max").GetText()) : 0;
+    int nMax = bAttach ? atoi(bbs.m_cfSystem.Value("attach_max").GetText()) : 0;
+    const CRukString& threadKey = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
     for (int i = 0; i < nMax; i++) {
         CRukString field;
         field.Format("file%d", i);
@@ -329,54 +401,99 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
             continue;  // a file field left empty
         CRukString name;
         if (!MakeAttachName(sent, name))
-            MessageKey("msg23");
+            bbs.MessageKey("msg23");
         AddAttachName(rec.attach, name, threadKey);
         files.Add(pFile->m_data.m_data);
     }
+}
 
+// Remembers the author in cookies for 30 days when the form asks for it.
+static void RememberAuthor(CRukBBSFormMain& bbs, CRukCookie& cookie, CRukForm& form,
+                           const CRukBBSData& rec, const CRukString& passwd)
+{
+    if (form.Value("cookie") != "1")
+        return;
+    cookie.SetAt("name", rec.name.GetText());
+    cookie.SetAt("mail", rec.mail.GetText());
+    cookie.SetAt("home", rec.home.GetText());
+    cookie.SetAt("icon", rec.icon.GetText());
+    cookie.SetAt("resmail", rec.resmail.GetText());
+    cookie.SetAt("passwd", passwd.GetText());
+    CRukHtml::SetPrivate();  // the answer carries the password
+    CRukString lines = cookie.Encode(30, nullptr, nullptr);
+    bbs.m_html.WriteHttpCookie(lines.GetText(), "text/html");
+}
+
+void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
+{
+    go.m_log.Trace(">> CRukBBSFormMain::Write START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    RequireSameOriginPost();
+    bool bNew = form.Value("id").IsEmpty();
+    CRukBBSData rec = ReadPost(*this, form);
+    CRukString passwd = form.Value("passwd");
+
+    // What the post holds: the cheap checks come before any hash.
+    if (rec.name.IsEmpty())
+        MessageKey("msg20");
+    if (rec.title.IsEmpty())
+        MessageKey("msg21");
+    if (rec.mess.IsEmpty())
+        MessageKey("msg22");
+    if (passwd.IsEmpty())
+        MessageKey("msg01");
+    CheckFieldSizes(*this, rec);
+    CheckSpam(*this, form, rec);
+
+    // Who may post it. The posting password guards new messages; an edit
+    // is guarded by the message's own password below.
+    CRukString boardCode = m_cfBBS.Value("passwd");
+    CBoardPassword board(boardCode, passwd);
+    if (rec.icon == "0" && !board.Matches())
+        MessageKey("msg26");
+    CRukString writePasswd = m_cfBBS.Value("write_passwd");
+    if (bNew && !writePasswd.IsEmpty() &&
+        !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) && !board.Matches())
+        MessageKey("msg41");
+
+    CRukBufAry files;
+    ReadAttachments(*this, form, rec, files);
+
+    int nWait = 0;
+    SRukWriteRules rules;
+    rules.bNewKey = bNew;
+    rules.pClient = go.m_env.REMOTE_ADDR.GetText();
+    rules.nPostInterval = SettingCount(m_cfBBS, "post_interval");
+    rules.nPostBurst = SettingCount(m_cfBBS, "post_burst");
+    rules.pWait = &nWait;
+    SOpened opened;
+    CRukStrAry removed;
     if (bNew) {
         rec.passwd = CRukCrypt::Hash(passwd.GetText());
     } else {
         // An edit of a stored message needs that message's password or
         // the board's. The message stays in its thread whatever the form
         // says, so that an edit can never store a second record of the
-        // same id in another thread.
-        SOpened opened = OpenStored(*this, rec.id, passwd, board);
+        // same id in another thread; it keeps its stored attachments but
+        // those ticked for removal.
+        opened = OpenStored(*this, rec.id, passwd, board);
         rec.passwd = EditedPasswordCode(opened, passwd);
         rec.pid = opened.stored.pid;
         rec.ppid = opened.stored.ppid;
         const CRukString& key = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
         for (CRukStrPair& pair : rec.attach)
             pair.m_data = key;
+        removed = RemovedAttachments(form, opened.stored);
+        rules.check = ConfirmOpened(opened, passwd, false);
+        rules.pRemoveAttach = &removed;
     }
+    rec.remote = PosterAddress(m_cfBBS);
 
-    int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), rec, files, true, bNew);
-    if (r == -2)
-        MessageKey("msg90");
+    int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), rec, files, true, rules);
     form.SetAt("page", "0");
     m_nPage = 0;
-    if (r == -3)
-        MessageKey("msg25");
-    if (r == -4)
-        MessageKey("msg27");
-    if (r == -1)
-        MessageKey("msg90");  // nothing was stored
-
-    if (!rec.pid.IsEmpty() && !m_bbsFile.GetDataParent(&rec))
-        MessageKey("msg99");
+    RefuseStoreResult(*this, r, nWait);
     SendNotices(rec);
-
-    if (form.Value("cookie") == "1") {
-        cookie.SetAt("name", rec.name.GetText());
-        cookie.SetAt("mail", rec.mail.GetText());
-        cookie.SetAt("home", rec.home.GetText());
-        cookie.SetAt("icon", rec.icon.GetText());
-        cookie.SetAt("resmail", rec.resmail.GetText());
-        cookie.SetAt("passwd", passwd.GetText());
-        CRukHtml::SetPrivate();  // the answer carries the password
-        CRukString lines = cookie.Encode(30, nullptr, nullptr);
-        m_html.WriteHttpCookie(lines.GetText(), "text/html");
-    }
+    RememberAuthor(*this, cookie, form, rec, passwd);
     go.m_log.Trace("<< CRukBBSFormMain::Write END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }
 
@@ -384,8 +501,9 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Delete START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
     RequireSameOriginPost();
-    // The message and whether it has replies are looked up without loading
-    // the board; the deletion itself reloads it under its own lock.
+    // The message is read and its password checked without loading the
+    // board; the deletion reloads it under the write lock and confirms
+    // the check there.
     CRukString id = form.Value("id");
     CRukString passwd = form.Value("passwd");
     if (passwd.IsEmpty())
@@ -395,9 +513,9 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
     SOpened opened = OpenStored(*this, id, passwd, board);
     if (opened.bHasReplies && !opened.bByBoard)
         MessageKey("msg30");
-    int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true);
-    if (r == -2 || r == -1)
-        MessageKey("msg90");
+    int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true,
+                                      ConfirmOpened(opened, passwd, true));
+    RefuseStoreResult(*this, r, 0);
     // The records now are the board as just written: the page after the
     // deletion is built from them rather than from a third read.
     m_bLoaded = true;

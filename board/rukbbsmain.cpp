@@ -244,8 +244,10 @@ int main()
         bbs.MessageText("msg14");
     bbs.m_strTitle = bbs.m_cfBBS.Value("bbs_title");
     bbs.m_bbsFile.m_nMaxData = atoi(bbs.m_cfBBS.Value("log_max").GetText());
-    if (bbs.m_strOldID.IsEmpty())
+    if (bbs.m_strOldID.IsEmpty()) {
         bbs.m_bbsFile.m_nDeleteMode = atoi(bbs.m_cfBBS.Value("log_del").GetText());
+        bbs.m_bbsFile.m_bArchive = atoi(bbs.m_cfBBS.Value("log_archive").GetText()) == 1;
+    }
     bbs.m_nStyle = atoi(form.Value("style").GetText());
     bbs.m_nPage = atoi(form.Value("page").GetText());
 

@@ -3,10 +3,11 @@ password code an edit leaves behind, what becomes of a message's
 attachments, and how each answer of the store reaches the visitor."""
 import os
 import re
+import socket
 import unittest
 
 from rukcgi import Site, record
-from test_posting import ADMIN, BoardCase
+from test_posting import ADMIN, KEYS, BoardCase
 
 
 class EditPasswordTest(BoardCase):
@@ -59,6 +60,109 @@ class EditPasswordTest(BoardCase):
             with self.subTest(label):
                 self.assertMessage(action(), "msg66")
         self.assertEqual(self.snapshot(), before)
+
+
+class EditAttachmentTest(BoardCase):
+    def setUp(self):
+        super().setUp()
+        self.store(record("101", pid="100", ppid="100", title="reply", passwd="r",
+                          attach=[("r.txt", "100")]),
+                   record("100", title="root", passwd="own",
+                          attach=[("a.png", "100"), ("b.pdf", "100"), ("c.txt", "100")]))
+        for name in ["a.png", "b.pdf", "c.txt", "r.txt"]:
+            self.attach("100", name, name.encode())
+
+    def files(self, mid):
+        return next(m["attach"] for m in self.messages() if m["id"] == mid)
+
+    def test_an_edit_keeps_the_stored_files(self):
+        # Today's edit without files dropped every attachment of the message.
+        self.assertOk(self.post(id="100", title="typo fixed", passwd="own"))
+        self.assertEqual(self.files("100"), [("a.png", "100"), ("b.pdf", "100"), ("c.txt", "100")])
+        self.assertEqual(sorted(os.listdir(self.site.path("data/test/100"))),
+                         ["a.png", "b.pdf", "c.txt", "r.txt"])
+        self.assertEqual(self.site.read("data/test/100/b.pdf"), b"b.pdf")
+
+    def test_ticked_files_go_and_new_ones_join(self):
+        self.assertOk(self.post(id="100", title="edited", passwd=ADMIN, delattach0="1",
+                                delattach2="1", delattach7="1",
+                                files=[("file0", "d.jpg", b"d"), ("file1", "r.txt", b"new r")]))
+        # The reply's name is taken in the thread: the new file is numbered.
+        self.assertEqual(self.files("100"), [("b.pdf", "100"), ("d.jpg", "100"),
+                                             ("r-2.txt", "100")])
+        self.assertEqual(sorted(os.listdir(self.site.path("data/test/100"))),
+                         ["b.pdf", "d.jpg", "r-2.txt", "r.txt"])
+        self.assertEqual(self.site.read("data/test/100/r.txt"), b"r.txt")
+        self.assertEqual(self.site.read("data/test/100/r-2.txt"), b"new r")
+        self.assertEqual(self.files("101"), [("r.txt", "100")])
+
+    def test_a_reply_file_named_like_one_of_its_thread_is_numbered(self):
+        # It was refused before.
+        self.assertOk(self.post(pid="101", ppid="100", title="re",
+                                files=[("file0", "a.png", b"mine")]))
+        top = self.messages()[0]
+        self.assertEqual(top["attach"], [("a-2.png", "100")])
+        self.assertEqual(self.site.read("data/test/100/a.png"), b"a.png")
+        self.assertEqual(self.site.read("data/test/100/a-2.png"), b"mine")
+
+
+class StoreAnswerTest(BoardCase):
+    """Every answer of the store reaches the visitor as its catalogue page,
+    with nothing stored."""
+
+    def setUp(self):
+        super().setUp()
+        self.site.write("dat-message.dat",
+                        "".join("%s=[%s]\n" % (k, k) for k in KEYS if k != "msg60")
+                        + "msg60=[msg60]%WAIT%\n")
+
+    def test_posting_rate_per_client(self):
+        self.site.add_board("test", skindir="skin/t/", post_interval="60", post_burst="2")
+        for i in range(2):
+            self.assertOk(self.post(title="burst %d" % i))
+        before = self.snapshot()
+        resp = self.post(title="one too many")
+        self.assertEqual(resp.status, 1, resp.raw)
+        wait = int(re.match(r"info\|\[msg60\](\d+)\|", resp.text).group(1))
+        self.assertTrue(1 <= wait <= 60, wait)
+        self.assertEqual(self.snapshot(), before)
+        # Another client posts; a board without the settings has no limit.
+        self.assertOk(self.post(title="other client", env={"REMOTE_ADDR": "192.0.2.77"}))
+        self.site.add_board("test", skindir="skin/t/", post_interval="0")
+        self.assertOk(self.post(title="no limit"))
+        self.site.add_board("test", skindir="skin/t/", post_interval="60")
+        self.assertEqual(self.post(title="one a minute").status, 1)
+
+    def test_refusals_of_the_store(self):
+        self.store(record("100", title="root", name="nm", mess="body", passwd="own"))
+        cases = [("reply to a message that is gone", dict(pid="999", ppid="999"), "msg99"),
+                 ("the same post again", dict(title="root"), "msg25")]
+        before = self.snapshot()
+        for label, fields, key in cases:
+            with self.subTest(label):
+                self.assertMessage(self.post(**fields), key)
+                self.assertEqual(self.snapshot(), before)
+
+
+class PosterAddressTest(BoardCase):
+    def test_the_address_is_stored_and_never_shown(self):
+        resp = self.post(title="from afar", env={"REMOTE_ADDR": "198.51.100.7"})
+        self.assertOk(resp)
+        self.assertIn(b"198.51.100.7", self.site.read("data/test/bbs-message.dat"))
+        for page in [resp, self.site.run(query="bid=test"),
+                     self.site.run(query="bid=test&submit_res.x=1&id=%s" % self.ids()[0])]:
+            self.assertNotIn("198.51.100.7", page.text)
+
+    def test_a_board_with_a_deny_list_keeps_the_host_name(self):
+        try:
+            host = socket.gethostbyaddr("127.0.0.1")[0]
+        except OSError:
+            self.skipTest("127.0.0.1 has no host name here")
+        self.site.write("deny.txt", "203.0.113.\n")
+        self.site.add_board("test", skindir="skin/t/", denyfile="deny.txt")
+        self.assertOk(self.post(title="local", env={"REMOTE_ADDR": "127.0.0.1"}))
+        line = self.site.read("data/test/bbs-message.dat")
+        self.assertIn(("127.0.0.1 " + host).encode(), line)
 
 
 class EditAttachFormTest(unittest.TestCase):
