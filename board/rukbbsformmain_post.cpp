@@ -139,9 +139,13 @@ static const SFieldCap s_rgFieldCaps[] = {
     {&CRukBBSData::title, "\x91\xe8\x96\xbc", 300},  // 題名
 };
 static const char* const s_pBodyLabel = "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57";  // メッセージ
+// The typed password, which also goes back in a cookie.
+static const char* const s_pPasswordLabel = "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68";  // パスワード
+static const int s_nPasswordMax = 128;
 
 // Refuses a post with a field longer than its cap.
-static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec)
+static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec,
+                            const CRukString& passwd)
 {
     auto refuse = [&](const char* pLabel, int nMax) {
         bbs.MessageFill("msg61", {{"%FIELD%", pLabel}, {"%MAX%", CRukString(nMax)}});
@@ -152,6 +156,18 @@ static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec)
     int nBodyMax = atoi(bbs.m_cfBBS.Value("mess_max").GetText());
     if (nBodyMax > 0 && rec.mess.GetLength() > nBodyMax)
         refuse(s_pBodyLabel, nBodyMax);
+    if (passwd.GetLength() > s_nPasswordMax)
+        refuse(s_pPasswordLabel, s_nPasswordMax);
+}
+
+// Refuses choices no form of the board sends ("msg98"): an icon is a
+// number of at most four digits, and the two switches are "1" or absent.
+static void CheckChoices(CRukBBSFormBase& bbs, const CRukBBSData& rec)
+{
+    bool bIcon = rec.icon.GetLength() <= 4 && CRukBBSFormBase::IsDigits(rec.icon.GetText());
+    auto isSwitch = [](const CRukString& value) { return value.IsEmpty() || value == "1"; };
+    if (!bIcon || !isSwitch(rec.resmail) || !isSwitch(rec.preform))
+        bbs.MessageKey("msg98");
 }
 
 // Refuses what the board's spam filters catch, each set by a board
@@ -441,7 +457,8 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         MessageKey("msg22");
     if (passwd.IsEmpty())
         MessageKey("msg01");
-    CheckFieldSizes(*this, rec);
+    CheckFieldSizes(*this, rec, passwd);
+    CheckChoices(*this, rec);
     CheckSpam(*this, form, rec);
 
     // Who may post it. The posting password guards new messages; an edit

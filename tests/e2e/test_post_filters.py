@@ -11,7 +11,8 @@ JA = "\u3053\u3093\u306b\u3061\u306f"  # こんにちは
 LABELS = {"name": "\u304a\u540d\u524d", "title": "\u984c\u540d",  # お名前, 題名
           "mail": "\u30e1\u30fc\u30eb\u30a2\u30c9\u30ec\u30b9",  # メールアドレス
           "home": "\u30db\u30fc\u30e0\u30da\u30fc\u30b8",  # ホームページ
-          "mess": "\u30e1\u30c3\u30bb\u30fc\u30b8"}  # メッセージ
+          "mess": "\u30e1\u30c3\u30bb\u30fc\u30b8",  # メッセージ
+          "passwd": "\u30d1\u30b9\u30ef\u30fc\u30c9"}  # パスワード
 
 
 class PostFilterCase(BoardCase):
@@ -38,7 +39,7 @@ class FieldCapTest(PostFilterCase):
         cases = [
             # field, cap, filler (one character)
             ("name", 200, "n"), ("title", 300, "t"), ("mail", 256, "m"), ("home", 400, "h"),
-            ("mess", 1000, "b"),
+            ("mess", 1000, "b"), ("passwd", 128, "p"),
             ("name", 200, "\u3042"),  # two bytes each in Shift_JIS
         ]
         for i, (field, cap, filler) in enumerate(cases):
@@ -51,6 +52,17 @@ class FieldCapTest(PostFilterCase):
                 self.assertEqual(self.messages(), [])
                 self.assertOk(self.post(**{"title": "t%d" % i, field: fits}))
                 self.site.write_messages("data/test", [])
+
+    def test_choices_are_what_the_forms_send(self):
+        self.settings()
+        cases = [("icon", "x" * 10000), ("icon", "1x"), ("icon", "12345"), ("icon", "-1"),
+                 ("resmail", "yes"), ("preform", "<b>"), ("resmail", "1" * 1000)]
+        for field, value in cases:
+            with self.subTest(field, value=value[:20]):
+                self.assertMessage(self.post(**{field: value}), "msg98")
+        self.assertEqual(self.messages(), [])
+        self.assertOk(self.post(icon="12", resmail="1", preform="1"))
+        self.assertOk(self.post(title="t2", icon="", resmail="", preform=""))
 
     def test_a_board_without_a_body_cap_takes_long_bodies(self):
         for board in [{}, {"mess_max": "0"}, {"mess_max": ""}]:
