@@ -133,10 +133,14 @@ struct SFieldCap {
     int nMax;
 };
 static const SFieldCap s_rgFieldCaps[] = {
-    {&CRukBBSData::name, "\x82\xa8\x96\xbc\x91\x4f", 200},  // お名前
-    {&CRukBBSData::mail, "\x83\x81\x81\x5b\x83\x8b\x83\x41\x83\x68\x83\x8c\x83\x58", 256},  // メールアドレス
-    {&CRukBBSData::home, "\x83\x7a\x81\x5b\x83\x80\x83\x79\x81\x5b\x83\x57", 400},  // ホームページ
-    {&CRukBBSData::title, "\x91\xe8\x96\xbc", 300},  // 題名
+    // お名前
+    {&CRukBBSData::name, "\x82\xa8\x96\xbc\x91\x4f", 200},
+    // メールアドレス
+    {&CRukBBSData::mail, "\x83\x81\x81\x5b\x83\x8b\x83\x41\x83\x68\x83\x8c\x83\x58", 256},
+    // ホームページ
+    {&CRukBBSData::home, "\x83\x7a\x81\x5b\x83\x80\x83\x79\x81\x5b\x83\x57", 400},
+    // 題名
+    {&CRukBBSData::title, "\x91\xe8\x96\xbc", 300},
 };
 static const char* const s_pBodyLabel = "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57";  // メッセージ
 // The typed password, which also goes back in a cookie.
@@ -187,7 +191,7 @@ static void CheckSpam(CRukBBSFormBase& bbs, CRukForm& form, const CRukBBSData& r
         bbs.MessageKey("msg62");
     CRukString linkMax = conf.Value("link_max");
     linkMax.Trim();
-    if (!linkMax.IsEmpty() && atoi(linkMax.GetText()) >= 0 &&
+    if (!linkMax.IsEmpty() && CRukBBSFormBase::IsDigits(linkMax.GetText()) &&
         CRukPostFilter::CountLinks(rec.mess.GetText()) > atoi(linkMax.GetText()))
         bbs.MessageKey("msg63");
     CRukString ngFile = conf.Value("ngfile");

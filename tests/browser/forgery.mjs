@@ -26,7 +26,8 @@ const stored = () => readMessages('data/demo').filter((m) => m.title.startsWith(
 // A page of another origin (another port) that posts to the board at once.
 const attacker = http.createServer((req, res) => {
   res.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
-  const fields = Object.fromEntries(new URLSearchParams(forged.replace('title=forged', 'title=forged-by-form')));
+  const query = forged.replace('title=forged', 'title=forged-by-form');
+  const fields = Object.fromEntries(new URLSearchParams(query));
   const inputs = Object.entries(fields)
     .map(([k, v]) => `<input type="hidden" name="${k}" value="${v}">`).join('');
   res.end(`<!DOCTYPE html><html><body><form method="post" enctype="multipart/form-data"
@@ -45,9 +46,10 @@ try {
 
   // The planted message: its picture is a post, its second one an edit
   // form opened with a guessed password.
-  fs.writeFileSync(file, Buffer.concat([Buffer.from(line('9999999999999', 'planted',
-    `look <img src="ruk-bbs.cgi?${forged}"> <img src="ruk-bbs.cgi?bid=demo&submit_upd.x=1&id=9999999999999&passwd=guess">`)),
-  original]));
+  const guess = 'bid=demo&submit_upd.x=1&id=9999999999999&passwd=guess';
+  const body = `look <img src="ruk-bbs.cgi?${forged}"> <img src="ruk-bbs.cgi?${guess}">`;
+  fs.writeFileSync(file, Buffer.concat([Buffer.from(line('9999999999999', 'planted', body)),
+    original]));
   const fetched = [];
   page.on('requestfinished', (r) => { if (r.url().includes('submit_')) fetched.push(r.url()); });
   await page.goto(board, { waitUntil: 'networkidle' });

@@ -133,7 +133,8 @@ class SkinTrapFieldTest(unittest.TestCase):
                         self.assertIn(attr, field)
                     self.assertIn("\u7a7a\u306e\u307e\u307e", form)  # 空のまま
                     block = form[:form.index(field)]
-                    self.assertRegex(block, r'(class="trap"|style="position:absolute;left:-10000px)')
+                    self.assertRegex(block,
+                                     r'(class="trap"|style="position:absolute;left:-10000px)')
                     if skin == "skin/default/":
                         css = site.read("skin/default/ruk-bbs.css").decode("cp932")
                         self.assertRegex(css, r"\.trap\{position:absolute;left:-10000px")
