@@ -311,11 +311,13 @@ static CRukStrAry RemovedAttachments(CRukForm& form, const CRukBBSData& stored)
 
 // The poster's address for the stored message: REMOTE_ADDR, and the host
 // name behind it when the board keeps a deny list (which names hosts), so
-// that the administrator can add the poster to it.
+// that the administrator can add the poster to it. Without a list no name
+// is looked up.
 static CRukString PosterAddress(const CRukConfig& board)
 {
     CRukString remote = go.m_env.REMOTE_ADDR;
-    if (remote.IsEmpty() || board.Value("denyfile").IsEmpty())
+    CRukString denyFile = board.Value("denyfile");
+    if (remote.IsEmpty() || denyFile.IsEmpty() || CRukFile::GetFileSize(denyFile.GetText()) <= 0)
         return remote;
     CRukString host = go.m_env.GetRemoteHost();
     if (!host.IsEmpty())
