@@ -104,10 +104,11 @@ static void LimitCpuTime()
     if (getrlimit(RLIMIT_CPU, &limit) != 0)
         return;
     // Never raise what the server set lower.
-    rlim_t nHard = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > s_nCpuHard
-                       ? s_nCpuHard : limit.rlim_max;
-    limit.rlim_max = nHard;
-    limit.rlim_cur = s_nCpuSoft < nHard ? s_nCpuSoft : nHard;
+    auto lower = [](rlim_t nSet, rlim_t nOwn) {
+        return nSet == RLIM_INFINITY || nSet > nOwn ? nOwn : nSet;
+    };
+    limit.rlim_max = lower(limit.rlim_max, s_nCpuHard);
+    limit.rlim_cur = lower(lower(limit.rlim_cur, s_nCpuSoft), limit.rlim_max);
     (void)setrlimit(RLIMIT_CPU, &limit);
 }
 
