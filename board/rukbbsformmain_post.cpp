@@ -468,15 +468,24 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     CheckSpam(*this, form, rec);
 
     // Who may post it. The posting password guards new messages; an edit
-    // is guarded by the message's own password below.
+    // is guarded by the message's own password below. Both checks here try
+    // the board's password too, so they count against a guessing client
+    // like every other check.
     CRukString boardCode = m_cfBBS.Value("passwd");
     CBoardPassword board(boardCode, passwd);
-    if (rec.icon == "0" && !board.Matches())
-        MessageKey("msg26");
     CRukString writePasswd = m_cfBBS.Value("write_passwd");
-    if (bNew && !writePasswd.IsEmpty() &&
-        !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) && !board.Matches())
-        MessageKey("msg41");
+    bool bWritePasswd = bNew && !writePasswd.IsEmpty();
+    if (rec.icon == "0" || bWritePasswd)
+        RequirePasswordTries();
+    auto refuse = [this](const char* pKey) {
+        RecordPasswordFailure();
+        MessageKey(pKey);
+    };
+    if (rec.icon == "0" && !board.Matches())
+        refuse("msg26");
+    if (bWritePasswd && !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) &&
+        !board.Matches())
+        refuse("msg41");
 
     CRukBufAry files;
     ReadAttachments(*this, form, rec, files);

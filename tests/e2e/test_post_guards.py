@@ -118,6 +118,22 @@ class PasswordGuessingTest(BoardCase):
         self.assertOk(resp)
         self.assertIn("FORM", resp.text)
 
+    def test_the_board_password_cannot_be_guessed_by_posting(self):
+        # The administrator's icon and the posting password try the board's
+        # password: ten wrong guesses through them hold the client off too.
+        self.site.add_board("test", skindir="skin/t/", passwd=ADMIN, write_passwd="wpw")
+        for i in range(10):
+            fields = dict(title="guess %d" % i, passwd="guess%d" % i)
+            if i % 2:
+                self.assertMessage(self.post(icon="0", **fields), "msg26")
+            else:
+                self.assertMessage(self.post(**fields), "msg41")
+        for label, fields in [("icon 0", dict(icon="0", passwd=ADMIN)),
+                              ("posting password", dict(passwd="wpw"))]:
+            with self.subTest(label):
+                self.assertMessage(self.post(title=label, **fields), "msg65")
+        self.assertEqual(self.ids(), ["100"])
+
     def test_right_passwords_and_missing_messages_count_nothing(self):
         for i in range(12):
             self.assertMessage(self.delete("999", "guess"), "msg66")
