@@ -3,11 +3,12 @@ or checks a password: only a POST from the board's own pages is taken, a
 client that keeps guessing passwords is held off, and a page that carries
 a remembered password is kept out of caches and frames."""
 import os
+import re
 import subprocess
 import time
 import unittest
 
-from rukcgi import BUILD_DIR, record
+from rukcgi import BUILD_DIR, SITE_DIR, record
 from test_posting import ADMIN, SKIN_BBS, BoardCase, multipart
 
 HOST = "bbs.example.jp"
@@ -78,6 +79,19 @@ class ForgedRequestTest(BoardCase):
                       "bid=test&submit_next.x=1&page=1"]:
             with self.subTest(query):
                 self.assertOk(self.site.run(query=query))
+
+    def test_skin_forms_that_act_or_send_a_password_post(self):
+        actions = ("submit_wri", "submit_upd", "submit_del", 'name="passwd"')
+        for skin in ["default", "mobile"]:
+            path = os.path.join(SITE_DIR, "skin", skin, "templ_bbs.html")
+            with open(path, "rb") as f:
+                page = f.read().decode("cp932")
+            forms = re.findall(r"<form([^>]*)>(.*?)</form>", page, re.S)
+            acting = [attrs for attrs, body in forms if any(a in body for a in actions)]
+            with self.subTest(skin):
+                self.assertGreaterEqual(len(acting), 2)
+                for attrs in acting:
+                    self.assertIn('method="post"', attrs)
 
 
 class PasswordGuessingTest(BoardCase):
