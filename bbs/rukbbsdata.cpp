@@ -35,12 +35,13 @@ static CRukString CRukBBSData::*const s_aTextFields[] = {
 };
 static const int s_nTextFields = sizeof(s_aTextFields) / sizeof(s_aTextFields[0]);
 static const int s_nMessField = 8;
-static const int s_nIconField = 20;    // 12-19 are reserved and always empty
+static const int s_nRemoteField = 12;  // the poster's address
+static const int s_nIconField = 20;    // 13-19 are reserved and always empty
 static const int s_nAttachField = 21;  // then name, thread id, name, ...
 
-// The separator after field 11, the eight empty reserved fields and the
-// separator before the icon: nine separators in a row.
-static const char s_szReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
+// The separator after the address, the seven empty reserved fields and
+// the separator before the icon: eight separators in a row.
+static const char s_szReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
 
 static const char s_szLockName[] = "lockfile.lock";
 static const char s_szDataName[] = "bbs-message.dat";
@@ -85,6 +86,8 @@ static bool ParseRecord(const char* p, size_t n, CRukBBSData& rec)
             SetBody(rec.mess, p, nLen);
         } else if (nField < s_nTextFields) {
             SetText(rec.*s_aTextFields[nField], p, nLen);
+        } else if (nField == s_nRemoteField) {
+            SetText(rec.remote, p, nLen);
         } else if (nField == s_nIconField) {
             SetText(rec.icon, p, nLen);
         } else if (nField >= s_nAttachField) {
@@ -192,7 +195,7 @@ static void PutField(SFileWriter& out, const char* p, bool bBody)
 
 // True when a stored line is exactly what PutRecord writes for the record
 // ParseRecord reads from it, so that it can be copied as it is: no NUL or
-// carriage return, 0x1D only in the body, the eight reserved fields empty,
+// carriage return, 0x1D only in the body, the seven reserved fields empty,
 // and attachments in whole pairs. Every test is a memchr over the line or
 // one field, so a long body costs a few vector passes.
 static bool IsCanonicalLine(const char* p, size_t n)
@@ -206,7 +209,7 @@ static bool IsCanonicalLine(const char* p, size_t n)
         const char* pFieldEnd = q ? q : pEnd;
         if (nField != s_nMessField && memchr(p, s_cBodyBreak, pFieldEnd - p))
             return false;
-        if (nField >= s_nTextFields && nField < s_nIconField && pFieldEnd != p)
+        if (nField > s_nRemoteField && nField < s_nIconField && pFieldEnd != p)
             return false;  // a reserved field holds something
         if (!q)
             break;
@@ -224,6 +227,8 @@ static void PutRecord(SFileWriter& out, const CRukBBSData& rec)
             out.Put(s_cFieldSep);
         PutField(out, (rec.*s_aTextFields[i]).GetText(), i == s_nMessField);
     }
+    out.Put(s_cFieldSep);
+    PutField(out, rec.remote.GetText(), false);
     out.Put(s_szReserved, sizeof(s_szReserved) - 1);
     PutField(out, rec.icon.GetText(), false);
     for (const CRukStrPair& pair : rec.attach) {

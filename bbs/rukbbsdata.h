@@ -9,6 +9,7 @@
 #ifndef RUKBBSDATA_H
 #define RUKBBSDATA_H
 
+#include <functional>
 #include <vector>
 
 #include "rukary.h"
@@ -35,6 +36,8 @@ public:
     CRukString preform;
     CRukString icon;
     CRukStrMap attach;  // file name -> id of the thread root
+    // The poster's address (and confirmed host name): stored, never shown.
+    CRukString remote;
     CRukBuffer depth;   // tree columns from GetDataRecursWithDepth; never stored
     // A record loaded by its keys only (ReadPageKeys) has the rest of its
     // line at lineAt in the file it came from; -1 once loaded whole. Never
@@ -44,6 +47,31 @@ public:
 };
 
 typedef CRukAry<CRukBBSData> CRukBBSDataAry;
+
+// Results of the checked writes below (besides their own counts).
+enum : int {
+    kStoreFailed = -1,
+    kStoreBusy = -2,
+    kStoreDuplicate = -3,
+    kStoreRefused = -5,
+    kStoreHasReplies = -6,
+    kStoreMissing = -7,
+    kStoreTooSoon = -8,
+    kStoreNoParent = -9
+};
+// A caller's check of the stored record a write changes, run under the
+// write lock: 0 to go on, or the code the write returns.
+typedef std::function<int(const CRukBBSData& stored, bool bHasReplies)> FRukCheck;
+// What a checked write of a post obeys.
+struct SRukWriteRules {
+    bool bNewKey = false;                      // a new message (else an edit)
+    FRukCheck check;                           // for an edit
+    const CRukStrAry* pRemoveAttach = nullptr;  // stored attachments an edit removes
+    const char* pClient = nullptr;             // the poster's address, for the rate
+    int nPostInterval = 0;                     // seconds; 0 no limit
+    int nPostBurst = 0;
+    int* pWait = nullptr;                      // seconds to wait when kStoreTooSoon
+};
 
 class CRukBBSLock : public CRukFlock {
 public:
@@ -100,6 +128,17 @@ public:
     int WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files, bool bLock,
                        bool bNewKey = false);
     int WriteDeleteData(const char* pDir, const char* pId, bool bLock);
+    // The checked writes (rukbbsdata_interim.cpp): under the write lock, an
+    // edit or deletion of an id that is not stored gives kStoreMissing, the
+    // caller's check runs on the stored record, a reply whose parent is
+    // gone gives kStoreNoParent, an edit keeps the stored attachments but
+    // those named in pRemoveAttach, a new attachment whose name the thread
+    // holds is numbered, and a client posting faster than the rules allow
+    // gives kStoreTooSoon with the wait.
+    [[nodiscard]] int WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files,
+                                     bool bLock, const SRukWriteRules& rules);
+    [[nodiscard]] int WriteDeleteData(const char* pDir, const char* pId, bool bLock,
+                                      const FRukCheck& check);
     bool DeleteDataAndAttachFile(const char* pDir, const char* pId);
     bool DeleteDataOnly(const char* pId);
     int WriteAttachFile(const char* pDir, CRukStrMap& attach, CRukBufAry& files);
@@ -117,6 +156,7 @@ public:
     CRukBBSDataAry m_aryData;  // the loaded records, in file order
     int m_nMaxData;            // maximum messages (board setting log_max)
     int m_nDeleteMode;         // automatic deletion (board setting log_del)
+    bool m_bArchive = false;   // prune into a monthly old log (board setting log_archive)
 
     // GetDataChildren finds the messages of a thread through an index of
     // m_aryData by thread key, built on first use and kept while the list

@@ -1,6 +1,6 @@
 // CRukBBSFormMain: the input form for a new post, a reply or an edit,
 // preset from the visitor's cookie or the stored message, with the icon
-// selector and the file fields.
+// selector, the file fields and, for an edit, the stored attachments.
 #include "rukbbsformmain.h"
 
 #include <cstdlib>
@@ -8,6 +8,29 @@
 #include "rukbbsformmain_shared.h"
 
 static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
+
+// The stored attachments of a message being edited: the block
+// EDIT_ATTACH with its part EDIT_ATTACH_ITEM once per file, %ATTACH_NAME%
+// its name and %ATTACH_INDEX% its place in the stored list, which names
+// its check box "delattachN" (each box a name of its own: the form keeps
+// only the first field of a name). Empty for other forms and for a
+// message without attachments.
+static CRukString EditAttachList(const CRukString& block, const CRukBBSData& rec)
+{
+    if (rec.attach.GetSize() == 0)
+        return CRukString();
+    CRukString item = block.GetToken("<!--EDIT_ATTACH_ITEM-->", "<!--/EDIT_ATTACH_ITEM-->");
+    CRukString items;
+    for (int i = 0; i < rec.attach.GetSize(); i++) {
+        CRukString one = item;
+        Tag(one, "%ATTACH_NAME%", EscapeField(rec.attach[i].m_strTag).GetText(), true);
+        Tag(one, "%ATTACH_INDEX%", Decimal(i).GetText(), true);
+        items += one;
+    }
+    CRukString list = block;
+    list.Replace("<!--EDIT_ATTACH_ITEM-->", "<!--/EDIT_ATTACH_ITEM-->", items.GetText(), true);
+    return list;
+}
 
 CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
                                             const CRukString& block, const CRukBBSData& rec,
@@ -21,7 +44,12 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
     CRukString icon = cookie.Value("icon");
     Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
     Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%PASSWD%", EscapeField(cookie.Value("passwd")).GetText(), true);
+    // A form holding the remembered password is private: never framed by
+    // another site, never kept by a cache.
+    CRukString remembered = cookie.Value("passwd");
+    if (!remembered.IsEmpty() && text.Find("%PASSWD%") >= 0)
+        CRukHtml::SetPrivate();
+    Tag(text, "%PASSWD%", EscapeField(remembered).GetText(), true);
     Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
     Tag(text, "%PID%", EscapeField(pid).GetText(), true);
     Tag(text, "%ID%", EscapeField(id).GetText(), true);
@@ -62,6 +90,9 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
         Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
         Tag(text, "%PREFORM_CHECKED%", "");
     }
+    CRukString editAttach = text.GetToken("<!--EDIT_ATTACH-->", "<!--/EDIT_ATTACH-->");
+    text.Replace("<!--EDIT_ATTACH-->", "<!--/EDIT_ATTACH-->",
+                 id.IsEmpty() ? "" : EditAttachList(editAttach, rec).GetText(), true);
     CRukString headline = block.GetToken((CRukString("<!--") + pVariant + "-->").GetText(),
                                          (CRukString("<!--/") + pVariant + "-->").GetText());
     text.Replace("<!--INPUT_HEADLINE-->", "<!--/INPUT_HEADLINE-->", headline.GetText(), true);

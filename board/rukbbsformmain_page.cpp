@@ -57,9 +57,39 @@ void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
     Tag(page, "%BID%", bbs.m_strBBSID.GetText(), true);
 }
 
+// True when the request opens a stored message in the edit form: it names
+// a message and is no reply.
+static bool IsEditFormRequest(CRukForm& form)
+{
+    return !form.Data("submit_res.x") && !form.Value("id").IsEmpty();
+}
+
+// The edit form opens with the message's password or the board's (checked
+// only when the author's fails); a client that keeps guessing is held off
+// before any hash, and a failed check counts against it. A message that is
+// not stored (any more) opens nothing.
+static void CheckEditPassword(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData* pStored)
+{
+    CRukString passwd = form.Value("passwd");
+    if (passwd.IsEmpty())
+        bbs.MessageKey("msg01");
+    if (!pStored)
+        bbs.MessageKey("msg66");
+    bbs.RequirePasswordTries();
+    if (CRukCrypt::Verify(passwd.GetText(), pStored->passwd.GetText()) ||
+        CRukCrypt::Verify(passwd.GetText(), bbs.m_cfBBS.Value("passwd").GetText()))
+        return;
+    bbs.RecordPasswordFailure();
+    bbs.MessageKey("msg03");
+}
+
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    // Opening a message for editing checks its password: like every
+    // action that does, it is taken only as a POST from the board's pages.
+    if (IsEditFormRequest(form))
+        RequireSameOriginPost();
     // A page shows a few dozen messages of the board: all are loaded by
     // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
@@ -112,14 +142,9 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
             ppid = id;
         pid = id;
         id.Free();
-    } else if (!id.IsEmpty()) {
+    } else if (IsEditFormRequest(form)) {
         nMode = 2;
-        CRukString passwd = form.Value("passwd");
-        if (passwd.IsEmpty())
-            MessageKey("msg01");
-        if (!CRukCrypt::IsMatchEx(passwd.GetText(), record.passwd.GetText()) &&
-            !CRukCrypt::IsMatchEx(passwd.GetText(), m_cfBBS.Value("passwd").GetText()))
-            MessageKey("msg03");
+        CheckEditPassword(*this, form, m_bbsFile.GetData(id.GetText()));
     } else if (form.Value("mode") == "new") {
         nMode = 1;
     }

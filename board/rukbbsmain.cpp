@@ -3,6 +3,7 @@
 // and runs exactly one action.
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "rukbbsformmain.h"
@@ -129,8 +130,31 @@ static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& da
     return true;
 }
 
+// CPU seconds one request may use: far beyond any page or post of a large
+// board, so that only a runaway request meets it. A web server does not
+// stop a CGI program whose client went away, so without a limit such a
+// request would spin for ever; at the soft limit the kernel ends it
+// (SIGXCPU), at the hard one it kills it.
+static const rlim_t s_nCpuSoft = 30;
+static const rlim_t s_nCpuHard = 35;
+
+static void LimitCpuTime()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_CPU, &limit) != 0)
+        return;
+    // Never raise what the server set lower.
+    auto lower = [](rlim_t nSet, rlim_t nOwn) {
+        return nSet == RLIM_INFINITY || nSet > nOwn ? nOwn : nSet;
+    };
+    limit.rlim_max = lower(limit.rlim_max, s_nCpuHard);
+    limit.rlim_cur = lower(lower(limit.rlim_cur, s_nCpuSoft), limit.rlim_max);
+    (void)setrlimit(RLIMIT_CPU, &limit);
+}
+
 int main()
 {
+    LimitCpuTime();
     // Without TZ the C library checks /etc/localtime again at every local
     // time conversion (two per message shown); naming that same file once
     // keeps the zone and saves the checks.
@@ -266,8 +290,10 @@ int main()
         bbs.MessageText("msg14");
     bbs.m_strTitle = bbs.m_cfBBS.Value("bbs_title");
     bbs.m_bbsFile.m_nMaxData = atoi(bbs.m_cfBBS.Value("log_max").GetText());
-    if (bbs.m_strOldID.IsEmpty())
+    if (bbs.m_strOldID.IsEmpty()) {
         bbs.m_bbsFile.m_nDeleteMode = atoi(bbs.m_cfBBS.Value("log_del").GetText());
+        bbs.m_bbsFile.m_bArchive = atoi(bbs.m_cfBBS.Value("log_archive").GetText()) == 1;
+    }
     bbs.m_nStyle = atoi(form.Value("style").GetText());
     bbs.m_nPage = atoi(form.Value("page").GetText());
 

@@ -1,5 +1,6 @@
 """Headless Chromium, driven by playwright-core, against the board that
-scripts/demo serves: what a visitor and an administrator do, step by step.
+scripts/demo serves: what a visitor and an administrator do, step by step,
+and what forged requests from a message or another site cannot do.
 Screenshots go to tests/browser/screenshots/."""
 import os
 import re
@@ -82,6 +83,9 @@ class BrowserTest(unittest.TestCase):
 
     def test_visitor(self):
         self.drive("visitor.mjs")
+
+    def test_forged_requests(self):
+        self.drive("forgery.mjs")
 
     def test_site_owner(self):
         self.drive("admin.mjs", self.password)

@@ -270,7 +270,11 @@ class ViewsTest(unittest.TestCase):
         home = cookie(home="http://cookie.example.jp/")
         for label, passwd in [("author", "own"), ("administrator", "admin")]:
             with self.subTest(label):
-                text = self.page(env={"HTTP_COOKIE": home}, id="101", ppid="100", passwd=passwd)
+                resp = self.site.run(method="POST", env={"HTTP_COOKIE": home},
+                                     body={"bid": "test", "id": "101", "ppid": "100",
+                                           "passwd": passwd})
+                self.assertEqual(resp.status, 0, resp.raw)
+                text = resp.text
                 fields = form_fields(text)
                 self.assertEqual(fields["headline"], "upd")
                 self.assertEqual((fields["id"], fields["pid"], fields["ppid"]), ("101", "", "100"))
@@ -283,7 +287,8 @@ class ViewsTest(unittest.TestCase):
         for label, passwd, key in [("wrong password", "rootpw", "msg03"),
                                    ("no password", "", "msg01")]:
             with self.subTest(label):
-                resp = self.site.run(query={"bid": "test", "id": "101", "passwd": passwd})
+                resp = self.site.run(method="POST",
+                                     body={"bid": "test", "id": "101", "passwd": passwd})
                 self.assertEqual((resp.status, resp.text), (1, "INFO|[%s]" % key))
 
     def test_icon_selector(self):
