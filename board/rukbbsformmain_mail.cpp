@@ -79,7 +79,7 @@ CRukString HostName(const char* p, size_t n)
     CRukString out;
     for (size_t i = 0; i < n; i++) {
         unsigned char c = static_cast<unsigned char>(p[i]);
-        if (!IsHostChar(c) || (c == '.' && p[i + 1] == '.'))
+        if (!IsHostChar(c) || (c == '.' && i + 1 < n && p[i + 1] == '.'))
             return CRukString();
         char lower = static_cast<char>(tolower(c));
         out.Append(&lower, 1);

@@ -145,19 +145,27 @@ std::string DateText(time_t now)
     return sz;
 }
 
-// Length of the Shift_JIS character at p: 2 for a lead byte with a trail
-// byte after it, else 1.
-size_t SjisLen(const unsigned char* p, size_t n)
+bool IsHalfKana(unsigned char c)
+{
+    return c >= 0xA1 && c <= 0xDF;
+}
+
+// Length of the character at p that no fold may cut: 2 for a Shift_JIS
+// lead byte with a trail byte after it, and for a half-width katakana with
+// the voiced or semi-voiced mark that joins it; else 1.
+size_t UnitLen(const unsigned char* p, size_t n)
 {
     bool bLead = (p[0] >= 0x81 && p[0] <= 0x9F) || (p[0] >= 0xE0 && p[0] <= 0xFC);
-    return (bLead && n > 1 && p[1] >= 0x40 && p[1] != 0x7F) ? 2 : 1;
+    if (bLead)
+        return (n > 1 && p[1] >= 0x40 && p[1] != 0x7F) ? 2 : 1;
+    return (IsHalfKana(p[0]) && n > 1 && (p[1] == 0xDE || p[1] == 0xDF)) ? 2 : 1;
 }
 
 // True for a character sent as a two-byte JIS character: a Shift_JIS pair
 // or a half-width katakana.
 bool IsWide(const unsigned char* p, size_t nLen)
 {
-    return nLen == 2 || (p[0] >= 0xA1 && p[0] <= 0xDF);
+    return nLen == 2 || IsHalfKana(p[0]);
 }
 
 std::string Base64(const std::string& bytes, int nWidth)
@@ -170,14 +178,17 @@ std::string Base64(const std::string& bytes, int nWidth)
 // --- header fields
 
 // A plain value folded before blanks, every line at most s_nLineMax
-// long; false when a word would not fit on a line, or the value could be
-// taken for an encoded word.
-bool FoldPlain(const std::string& prefix, const std::string& text, std::string& out)
+// long. For text (bText) false when a word would not fit on a line or the
+// value could be taken for an encoded word; a list of addresses or ids
+// puts a word too long for a line on a line of its own (it is at most 254
+// bytes).
+bool FoldPlain(const std::string& prefix, const std::string& text, std::string& out,
+               bool bText = true)
 {
     for (unsigned char c : text)
         if (c >= 0x80)
             return false;
-    if (text.find("=?") != std::string::npos)
+    if (bText && text.find("=?") != std::string::npos)
         return false;
     std::string folded, line = prefix;
     bool bEmpty = true;  // nothing of the text on this line yet
@@ -186,12 +197,12 @@ bool FoldPlain(const std::string& prefix, const std::string& text, std::string& 
         if (e == std::string::npos)
             e = text.size();
         std::string piece = text.substr(i, e - i);
-        if (line.size() + piece.size() > s_nLineMax) {
-            if (bEmpty || piece[0] != ' ' || piece.size() > s_nLineMax)
-                return false;
+        if (line.size() + piece.size() > s_nLineMax && !bEmpty && piece[0] == ' ') {
             folded += line + "\n";
             line.clear();
         }
+        if (bText && line.size() + piece.size() > s_nLineMax)
+            return false;
         line += piece;
         bEmpty = false;
         i = e;
@@ -200,13 +211,13 @@ bool FoldPlain(const std::string& prefix, const std::string& text, std::string& 
     return true;
 }
 
-// Bytes one character adds to an encoded word's text at most: its JIS
-// bytes with a mode change, or its UTF-8 bytes.
+// Bytes one character (UnitLen) adds to a text at most: its JIS bytes
+// with a mode change, or its UTF-8 bytes.
 size_t WordCharCost(const unsigned char* p, size_t nLen, bool bJis, bool& bKanji)
 {
     bool bWide = IsWide(p, nLen);
     if (!bJis)
-        return p[0] < 0x80 ? 1 : 3;
+        return p[0] < 0x80 ? 1 : (IsHalfKana(p[0]) ? 3 * nLen : 3);
     size_t n = (bWide ? 2 : 1) + (bWide != bKanji ? 3 : 0);
     bKanji = bWide;
     return n;
@@ -232,7 +243,7 @@ std::string EncodeWords(const std::string& prefix, const std::string& text)
         size_t nBytes = 0, j = i;
         bool bKanji = false;
         while (j < n) {
-            size_t nLen = SjisLen(p + j, n - j);
+            size_t nLen = UnitLen(p + j, n - j);
             bool bWas = bKanji;
             size_t nCost = WordCharCost(p + j, nLen, bJis, bKanji);
             if (j > i && nBytes + nCost + (bKanji ? 3 : 0) > nRoom) {
@@ -268,12 +279,9 @@ const char s_szNoLineStart[] = "\x41\x42\x43\x44\x48\x49\x5b\x6a\x6c\x76\x78\x7a
 
 // True when a soft line break may fall between the character before (wide
 // or a blank) and the one at p: beside a Japanese character, or after a
-// blank before a non-blank. Never before a half-width voiced mark, which
-// joins the katakana before it, nor before closing punctuation.
+// blank before a non-blank; never before closing punctuation.
 bool CanBreak(bool bPrevWide, bool bPrevBlank, const unsigned char* p, size_t nLen)
 {
-    if (nLen == 1 && (p[0] == 0xDE || p[0] == 0xDF))
-        return false;
     if (nLen == 2 && p[0] == 0x81 && strchr(s_szNoLineStart, p[1]))
         return false;
     if (bPrevWide || IsWide(p, nLen))
@@ -288,7 +296,7 @@ size_t HardCost(const unsigned char* p, size_t b, size_t e)
     size_t nCost = StuffCost(p[b]);
     bool bKanji = false;
     for (size_t i = b; i < e;) {
-        size_t nLen = SjisLen(p + i, e - i);
+        size_t nLen = UnitLen(p + i, e - i);
         nCost += WordCharCost(p + i, nLen, true, bKanji);
         i += nLen;
     }
@@ -309,7 +317,7 @@ size_t FindCut(const std::string& line, size_t b)
     bool bKanji = false, bPrevWide = false, bPrevBlank = false, bOver = false;
     size_t nLastBreak = 0;
     for (size_t i = b; i < n;) {
-        size_t nLen = SjisLen(p + i, n - i);
+        size_t nLen = UnitLen(p + i, n - i);
         if (i > b && CanBreak(bPrevWide, bPrevBlank, p + i, nLen)) {
             if (bOver)
                 return i;
@@ -537,7 +545,7 @@ std::string CRukMail::Build(const SRukMailHeader& head, const char* pBody,
     std::string out = "Date: " + DateText(time(nullptr)) + "\n";
     for (const auto& field : fields)
         if (!field.second->empty())
-            out += EncodeHeader(field.first, field.second->c_str());
+            FoldPlain(std::string(field.first) + ": ", *field.second, out, false);
     out += EncodeHeader("Subject", head.subject.GetText());
     out += "MIME-Version: 1.0\n";
 

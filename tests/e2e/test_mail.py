@@ -61,7 +61,12 @@ def body_text(msg):
 
 
 def host_name():
-    return socket.gethostname().lower()
+    """The machine's host name as the board uses it, or "localhost" when
+    it is not one."""
+    name = socket.gethostname().lower()
+    if re.fullmatch(r"[a-z0-9-]+(\.[a-z0-9-]+)*", name) and not name.startswith("-"):
+        return name
+    return "localhost"
 
 
 class NoticeCase(unittest.TestCase):

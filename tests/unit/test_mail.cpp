@@ -262,6 +262,9 @@ TEST(MailHeader, SubjectReadsBackAsItsText)
         {"Japanese", s_szSubject, Utf8(s_szSubject), "=?ISO-2022-JP?B?"},
         {"paragraph", Paragraph(), Utf8(Paragraph()), "=?ISO-2022-JP?B?"},
         {"outside JIS X 0208", s_szOutside, Utf8(s_szOutside), "=?UTF-8?B?"},
+        // ｶﾞ x 40: each ガ whole, whichever word it falls in.
+        {"half-width katakana", Repeat("\xb6\xde", 40), Repeat("\xe3\x82\xac", 40),
+         "=?ISO-2022-JP?B?"},
         {"line break", "Hello\r\nBcc: evil@x.jp", "Hello Bcc: evil@x.jp", ""},
         {"escape", "a\x1b$Bb\x1b(B", "a$Bb(B", ""},
     };
@@ -362,7 +365,11 @@ protected:
 TEST_F(MailTest, HeaderFieldsAsReaderSeesThem)
 {
     SRukMailHeader head = Head();
-    head.cc = "cc@example.jp, owner@localhost";
+    // A list longer than a line is folded between its addresses.
+    std::string cc = "owner@localhost";
+    for (int i = 0; i < 8; i++)
+        cc += ", copy-" + std::to_string(i) + "@example.jp";
+    head.cc = cc.c_str();
     head.replyTo = "hanako@example.jp";
     head.messageId = "<17.test.owner.0123456789abcdef@bbs.example.jp>";
     head.inReplyTo = "<16.test.ruk-bbs@bbs.example.jp>";
@@ -382,7 +389,9 @@ TEST_F(MailTest, HeaderFieldsAsReaderSeesThem)
         << m["h.Date"];
     EXPECT_EQ(m["h.From"], "bbs@example.jp");
     EXPECT_EQ(m["h.To"], "taro@example.jp");
-    EXPECT_EQ(m["h.Cc"], "cc@example.jp, owner@localhost");
+    EXPECT_EQ(m["h.Cc"], cc);
+    std::string raw = ReadFile("mail");
+    EXPECT_LE(LongestLine(raw.substr(0, raw.find("\n\n"))), 76u);
     EXPECT_EQ(m["h.Reply-To"], "hanako@example.jp");
     EXPECT_EQ(m["h.Message-ID"], "<17.test.owner.0123456789abcdef@bbs.example.jp>");
     EXPECT_EQ(m["h.In-Reply-To"], "<16.test.ruk-bbs@bbs.example.jp>");
