@@ -240,6 +240,47 @@ TEST(MailBody, EveryLineEndsInAscii)
     EXPECT_TRUE(CRukMail::EncodeBody(s_szOutside, &bUtf8).size() > 0 && bUtf8);
 }
 
+// Texts of every shape (ASCII words, runs without blank, Japanese,
+// half-width katakana, characters outside JIS X 0208, stray bytes, line
+// breaks), from a fixed seed: no line of a body exceeds 998 bytes, no
+// line of a subject 76, and an ISO-2022-JP body is 7-bit with every line
+// back in ASCII at its end.
+TEST(MailBody, LineLimitsHoldForAnyText)
+{
+    const char* const pieces[] = {
+        "word ", "a", "  ", "\n", "http://example.jp/", "\x93\xfa", "\x96\x7b", "\x81\x42",
+        "\x81\x41", "\xb6", "\xde", "\x87\x40", "\xfb\xfc", "\x82", "\x80", "\xff", ">", "From ",
+        ".", "\t", "\x1b$B",
+    };
+    const size_t nPieces = sizeof(pieces) / sizeof(pieces[0]);
+    unsigned nSeed = 12345;
+    auto next = [&nSeed]() {
+        nSeed = nSeed * 1103515245u + 12345u;
+        return (nSeed >> 16) & 0x7fff;
+    };
+    for (int n = 0; n < 400; n++) {
+        std::string text;
+        size_t nLength = next() % 3000;
+        // Mostly one kind of piece at a time, so that long runs occur.
+        size_t nRun = next() % nPieces;
+        while (text.size() < nLength)
+            text += pieces[next() % 4 == 0 ? next() % nPieces : nRun];
+        bool bUtf8 = false;
+        std::string body = CRukMail::EncodeBody(text.c_str(), &bUtf8);
+        ASSERT_LE(LongestLine(body), 998u) << n;
+        if (!bUtf8) {
+            for (const std::string& line : Lines(body)) {
+                size_t nIn = line.rfind("\x1b$B"), nOut = line.rfind("\x1b(B");
+                ASSERT_TRUE(nIn == std::string::npos || (nOut != std::string::npos && nOut > nIn))
+                    << n;
+            }
+            for (char ch : body)
+                ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << n;
+        }
+        ASSERT_LE(LongestLine(CRukMail::EncodeHeader("Subject", text.c_str())), 76u) << n;
+    }
+}
+
 // --- header fields
 
 struct SHeaderCase {
