@@ -280,9 +280,11 @@ static bool LooksLikeMail(const CRukString& mail)
     return nAt >= 1 && mail.Find(".", nAt) > nAt;
 }
 
-// A visitor's address must also be one address: with a comma (or any
-// other list or comment syntax) a visitor could have reply notices and
-// the sender line name people who never posted.
+// A visitor's address must also be one bare address (CRukMail::IsAddress)
+// with a dot in its domain: with a comma (or any other list or comment
+// syntax) a visitor could have reply notices go to people who never
+// posted, or add text to the Reply-To line. The board owner's own
+// settings are trusted further (AddOwnerAddresses).
 static bool IsOneVisitorAddress(const CRukString& mail)
 {
     return LooksLikeMail(mail) && CRukMail::IsAddress(mail.GetText());
