@@ -61,8 +61,10 @@ public:
     void Write(CRukCookie& cookie, CRukForm& form);
     CRukString CreateNewID(long* pWhen);
     void Delete(CRukCookie& cookie, CRukForm& form);
-    void Sendmail(const char* pTo, const char* pCc, const char* pBcc, const char* pFrom,
-                  const CRukBBSData& rec);
+    // The notice of rec of kind pKind ("reply", "owner") to the addresses
+    // pTo and pCc: CRukMail's result.
+    [[nodiscard]] int Sendmail(const char* pTo, const char* pCc, const char* pKind,
+                               const CRukBBSData& rec);
     // The notices of a stored message (see rukbbsformmain_mail.cpp).
     void SendNotices(const CRukBBSData& rec);
 

@@ -743,3 +743,50 @@ CRukString CRukString::Nkf(const char* pOption, const char* pText)
 {
     return nkf_main(pOption, pText, pText ? static_cast<int>(strlen(pText)) : 0);
 }
+
+// True for the characters of NEC's row 13 and of the IBM extension that
+// are JIS X 0208 characters too (≒≡∫∮√⊥∠∟⊿∵∩∪, ￢ and ∵): they are written
+// in their JIS X 0208 places.
+static bool IsJisDuplicate(unsigned char cLead, unsigned char cTrail)
+{
+    if (cLead == 0x87)
+        return cTrail >= 0x90 && cTrail <= 0x9C && strchr("\x90\x91\x92\x95\x96\x97\x9a\x9b\x9c",
+                                                          cTrail);
+    return cLead == 0xFA && (cTrail == 0x54 || cTrail == 0x5B);
+}
+
+bool NkfFitsJis(const std::string& sjis)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(sjis.data());
+    size_t n = sjis.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) {
+            i++;
+            continue;
+        }
+        if (SjisCharLen(p + i, n - i) != 2)
+            return false;
+        bool bJis = (c >= 0x81 && c <= 0x84) || (c >= 0x88 && c <= 0x9F) ||
+                    (c >= 0xE0 && c <= 0xEA) || IsJisDuplicate(c, p[i + 1]);
+        if (!bJis)
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+std::string NkfSjisToJis(const std::string& sjis)
+{
+    std::string canon, out;
+    SjisToCanonical(sjis, canon);
+    CanonicalToJis(canon, out);
+    return out;
+}
+
+std::string NkfSjisToUtf8(const std::string& sjis)
+{
+    std::string out;
+    CIconv("UTF-8", "CP932", SjisCharLen).Append(sjis.data(), sjis.size(), out);
+    return out;
+}

@@ -56,7 +56,8 @@ def make_site(**board):
     script = site.write("sendmail.sh", MAIL_SCRIPT)
     os.chmod(script, stat.S_IRWXU)
     os.makedirs(site.path("mail"))
-    site.write_settings("dat-system.dat", {"sendmail": script, "attach_max": "3"})
+    site.write_settings("dat-system.dat", {"sendmail": script, "attach_max": "3",
+                                           "site_url": "http://bbs.example.jp/cgi-bin/"})
     conf = {"skindir": "skin/t/", "passwd": ADMIN, "attach_size": "100",
             "bbs_title": "\u30c6\u30b9\u30c8\u677f"}  # テスト板
     conf.update(board)
@@ -353,7 +354,8 @@ class PostingTest(BoardCase):
         self.assertTrue(os.path.exists(self.site.path("data/test", top["id"], "f.txt")))
         self.assertEqual(len(set(self.ids())), span + 2)
         (_, mail), = self.mails()
-        self.assertEqual(mail["Message-Id"], "<%s.test.ruk-bbs@bbs.example.jp>" % top["id"])
+        self.assertRegex(mail["Message-ID"],
+                         r"^<%s\.test\.owner\.[0-9a-f]{16}@bbs\.example\.jp>$" % top["id"])
 
     def test_store_failures_are_reported(self):
         cases = [("data file unreadable", "data/test/bbs-message.dat"),
@@ -467,13 +469,21 @@ class MailTest(BoardCase):
     board = {"use_mail": "1", "owner_mail": "owner@example.jp", "cc_mail": "cc@example.jp"}
 
     def body_text(self, msg):
+        """The body as a format=flowed reader shows it: stuffing blanks
+        dropped, soft lines joined without their final blank."""
         self.assertEqual(msg.get_content_charset(), "iso-2022-jp")
-        return msg.get_payload(decode=True).decode("iso-2022-jp")
+        self.assertEqual(msg.get_param("format"), "flowed")
+        text, soft = "", False
+        for line in msg.get_payload(decode=True).decode("iso-2022-jp").splitlines():
+            line = line[1:] if line.startswith(" ") else line
+            soft = line.endswith(" ")
+            text += line[:-1] if soft else line + "\n"
+        return text
 
     def subject(self, msg):
         return str(email.header.make_header(email.header.decode_header(msg["Subject"])))
 
-    def expected_body(self, title, author, mess, attach_lines=None):
+    def expected_body(self, title, author, mess, key, root, attach_lines=None):
         rule = "\u2500" * 35 + "\n"
         text = ("\u66f8\u304d\u8fbc\u307f\u304c\u3042\u308a\u307e\u3057\u305f\u3002\n"  # 書き込みがありました。
                 + rule + "\u984c\u3000\u540d\uff1a" + title + "\n"  # 題　名：
@@ -483,7 +493,10 @@ class MailTest(BoardCase):
         if attach_lines:
             text += rule + "\u6dfb\u4ed8\u30c7\u30fc\u30bf\uff1a\n\n"  # 添付データ：
             text += "".join(line + "\n" for line in attach_lines)
-        return text + rule + "BBS\uff1a http://bbs.example.jp/cgi-bin/ruk-bbs.cgi?bid=test\n"
+        board = "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi?bid=test"
+        return (text + rule + "BBS\uff1a " + board + "\n"
+                + "\u30b9\u30ec\u30c3\u30c9\uff1a %s&style=1&ppid=%s#m%s\n"  # スレッド：
+                % (board, root, key))
 
     def test_reply_mails_the_parent_author_and_the_owner(self):
         self.store(record("100", title="root", mail="parent@example.jp", resmail="1"))
@@ -498,17 +511,21 @@ class MailTest(BoardCase):
         mails = self.mails()
         self.assertEqual(len(mails), 2)
         base = "http://bbs.example.jp/cgi-bin/data/test/100/"
-        body = self.expected_body(title, "Hanako <hanako@example.jp>", "line 1\nline 2",
-                                  [base + "small.txt(1KB)", base + "edge.txt(1KB)",
+        body = self.expected_body(title, "Hanako <hanako@example.jp>", "line 1\nline 2", key,
+                                  "100", [base + "small.txt(1KB)", base + "edge.txt(1KB)",
                                    base + "two.txt(2KB)"])
-        for (args, msg), to, cc in zip(mails, ["parent@example.jp", "owner@example.jp"],
-                                       [None, "cc@example.jp"]):
+        for (args, msg), to, cc, kind in zip(mails, ["parent@example.jp", "owner@example.jp"],
+                                             [None, "cc@example.jp"], ["reply", "owner"]):
             with self.subTest(to):
                 self.assertEqual(args, "-t")
                 self.assertEqual(msg["To"], to)
                 self.assertEqual(msg["Cc"], cc)
-                self.assertEqual(msg["From"], "hanako@example.jp")
-                self.assertEqual(msg["Message-Id"], "<%s.test.ruk-bbs@bbs.example.jp>" % key)
+                # The site sends; the visitor's address is where answers go.
+                self.assertEqual(msg["From"], "CGI@bbs.example.jp")
+                self.assertEqual(msg["Reply-To"], "hanako@example.jp")
+                self.assertRegex(msg["Message-ID"], r"^<%s\.test\.%s\.[0-9a-f]{16}"
+                                 r"@bbs\.example\.jp>$" % (key, kind))
+                self.assertEqual(msg["In-Reply-To"], "<100.test.ruk-bbs@bbs.example.jp>")
                 self.assertEqual(msg["References"], "<100.test.ruk-bbs@bbs.example.jp>")
                 self.assertEqual(self.subject(msg), "[\u30c6\u30b9\u30c8\u677f] " + title)
                 self.assertEqual(self.body_text(msg), body)
@@ -519,8 +536,9 @@ class MailTest(BoardCase):
         self.assertEqual(msg["To"], "owner@example.jp")
         self.assertEqual(msg["From"], "CGI@bbs.example.jp")
         self.assertIsNone(msg["References"])
+        key = self.messages()[0]["id"]
         self.assertEqual(self.body_text(msg),
-                         self.expected_body("root", "Jiro <not-an-address>", "body"))
+                         self.expected_body("root", "Jiro <not-an-address>", "body", key, key))
         # A list of addresses is no sender either.
         for n in os.listdir(self.site.path("mail")):
             os.unlink(self.site.path("mail", n))
@@ -563,7 +581,7 @@ class MailTest(BoardCase):
             self.assertIsNone(msg["Bcc"])
             self.assertIsNone(msg["X-Evil"])
             self.assertEqual(sorted(set(msg.keys())),
-                             sorted({"Return-Path", "Sender", "From", "To", "Cc", "Message-Id",
+                             sorted({"Date", "From", "To", "Cc", "Message-ID", "In-Reply-To",
                                      "References", "Subject", "MIME-Version", "Content-Type",
                                      "Content-Transfer-Encoding"} - ({"Cc"} if msg["Cc"] is None
                                                                      else set())))

@@ -310,4 +310,72 @@ TEST(Nkf, CallsAreIndependent)
     EXPECT_EQ(Bytes(s.Nkf("-j")), j);
 }
 
+struct SFitCase {
+    const char* pSjis;
+    bool bFits;
+};
+
+// What ISO-2022-JP can carry: ASCII, JIS X 0208 and half-width katakana
+// (sent full-width); not NEC's row 13, the extension kanji, user-defined
+// characters or bytes that are no character.
+TEST(NkfMail, FitsJisTellsWhatIso2022JpCarries)
+{
+    const SFitCase cases[] = {
+        {"", true},
+        {"plain ASCII\t\n", true},
+        {"\x93\xfa\x96\x7b\x8c\xea", true},  // 日本語
+        {"\xb6\xde\xb7", true},                 // ｶﾞｷ
+        {"\x81\x60\x81\x7c", true},             // ～－ (JIS X 0208 row 1)
+        {"\xea\xa4", true},                      // 熙, the last of row 84
+        {"\x87\x40", false},                     // ①
+        {"\x87\x56", false},                     // Ⅲ
+        {"\x87\x8a", false},                     // ㈱
+        {"\x87\x82", false},                     // №
+        {"\xee\xe0", false},                     // 髙 (NEC-selected)
+        {"\xfb\xfc", false},                     // 髙 (IBM)
+        {"\xf0\x40", false},                     // user-defined
+        {"\x85\x40", false},                     // row 9, empty
+        {"a\x82", false},                         // a lead byte cut off
+        {"\x80", false},
+        {"\xa0", false},
+        {"\xfd", false},
+    };
+    for (const SFitCase& c : cases)
+        EXPECT_EQ(NkfFitsJis(c.pSjis), c.bFits) << Hex(c.pSjis);
+}
+
+// Every Shift_JIS character NkfFitsJis accepts becomes a JIS X 0208 pair
+// (rows 1-8 and 16-84); every other character CP932 knows does not.
+TEST(NkfMail, FitsJisAgreesWithTheConverter)
+{
+    for (unsigned nLead = 0x81; nLead <= 0xFC; nLead++) {
+        if (nLead >= 0xA0 && nLead < 0xE0)
+            continue;
+        for (unsigned nTrail = 0x40; nTrail <= 0xFC; nTrail++) {
+            if (nTrail == 0x7F)
+                continue;
+            std::string sjis = {static_cast<char>(nLead), static_cast<char>(nTrail)};
+            if (Iconv("UTF-8", "CP932", sjis)[0] == '<')
+                continue;  // no CP932 character
+            std::string jis = NkfSjisToJis(sjis);
+            unsigned nRow = jis.size() == 8 ? static_cast<unsigned char>(jis[3]) - 0x20 : 0;
+            bool bJis208 = (nRow >= 1 && nRow <= 8) || (nRow >= 16 && nRow <= 84);
+            EXPECT_EQ(NkfFitsJis(sjis), bJis208) << Hex(sjis) << " " << Hex(jis);
+        }
+    }
+}
+
+TEST(NkfMail, Utf8ThroughIconv)
+{
+    // ①Ⅲ㈱№ and 髙 in both its codes.
+    EXPECT_EQ(NkfSjisToUtf8("\x87\x40\x87\x56\x87\x8a\x87\x82\xee\xe0\xfb\xfc"),
+              "\xe2\x91\xa0\xe2\x85\xa2\xe3\x88\xb1\xe2\x84\x96\xe9\xab\x99\xe9\xab\x99");
+    EXPECT_EQ(NkfSjisToUtf8("a\xb6\x82"), "a\xef\xbd\xb6?");  // aｶ and a cut-off lead
+    EXPECT_EQ(NkfSjisToUtf8(""), "");
+    // The text as it is: no encoded word of it is decoded, nothing detected.
+    EXPECT_EQ(NkfSjisToJis("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?="),
+              "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=");
+    EXPECT_EQ(NkfSjisToJis("\xb1"), "\x1b$B%\"\x1b(B");  // ｱ as ア
+}
+
 }  // namespace
