@@ -150,7 +150,9 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         }
     }
 
-    int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), rec, files, true, bNew);
+    SRukWriteRules rules;
+    rules.bNewKey = bNew;
+    int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), rec, files, true, rules);
     if (r == -2)
         MessageKey("msg90");
     form.SetAt("page", "0");
@@ -159,7 +161,11 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         MessageKey("msg25");
     if (r == -4)
         MessageKey("msg27");
-    if (r == -1)
+    if (r == kStoreMissing)
+        MessageKey("msg66");
+    if (r == kStoreNoParent)
+        MessageKey("msg99");
+    if (r < 0)
         MessageKey("msg90");  // nothing was stored
 
     if (!rec.pid.IsEmpty() && !m_bbsFile.GetDataParent(&rec))
