@@ -275,12 +275,12 @@ static bool InVisibleField(const char* p, size_t n, const CRukString& word)
 
 // True when every word occurs in a field a visitor sees (an empty list
 // matches everything). Most lines hold not all the words anywhere: the
-// whole line is looked at first, and only a line that holds them all is
-// gone through field by field.
+// whole line (terminated in place) is looked at first, and only a line
+// that holds them all is gone through field by field.
 static bool MatchesVisible(const char* p, size_t n, const CRukStrAry& words)
 {
     for (const CRukString& word : words)
-        if (!memmem(p, n, word.GetText(), static_cast<size_t>(word.GetLength())))
+        if (!strstr(p, word.GetText()))
             return false;
     for (const CRukString& word : words)
         if (!InVisibleField(p, n, word))
