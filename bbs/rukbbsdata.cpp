@@ -201,8 +201,9 @@ static void PutField(SFileWriter& out, const char* p, bool bBody)
 // True when a stored line is exactly what PutRecord writes for the record
 // ParseRecord reads from it, so that it can be copied as it is: no NUL or
 // carriage return, 0x1D only in the body, the seven reserved fields after
-// the address empty, and attachments in whole pairs. Every test is a memchr over the line or
-// one field, so a long body costs a few vector passes.
+// the address empty, and attachments in whole pairs. Every test is a
+// memchr over the line or one field, so a long body costs a few vector
+// passes.
 static bool IsCanonicalLine(const char* p, size_t n)
 {
     if (memchr(p, 0, n) || memchr(p, '\r', n))

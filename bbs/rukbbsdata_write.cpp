@@ -404,9 +404,9 @@ int CRukBBSFile::PlanEdit(CRukBBSData& rec, const SRukWriteRules& rules, SRukPos
     }
 
     plan.threadKey = ThreadKey(stored);
+    // The stored message is one of them: it has ppid as key, or it is the
+    // first root of its id.
     std::vector<int> members = ThreadMembers(m_aryData, plan.threadKey.GetText());
-    if (std::find(members.begin(), members.end(), nStored) == members.end())
-        members.insert(members.begin(), nStored);  // a record naming another root
     for (int i : members) {
         if (!Complete(m_aryData[i]))
             return kStoreFailed;
