@@ -281,8 +281,8 @@ private:
     // takes: every record of thread pId and every record with id pId, then
     // whatever still hangs below pId by pid links. An empty id names
     // nothing. Returns whether the first pass marked anything.
-    static bool MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<char>& mask,
-                         char cMark, const char* pTrace);
+    [[nodiscard]] static bool MarkData(const CRukBBSDataAry& list, const char* pId,
+                                       std::vector<char>& mask, char cMark, const char* pTrace);
     // Removes the records marked in mask from the own records; the
     // attachment maps of the removed records go to pRemoved when given
     // (false when one of those could not be read whole).

@@ -435,7 +435,8 @@ int CRukBBSFile::PlanPrune(SRukPostPlan& plan)
     if (key.IsEmpty())
         return 0;  // a record without an id names no thread
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> prune thread %s", key.GetText());
-    MarkData(m_aryData, key.GetText(), plan.skip, 2, nullptr);
+    if (!MarkData(m_aryData, key.GetText(), plan.skip, 2, nullptr))
+        return 0;
     for (int i = 0; i < m_aryData.GetSize(); i++) {
         if (plan.skip[i] != 2)
             continue;
@@ -640,7 +641,8 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
             return r;
     }
     std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
-    MarkData(m_aryData, strId.GetText(), mask, 1, nullptr);
+    if (!MarkData(m_aryData, strId.GetText(), mask, 1, nullptr))
+        return kStoreMissing;
     return StoreDeletion(pDir, path, mask);
 }
 
@@ -661,10 +663,10 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool b
     std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
     bool bAny = false;
     for (const CRukString& id : ids) {
-        if (FindId(m_aryData, id.GetText()) < 0)
-            continue;
-        MarkData(m_aryData, id.GetText(), mask, 1, nullptr);
-        bAny = true;
+        // An id inside a subtree marked before marks nothing new.
+        const char* pId = id.GetText();
+        if (FindId(m_aryData, pId) >= 0 && MarkData(m_aryData, pId, mask, 1, nullptr))
+            bAny = true;
     }
     if (!bAny)
         return kStoreMissing;

@@ -65,7 +65,7 @@ void CheckSearch(const std::string& input, const std::string& dir, const CRukBBS
         input.find('\0') != std::string::npos)
         return;
     std::string word = input.substr(1, nEnd - 1);
-    if (word.empty() || word.find('\x1e') != std::string::npos || word.find(' ') != std::string::npos)
+    if (word.empty() || word.find_first_of("\x1e ") != std::string::npos)
         return;
     std::string expect;
     for (const CRukBBSData& r : all)
@@ -106,10 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         CRukBBSDataAry depth;
         int nPDepth = 0, nDepth = 0;
         // Whole records never fail to complete.
-        if (bbs.GetDataChildren(children, rec.id.GetText(), 1) < 0 ||
-            bbs.GetDataRecurs(bbs.m_aryData, ordered, rec.id.GetText()) < 0 ||
-            bbs.GetDataRecursWithDepth(bbs.m_aryData, depth, rec.id.GetText(), nPDepth, nDepth) < 0 ||
-            bbs.CheckExistChild(rec.id.GetText()) < 0)
+        const char* pId = rec.id.GetText();
+        if (bbs.GetDataChildren(children, pId, 1) < 0 ||
+            bbs.GetDataRecurs(bbs.m_aryData, ordered, pId) < 0 ||
+            bbs.GetDataRecursWithDepth(bbs.m_aryData, depth, pId, nPDepth, nDepth) < 0 ||
+            bbs.CheckExistChild(pId) < 0)
             __builtin_trap();
         bbs.GetDataPP(&rec);
     }
