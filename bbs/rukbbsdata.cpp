@@ -1,3 +1,7 @@
+// CRukBBSFile and CRukBBSData: the line format of the message file,
+// reading it (whole, or by keys with the rest read when a query hands a
+// record out), replacing it whole, the thread tree queries and searching.
+// Posts, edits, deletions and attachment files are in rukbbsdata_write.cpp.
 #include "rukbbsdata.h"
 
 #include <algorithm>
@@ -34,13 +38,14 @@ static CRukString CRukBBSData::*const s_aTextFields[] = {
     &CRukBBSData::mess,  &CRukBBSData::passwd, &CRukBBSData::resmail, &CRukBBSData::preform,
 };
 static const int s_nTextFields = sizeof(s_aTextFields) / sizeof(s_aTextFields[0]);
+static const int s_nDateField = 3;
 static const int s_nMessField = 8;
 static const int s_nRemoteField = 12;  // the poster's address
 static const int s_nIconField = 20;    // 13-19 are reserved and always empty
 static const int s_nAttachField = 21;  // then name, thread id, name, ...
 
-// The separator after the address, the seven empty reserved fields and
-// the separator before the icon: eight separators in a row.
+// The separator after the address, the seven empty reserved fields and the
+// separator before the icon: eight separators in a row.
 static const char s_szReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
 
 static const char s_szLockName[] = "lockfile.lock";
@@ -195,9 +200,10 @@ static void PutField(SFileWriter& out, const char* p, bool bBody)
 
 // True when a stored line is exactly what PutRecord writes for the record
 // ParseRecord reads from it, so that it can be copied as it is: no NUL or
-// carriage return, 0x1D only in the body, the seven reserved fields empty,
-// and attachments in whole pairs. Every test is a memchr over the line or
-// one field, so a long body costs a few vector passes.
+// carriage return, 0x1D only in the body, the seven reserved fields after
+// the address empty, and attachments in whole pairs. Every test is a
+// memchr over the line or one field, so a long body costs a few vector
+// passes.
 static bool IsCanonicalLine(const char* p, size_t n)
 {
     if (memchr(p, 0, n) || memchr(p, '\r', n))
@@ -240,11 +246,45 @@ static void PutRecord(SFileWriter& out, const CRukBBSData& rec)
     out.Put('\n');
 }
 
-// True when every word occurs in pText (an empty list matches everything).
-static bool ContainsAll(const char* pText, const CRukStrAry& words)
+// True for the fields a visitor sees of a message: the date, name, mail,
+// home page, title and body, and the file names of the attachments. The
+// keys, the password code, the switches, the address, the reserved
+// fields, the icon and the thread ids of attachments are never searched.
+static bool IsVisibleField(int nField)
+{
+    if (nField >= s_nAttachField)
+        return (nField - s_nAttachField) % 2 == 0;
+    return nField >= s_nDateField && nField <= s_nMessField;
+}
+
+// True when the word lies inside one visible field of the line.
+static bool InVisibleField(const char* p, size_t n, const CRukString& word)
+{
+    const char* pWord = word.GetText();
+    size_t nWord = static_cast<size_t>(word.GetLength());
+    const char* pEnd = p + n;
+    for (int nField = 0;; nField++) {
+        const char* q = static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p));
+        const char* pFieldEnd = q ? q : pEnd;
+        if (IsVisibleField(nField) && memmem(p, pFieldEnd - p, pWord, nWord))
+            return true;
+        if (!q)
+            return false;
+        p = q + 1;
+    }
+}
+
+// True when every word occurs in a field a visitor sees (an empty list
+// matches everything). Most lines hold not all the words anywhere: the
+// whole line (terminated in place) is looked at first, and only a line
+// that holds them all is gone through field by field.
+static bool MatchesVisible(const char* p, size_t n, const CRukStrAry& words)
 {
     for (const CRukString& word : words)
-        if (!strstr(pText, word.GetText()))
+        if (!strstr(p, word.GetText()))
+            return false;
+    for (const CRukString& word : words)
+        if (!InVisibleField(p, n, word))
             return false;
     return true;
 }
@@ -351,7 +391,7 @@ static FILE* OpenShared(CRukBBSLock& lock, const char* pPath, bool bLock, int& r
 }
 
 // Reads the records of fp and appends them to list. With pWords every
-// record whose stored line holds all the words is also appended to pOut,
+// record whose visible fields hold all the words is also appended to pOut,
 // and the count of those is returned instead. The list is sized once from
 // the first block's lines and the file size, so that records are parsed
 // straight into their slots. A read error leaves both lists as they were
@@ -383,7 +423,7 @@ static int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords,
         if (nBefore + nAdded >= list.GetSize())
             list.SetSize(nBefore + nAdded + nAdded / 4 + 64, true);
         CRukBBSData& rec = list[nBefore + nAdded];
-        bool bMatch = pWords && pOut && ContainsAll(p, *pWords);
+        bool bMatch = pWords && pOut && MatchesVisible(p, n, *pWords);
         if (bKeys) {
             if (!ParseKeys(p, n, rec))
                 return;
@@ -465,39 +505,6 @@ static int CopyOldFile(CRukAtomicFile& out, const char* pPath)
         r = -1;
     fclose(fp);
     return r;
-}
-
-// True when pName can be used as one component of a path below the data
-// directory: not empty, not "." or "..", and without any separator.
-static bool IsSafeName(const char* pName)
-{
-    if (!pName || !*pName || strcmp(pName, ".") == 0 || strcmp(pName, "..") == 0)
-        return false;
-    return strpbrk(pName, "/\\") == nullptr;
-}
-
-// Increments a string of decimal digits by one ("199" -> "200", "99" ->
-// "100"); false (and no change) for an empty or non-decimal text.
-static bool IncrementDecimal(CRukString& str)
-{
-    std::string digits(str.GetText());
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    size_t i = digits.size();
-    while (i > 0 && digits[i - 1] == '9')
-        digits[--i] = '0';
-    if (i == 0)
-        digits.insert(digits.begin(), '1');
-    else
-        digits[i - 1]++;
-    str = digits.c_str();
-    return true;
-}
-
-// True when two messages have the same author, subject and body.
-static bool SameContent(const CRukBBSData& a, const CRukBBSData& b)
-{
-    return a.name == b.name && a.title == b.title && a.mess == b.mess;
 }
 
 // ---------------------------------------------------------------------------
@@ -681,6 +688,7 @@ void CRukBBSFile::CloseSnapshot()
     m_snapshotText.Free();
     m_window.Free();
     m_nWindowAt = -1;
+    m_bReadFailed = false;
 }
 
 bool CRukBBSFile::LoadSnapshotText() const
@@ -728,11 +736,19 @@ int CRukBBSFile::LoadKeys(const char* pPath, bool bText)
 }
 
 // Loads the rest of a record loaded by its keys from the kept file; the
-// tree columns drawn on it stay.
+// tree columns drawn on it stay. A failure is remembered (HasReadFailed).
 bool CRukBBSFile::Complete(CRukBBSData& rec) const
 {
     if (rec.lineAt < 0)
         return true;
+    bool bRead = ReadRest(rec);
+    if (!bRead)
+        m_bReadFailed = true;
+    return bRead;
+}
+
+bool CRukBBSFile::ReadRest(CRukBBSData& rec) const
+{
     if (m_fdSnapshot < 0 || rec.lineLen < 0)
         return false;
     size_t n = static_cast<size_t>(rec.lineLen);
@@ -1034,8 +1050,7 @@ int CRukBBSFile::GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip)
         out.Add(m_aryData[i]);
         n++;
     }
-    CompleteFrom(out, nFrom);
-    return n;
+    return CompleteFrom(out, nFrom) ? n : -1;
 }
 
 // Copies of the thread roots after the first nSkip, until out holds nLimit.
@@ -1051,8 +1066,7 @@ int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
         out.Add(m_aryData[i]);
         n++;
     }
-    CompleteFrom(out, out.GetSize() - n);
-    return n;
+    return CompleteFrom(out, out.GetSize() - n) ? n : -1;
 }
 
 // FNV-1a of a thread key, for the thread index.
@@ -1101,7 +1115,8 @@ int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrde
             n++;
         }
     }
-    CompleteFrom(out, out.GetSize() - n);
+    if (!CompleteFrom(out, out.GetSize() - n))
+        return -1;
     if (nOrder != -1)
         Sort(out, nOrder);
     return n;
@@ -1126,8 +1141,7 @@ int CRukBBSFile::Walk(CRukBBSDataAry& src, CRukBBSDataAry& out, const char* pPid
     } else {
         n = WalkReplies(src, out, pPid, pPDepth, pDepth);
     }
-    CompleteFrom(out, nFrom);
-    return n;
+    return CompleteFrom(out, nFrom) ? n : -1;
 }
 
 // As GetDataRecurs, drawing each appended record's tree columns.
@@ -1147,17 +1161,15 @@ int CRukBBSFile::CheckExistChild(const char* pId)
     return 0;
 }
 
-// The first own record with id pId, or null.
+// The first own record with id pId, or null (also when it cannot be read
+// whole: HasReadFailed).
 CRukBBSData* CRukBBSFile::GetData(const char* pId)
 {
     if (!pId)
         return nullptr;
-    for (CRukBBSData& rec : m_aryData) {
-        if (strcmp(rec.id.GetText(), pId) == 0) {
-            Complete(rec);
-            return &rec;
-        }
-    }
+    for (CRukBBSData& rec : m_aryData)
+        if (strcmp(rec.id.GetText(), pId) == 0)
+            return Complete(rec) ? &rec : nullptr;
     return nullptr;
 }
 
@@ -1180,15 +1192,11 @@ CRukBBSData* CRukBBSFile::GetDataPP(const CRukBBSData* pRec)
 }
 
 // ---------------------------------------------------------------------------
-// CRukBBSFile: storing posts, deletions and attachments
+// CRukBBSFile: removing threads and subtrees from the own records
 
-// Marks with cMark the unmarked records of list that removing pId takes:
-// every record of thread pId and every record with id pId, then whatever
-// still hangs below pId by pid links. An empty id names nothing (it would
-// otherwise match every thread root). Returns whether the first pass
-// marked anything.
-static bool MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<char>& mask,
-                     char cMark, const char* pTrace)
+// See the header; an empty id would otherwise match every thread root.
+bool CRukBBSFile::MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<char>& mask,
+                           char cMark, const char* pTrace)
 {
     CRukString strId(pId);
     const char* pKey = strId.GetText();
@@ -1222,21 +1230,17 @@ static bool MarkData(const CRukBBSDataAry& list, const char* pId, std::vector<ch
     return true;
 }
 
-// Removes pId's thread or subtree (see MarkData) from the own records; the
-// attachment maps of the removed records go to pRemoved when given.
-bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace)
+bool CRukBBSFile::RemoveMarked(const std::vector<char>& mask, CRukAry<CRukStrMap>* pRemoved)
 {
     ForgetIndex();
-    std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
-    if (!MarkData(m_aryData, pId, mask, 1, pTrace))
-        return false;
+    bool bRead = true;
     int j = 0;
     for (int i = 0; i < m_aryData.GetSize(); i++) {
         CRukBBSData& rec = m_aryData[i];
         if (mask[i]) {
-            if (pRemoved)
-                Complete(rec);
-            if (pRemoved && rec.attach.GetSize() > 0)
+            if (pRemoved && !Complete(rec))
+                bRead = false;
+            else if (pRemoved && rec.attach.GetSize() > 0)
                 pRemoved->Add(std::move(rec.attach));
             continue;
         }
@@ -1245,206 +1249,15 @@ bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, con
         j++;
     }
     Truncate(m_aryData, j);
-    return true;
+    return bRead;
 }
 
-// Stores a new message, a reply or an edit: the message's thread goes to
-// the top of the file with the message in its place, duplicates (-3) and
-// attachment names used by another message of the thread (-4) are
-// refused, the oldest thread is pruned in delete mode, and the whole new
-// file replaces the old one at once. Attachment files change only after
-// the new file is in place, so a failed write (-1) changes nothing.
-// Returns the number of records written after the thread group, -1, -2
-// (lock), -3 or -4.
-int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& files,
-                                bool bLock, bool bNewKey)
+bool CRukBBSFile::RemoveData(const char* pId, CRukAry<CRukStrMap>* pRemoved, const char* pTrace)
 {
-    ForgetIndex();
-    CRukString path = CreateFullPath(pDir);
-    go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
-    m_aryData.RemoveAll();
-    CloseSnapshot();
-    CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), false);
-        if (r != 0)
-            return r;
-    }
-    // The board by its keys, with its text kept: the records this post
-    // leaves alone are copied line by line, and only the thread it joins
-    // (and one pruned) is read whole.
-    if (LoadKeys(path.GetText(), true) < 0)
-        return -1;
-
-    CRukBBSDataAry group(0, 10);
-    std::vector<char> skip(static_cast<size_t>(m_aryData.GetSize()), 0);
-    int nRest = m_aryData.GetSize();
-    CRukStrMap oldAttach;
-    CRukAry<CRukStrMap> pruned;
-    bool bEdit = false;
-    if (m_aryData.GetSize() == 0) {
-        group.Add(rec);
-    } else {
-        if (bNewKey && GetData(rec.id.GetText())) {
-            std::unordered_set<std::string> ids;
-            for (const CRukBBSData& r : m_aryData)
-                ids.insert(r.id.GetText());
-            CRukString oldId = rec.id;
-            CRukString newId = rec.id;
-            bool bOk;
-            while ((bOk = IncrementDecimal(newId)) && ids.count(newId.GetText()) > 0) {
-            }
-            if (bOk) {
-                rec.id = newId;
-                for (CRukStrPair& pair : rec.attach)
-                    if (pair.m_data == oldId)
-                        pair.m_data = newId;
-            }
-        }
-
-        const CRukBBSData* pPP = GetDataPP(&rec);
-        if (!pPP) {
-            Complete(m_aryData[0]);
-            if (SameContent(m_aryData[0], rec))
-                return -3;
-            group.Add(rec);
-        } else {
-            go.m_log.Trace("     CRukBBSFile::WriteInputData -> arData.Add(*pPPData)");
-            int nPP = static_cast<int>(pPP - m_aryData.begin());
-            const char* pRoot = pPP->id.GetText();
-            std::vector<int> members;
-            for (int i = 0; i < m_aryData.GetSize(); i++)
-                if (i != nPP && strcmp(m_aryData[i].ppid.GetText(), pRoot) == 0)
-                    members.push_back(i);
-            members.push_back(nPP);
-            for (int i : members)
-                Complete(m_aryData[i]);
-
-            for (const CRukStrPair& file : rec.attach)
-                for (int i : members)
-                    if (m_aryData[i].id != rec.id &&
-                        m_aryData[i].attach.GetIndex(file.m_strTag.GetText()) >= 0)
-                        return -4;
-
-            int nEdit = -1;
-            for (size_t k = 0; k < members.size(); k++) {
-                const CRukBBSData& other = m_aryData[members[k]];
-                if (other.id == rec.id) {
-                    nEdit = static_cast<int>(k);
-                    break;
-                }
-                if (SameContent(other, rec))
-                    return -3;
-            }
-
-            for (int i : members) {
-                skip[i] = 1;
-                group.Add(std::move(m_aryData[i]));
-            }
-            if (nEdit >= 0) {
-                oldAttach = std::move(group[nEdit].attach);
-                group[nEdit] = rec;
-                bEdit = true;
-            } else {
-                group.InsertAt(0, CRukBBSData(rec));
-            }
-            nRest -= static_cast<int>(members.size());
-        }
-
-        // The thread's records stay in place, marked 1; the pruned ones
-        // are marked 2, so the rest is written without moving anything.
-        int nLast = m_aryData.GetSize() - 1;
-        while (nLast >= 0 && skip[nLast])
-            nLast--;
-        if (m_nDeleteMode != 0 && nRest > 0 && nRest + group.GetSize() > m_nMaxData) {
-            const CRukBBSData& last = m_aryData[nLast];
-            if (!last.id.IsEmpty()) {
-                go.m_log.Trace("     CRukBBSFile::WriteInputData -> DELETE ID=(%s) PID=(%s) PPID=(%s)",
-                               last.id.GetText(), last.pid.GetText(), last.ppid.GetText());
-                CRukString lastId = last.id;
-                MarkData(m_aryData, lastId.GetText(), skip, 2, nullptr);
-                for (int i = 0; i < m_aryData.GetSize(); i++) {
-                    if (skip[i] == 2) {
-                        nRest--;
-                        Complete(m_aryData[i]);
-                        if (m_aryData[i].attach.GetSize() > 0)
-                            pruned.Add(std::move(m_aryData[i].attach));
-                    }
-                }
-            }
-        }
-    }
-
-    go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteFile 1");
-    if (ReplaceData(path.GetText(), &group, &m_aryData, skip.data(), false) != 0) {
-        go.m_log.Trace("--<< CRukBBSFile::WriteInputData END (write failed) ----");
-        return -1;
-    }
-    if (bEdit)
-        DeleteAttachFile(pDir, oldAttach);
-    for (CRukStrMap& attach : pruned)
-        DeleteAttachFile(pDir, attach);
-    go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteAttachFile");
-    WriteAttachFile(pDir, rec.attach, files);
-    m_aryData = std::move(group);
-    CloseSnapshot();  // the thread group is whole
-    go.m_log.Trace("--<< CRukBBSFile::WriteInputData END ----");
-    return nRest;
-}
-
-// Deletes message pId with everything below it (a root: its whole thread)
-// from the file as it is now: the file is read again under the lock, so
-// that posts stored since the caller loaded it are kept. Returns the
-// number of records written, 0 when pId was not found, -1, or the lock
-// result. The attachment files go only once the new file is in place.
-int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock)
-{
-    ForgetIndex();
-    CRukString strId(pId);  // pId may point into the records replaced below
-    CRukString path = CreateFullPath(pDir);
-    go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ----", path.GetText());
-    CRukBBSLock lock;
-    if (bLock) {
-        CRukString lockPath(pDir);
-        lockPath += "/";
-        lockPath += s_szLockName;
-        int r = lock.Lock(lockPath.GetText(), false);
-        if (r != 0)
-            return r;
-    }
-    // The records the caller loaded may be stale: LoadKeys drops them
-    // before the file is read again, so that two copies are never held.
-    if (LoadKeys(path.GetText(), true) < 0)
-        return -1;
-
-    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
-    CRukAry<CRukStrMap> removed;
-    bool bRemoved = RemoveData(strId.GetText(), &removed, nullptr);
-    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile END -----");
-    if (!bRemoved) {
-        go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END ----");
-        return 0;
-    }
-    int r = WriteFile(m_aryData, path.GetText(), false, false);
-    m_snapshotText.Free();  // the rest of a record is read from the file again
-    if (r >= 0)
-        for (CRukStrMap& attach : removed)
-            DeleteAttachFile(pDir, attach);
-    go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END ----");
-    return r;
-}
-
-// Removes pId's thread or subtree from the own records with its files.
-bool CRukBBSFile::DeleteDataAndAttachFile(const char* pDir, const char* pId)
-{
-    CRukString strId(pId);
-    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile START ID=%s -----", strId.GetText());
-    CRukAry<CRukStrMap> removed;
-    bool bRemoved = RemoveData(strId.GetText(), &removed, nullptr);
-    for (CRukStrMap& attach : removed)
-        DeleteAttachFile(pDir, attach);
-    go.m_log.Trace("----- CRukBBSFile::DeleteDataAndAttachFile END -----");
-    return bRemoved;
+    std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
+    if (!MarkData(m_aryData, pId, mask, 1, pTrace))
+        return false;
+    return RemoveMarked(mask, pRemoved);
 }
 
 // Removes pId's thread or subtree from the own records, files untouched.
@@ -1456,79 +1269,12 @@ bool CRukBBSFile::DeleteDataOnly(const char* pId)
     return bRemoved;
 }
 
-// Stores the uploaded files of one message in its thread's directory
-// (created when missing); entry i of files holds the data of attachment i.
-// Names that are not a plain file name are refused before anything is
-// written. 0, or -1 at the first file that cannot be written.
-int CRukBBSFile::WriteAttachFile(const char* pDir, CRukStrMap& attach, CRukBufAry& files)
-{
-    if (attach.GetSize() == 0)
-        return 0;
-    const char* pThread = attach[0].m_data.GetText();
-    if (!IsSafeName(pThread))
-        return -1;
-    for (const CRukStrPair& pair : attach)
-        if (!IsSafeName(pair.m_strTag.GetText()))
-            return -1;
-    CRukString dir = CreateAttachPath(pDir, pThread);
-    if (CRukFile::GetFileAttr(dir.GetText()) == -1) {
-        if (CRukDir::MkDir(dir.GetText()) != 0)
-            return -1;
-        if (chmod(dir.GetText(), go.m_nDirMode) != 0)
-            return -1;
-    }
-    for (int i = 0; i < attach.GetSize(); i++) {
-        const char* pName = attach[i].m_strTag.GetText();
-        CRukString path = dir + "/" + pName;
-        go.m_log.Trace("----- CRukBBSFile::WriteAttachFile(%s)", path.GetText());
-        const CRukBuffer* pData = files.GetAt(i);
-        CRukFile file;
-        if (file.WriteFile(path.GetText(), pData ? pData->GetData() : nullptr,
-                           pData ? static_cast<int>(pData->GetSize()) : 0) < 0)
-            return -1;
-        if (chmod(path.GetText(), go.m_nFileMode) != 0)
-            return -1;
-    }
-    return 0;
-}
-
-// Removes the files of one message, and its thread's directory once that
-// is empty; empties the map. 0, or -1 when some file could not be removed.
-int CRukBBSFile::DeleteAttachFile(const char* pDir, CRukStrMap& attach)
-{
-    if (attach.GetSize() == 0)
-        return 0;
-    const char* pThread = attach[0].m_data.GetText();
-    bool bFailed = false;
-    if (IsSafeName(pThread)) {
-        CRukString dir = CreateAttachPath(pDir, pThread);
-        for (const CRukStrPair& pair : attach) {
-            if (!IsSafeName(pair.m_strTag.GetText())) {
-                bFailed = true;
-                continue;
-            }
-            CRukString path = dir + "/" + pair.m_strTag;
-            go.m_log.Trace("----- CRukBBSFile::DeleteAttachFile(%s)", path.GetText());
-            if (unlink(path.GetText()) != 0)
-                bFailed = true;
-        }
-        CRukStrAry left;
-        if (CRukDir::GetFileList(left, dir.GetText(), false, false) == 0 &&
-            rmdir(dir.GetText()) != 0)
-            go.m_log.Trace("----- CRukBBSFile::DeleteAttachFile rmdir(%s) failed", dir.GetText());
-    } else {
-        bFailed = true;
-    }
-    attach.RemoveAll();
-    return bFailed ? -1 : 0;
-}
-
 // ---------------------------------------------------------------------------
 // CRukBBSFile: search
 
 // Loads the board of pDir into the own records and appends to out every
-// record whose stored line holds all the words. Returns the number found,
-// -1, or the lock result.
+// record whose visible fields hold all the words (see the header). Returns
+// the number found, -1, or the lock result.
 int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words, bool bLock)
 {
     ForgetIndex();
@@ -1542,7 +1288,10 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
     if (!fp)
         return r;
     // Records already held are made whole first: the kept file changes.
-    CompleteFrom(m_aryData, 0);
+    if (!CompleteFrom(m_aryData, 0)) {
+        fclose(fp);
+        return -1;
+    }
     CloseSnapshot();
     // Only the hits are parsed whole; the others keep their place by keys.
     int n = ReadRecords(fp, m_aryData, &words, &out, true);
@@ -1593,7 +1342,8 @@ int CRukBBSFile::FindData(CRukBBSDataAry& out, CRukStrAry& words)
 {
     int n = 0;
     for (CRukBBSData& rec : m_aryData) {
-        Complete(rec);
+        if (!Complete(rec))
+            return -1;
         bool bMatch = true;
         for (const CRukString& word : words) {
             const char* pWord = word.GetText();

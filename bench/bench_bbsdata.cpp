@@ -161,7 +161,9 @@ void BM_WriteInputDataReply(benchmark::State& state)
         CRukBufAry files;
         state.ResumeTiming();
         CRukBBSFile file;
-        int r = file.WriteInputData(b.dir.c_str(), rec, files, true);
+        SRukWriteRules rules;
+        rules.bNewKey = true;
+        int r = file.WriteInputData(b.dir.c_str(), rec, files, true, rules);
         if (r < 0)
             state.SkipWithError("WriteInputData failed");
     }
@@ -204,16 +206,16 @@ void BM_PageOfTrees(benchmark::State& state, bool bFresh)
 {
     const SBoard& b = g_boards.Get(static_cast<int>(state.range(0)));
     CRukBBSFile file;
-    file.ReadPageData(b.dir.c_str(), false);
+    if (file.ReadPageData(b.dir.c_str(), false) < 0)
+        state.SkipWithError("ReadPageData failed");
     for (auto _ : state) {
         if (bFresh)
             file.ForgetIndex();
         CRukBBSDataAry roots;
-        file.GetDataParents(roots, 10, 0);
-        int n = 0;
+        int n = file.GetDataParents(roots, 10, 0);
         for (const CRukBBSData& root : roots) {
             CRukBBSDataAry thread;
-            file.GetDataChildren(thread, root.id.GetText(), 1);
+            n += file.GetDataChildren(thread, root.id.GetText(), 1);
             CRukBBSDataAry tree;
             int nPDepth = 0, nDepth = 0;
             n += file.GetDataRecursWithDepth(thread, tree, root.id.GetText(), nPDepth, nDepth);

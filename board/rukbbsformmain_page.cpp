@@ -128,6 +128,8 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     CRukBBSData record;
     if (const CRukBBSData* p = m_bbsFile.GetData(id.GetText()))
         record = *p;
+    if (m_bbsFile.HasReadFailed())
+        MessageKey("msg90");  // a message could not be read whole
 
     CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
     CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
@@ -156,7 +158,8 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
         CRukBBSDataAry list;
         CRukBuffer titles;
         if (m_nKeitai) {
-            m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer));
+            if (m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer)) < 0)
+                MessageKey("msg90");
             for (int i = 0; i < list.GetSize(); i++)
                 AddPiece(titles, CreateTable1(cookie, form, tableParent, list[i]));
         } else if (m_bbsFile.GetDataParents(list, nPer, PageSkip(m_nPage, nPer)) > 0) {
@@ -189,6 +192,8 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
                 dataTable = CreateTableThread(cookie, form, tableParent, tableChild, *pRoot);
         }
     }
+    if (m_bbsFile.HasReadFailed())
+        MessageKey("msg90");  // the page would show a message without its text
     FillHeaderFooter(*this, page);
     PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
     WritePage(page);

@@ -99,6 +99,8 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
         dataTitle = Joined(hits);
         dataTitle.Replace("%WORD%", word.CharToPerHex().GetText(), true);
     }
+    if (m_bbsFile.HasReadFailed())
+        MessageKey("msg90");  // a message could not be read whole
     FillHeaderFooter(*this, page);
     CRukString inputForm;
     PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);

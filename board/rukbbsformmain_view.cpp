@@ -138,16 +138,22 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
 static void ThreadReplies(CRukBBSFormMain& bbs, const CRukBBSData& root, CRukBBSDataAry& ordered,
                           bool bWithDepth)
 {
+    // A message that cannot be read whole is left out here; the store
+    // remembers it (HasReadFailed) and the page ends with the busy message.
     CRukBBSDataAry list;
-    bbs.m_bbsFile.GetDataChildren(list, root.id.GetText(),
-                                  atoi(bbs.m_cfBBS.Value("new_order").GetText()));
+    if (bbs.m_bbsFile.GetDataChildren(list, root.id.GetText(),
+                                      atoi(bbs.m_cfBBS.Value("new_order").GetText())) < 0)
+        return;
     list.Add(root);
+    int n;
     if (bWithDepth) {
         int nPDepth = 0, nDepth = 0;
-        bbs.m_bbsFile.GetDataRecursWithDepth(list, ordered, root.id.GetText(), nPDepth, nDepth);
+        n = bbs.m_bbsFile.GetDataRecursWithDepth(list, ordered, root.id.GetText(), nPDepth, nDepth);
     } else {
-        bbs.m_bbsFile.GetDataRecurs(list, ordered, root.id.GetText());
+        n = bbs.m_bbsFile.GetDataRecurs(list, ordered, root.id.GetText());
     }
+    if (n < 0)
+        ordered.RemoveAll();
 }
 
 CRukString CRukBBSFormMain::CreateTableThread(CRukCookie& cookie, CRukForm& form,

@@ -1,8 +1,10 @@
 // The message file reader and the tree queries on what it read. Loading by
 // keys must agree with loading whole: every record completes to the same
-// fields, and writing the board back from its keys (which copies stored
-// lines it judges already in written form) gives the same bytes as
-// writing the parsed records.
+// fields (the address of field 12 included), and writing the board back
+// from its keys (which copies stored lines it judges already in written
+// form) gives the same bytes as writing the parsed records. An input that
+// starts with "?WORD\n" also searches for WORD: the store must find
+// exactly the records that hold it in a field a visitor sees.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "../tests/unit/testutil.h"
 #include "rukbbsdata.h"
@@ -21,7 +24,8 @@ std::string Fields(const CRukBBSData& r)
 {
     std::string s;
     for (const CRukString* f : {&r.id, &r.pid, &r.ppid, &r.date, &r.name, &r.mail, &r.home,
-                                &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform, &r.icon}) {
+                                &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform, &r.icon,
+                                &r.remote}) {
         s += f->GetText();
         s += '\x1f';
     }
@@ -32,6 +36,51 @@ std::string Fields(const CRukBBSData& r)
         s += '\x1f';
     }
     return s;
+}
+
+// True when the word lies in a field of r a visitor sees (the body as
+// stored, its line feeds as 0x1D).
+bool Visible(const CRukBBSData& r, const std::string& word)
+{
+    std::string body = r.mess.GetText();
+    for (char& c : body)
+        if (c == '\n')
+            c = '\x1d';
+    std::vector<std::string> fields = {r.date.GetText(), r.name.GetText(),  r.mail.GetText(),
+                                       r.home.GetText(), r.title.GetText(), body};
+    for (const CRukStrPair& a : r.attach)
+        fields.push_back(a.m_strTag.GetText());
+    for (const std::string& f : fields)
+        if (f.find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
+// The search for the word of a "?WORD\n" first line against every parsed
+// record; inputs holding NUL are left out (a field ends there when parsed).
+void CheckSearch(const std::string& input, const std::string& dir, const CRukBBSDataAry& all)
+{
+    size_t nEnd = input.find('\n');
+    if (input.empty() || input[0] != '?' || nEnd == std::string::npos || nEnd > 9 ||
+        input.find('\0') != std::string::npos)
+        return;
+    std::string word = input.substr(1, nEnd - 1);
+    if (word.empty() || word.find_first_of("\x1e ") != std::string::npos)
+        return;
+    std::string expect;
+    for (const CRukBBSData& r : all)
+        if (Visible(r, word))
+            expect += std::string(r.id.GetText()) + "\n";
+    CRukBBSFile search;
+    CRukStrAry words;
+    words.Add(word.c_str());
+    CRukBBSDataAry found;
+    int n = search.FindRead(dir.c_str(), found, words, false);
+    std::string got;
+    for (const CRukBBSData& r : found)
+        got += std::string(r.id.GetText()) + "\n";
+    if (n != found.GetSize() || got != expect)
+        __builtin_trap();
 }
 
 }  // namespace
@@ -54,15 +103,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < bbs.m_aryData.GetSize() && i < 20; i++) {
         const CRukBBSData& rec = bbs.m_aryData[i];
         CRukBBSDataAry children, ordered;
-        bbs.GetDataChildren(children, rec.id.GetText(), 1);
-        bbs.GetDataRecurs(bbs.m_aryData, ordered, rec.id.GetText());
         CRukBBSDataAry depth;
         int nPDepth = 0, nDepth = 0;
-        bbs.GetDataRecursWithDepth(bbs.m_aryData, depth, rec.id.GetText(), nPDepth, nDepth);
+        // Whole records never fail to complete.
+        const char* pId = rec.id.GetText();
+        if (bbs.GetDataChildren(children, pId, 1) < 0 ||
+            bbs.GetDataRecurs(bbs.m_aryData, ordered, pId) < 0 ||
+            bbs.GetDataRecursWithDepth(bbs.m_aryData, depth, pId, nPDepth, nDepth) < 0 ||
+            bbs.CheckExistChild(pId) < 0)
+            __builtin_trap();
         bbs.GetDataPP(&rec);
-        bbs.CheckExistChild(rec.id.GetText());
     }
-    bbs.GetPPNum();
+    if (bbs.GetPPNum() > bbs.m_aryData.GetSize() || bbs.HasReadFailed())
+        __builtin_trap();
+    CheckSearch(std::string(reinterpret_cast<const char*>(data), size), in, bbs.m_aryData);
 
     CRukBBSFile keys;
     if (keys.ReadPageKeys(in.c_str(), false) != bbs.m_aryData.GetSize())
@@ -72,8 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!keys.Complete(rec) || Fields(rec) != Fields(bbs.m_aryData[i]))
             __builtin_trap();
     }
-    bbs.WritePageData(outWhole.c_str(), false);
-    keys.WritePageData(outKeys.c_str(), false);
+    if (bbs.WritePageData(outWhole.c_str(), false) < 0 ||
+        keys.WritePageData(outKeys.c_str(), false) < 0)
+        return 0;  // the scratch directory is full: nothing to compare
     if (testutil::ReadFile(outWhole + "/bbs-message.dat") !=
         testutil::ReadFile(outKeys + "/bbs-message.dat"))
         __builtin_trap();

@@ -117,21 +117,29 @@ class StoreAnswerTest(BoardCase):
                         + "msg60=[msg60]%WAIT%\n")
 
     def test_posting_rate_per_client(self):
-        self.site.add_board("test", skindir="skin/t/", post_interval="60", post_burst="2")
-        for i in range(2):
-            self.assertOk(self.post(title="burst %d" % i))
-        before = self.snapshot()
-        resp = self.post(title="one too many")
-        self.assertEqual(resp.status, 1, resp.raw)
-        wait = int(re.match(r"info\|\[msg60\](\d+)\|", resp.text).group(1))
-        self.assertTrue(1 <= wait <= 60, wait)
-        self.assertEqual(self.snapshot(), before)
-        # Another client posts; a board without the settings has no limit.
-        self.assertOk(self.post(title="other client", env={"REMOTE_ADDR": "192.0.2.77"}))
-        self.site.add_board("test", skindir="skin/t/", post_interval="0")
+        # One post per post_interval seconds, and at most post_burst posts
+        # in ten minutes, from any one address.
+        cases = [({"post_interval": "60", "post_burst": "10"}, 1, 60),
+                 ({"post_interval": "0", "post_burst": "2"}, 2, 600)]
+        for limits, allowed, longest in cases:
+            with self.subTest(limits):
+                self.site.write("data/test/bbs-rate.dat", "")
+                self.site.add_board("test", skindir="skin/t/", **limits)
+                for i in range(allowed):
+                    self.assertOk(self.post(title="burst %s %d" % (limits, i)))
+                before = self.snapshot()
+                resp = self.post(title="one too many %s" % limits)
+                self.assertEqual(resp.status, 1, resp.raw)
+                wait = int(re.match(r"info\|\[msg60\](\d+)\|", resp.text).group(1))
+                self.assertTrue(1 <= wait <= longest, wait)
+                self.assertEqual(self.snapshot(), before)
+                # Another client posts.
+                self.assertOk(self.post(title="other client %s" % limits,
+                                        env={"REMOTE_ADDR": "192.0.2.%d" % (70 + allowed)}))
+        # A board without the settings has no limit.
+        self.site.add_board("test", skindir="skin/t/")
         self.assertOk(self.post(title="no limit"))
-        self.site.add_board("test", skindir="skin/t/", post_interval="60")
-        self.assertEqual(self.post(title="one a minute").status, 1)
+        self.assertOk(self.post(title="no limit again"))
 
     def test_refusals_of_the_store(self):
         self.store(record("100", title="root", name="nm", mess="body", passwd="own"))

@@ -112,18 +112,31 @@ std::string Ids(const CRukBBSDataAry& list)
 std::string FileIds(const TempDir& dir)
 {
     CRukBBSFile fresh;
-    fresh.ReadPageData(dir.c_str(), false);
+    if (fresh.ReadPageData(dir.c_str(), false) < 0)
+        return "<unreadable>";
     return Ids(fresh.m_aryData);
 }
 
-int Post(const TempDir& dir, CRukBBSData rec, bool bNewKey = false, CRukBufAry* pFiles = nullptr,
-         int nMax = 1000, int nDeleteMode = 0)
+// Stores rec as a new message (under the next free key when its id is
+// taken).
+int Post(const TempDir& dir, CRukBBSData rec, CRukBufAry* pFiles = nullptr, int nMax = 1000,
+         int nDeleteMode = 0)
 {
     CRukBBSFile file;
     file.m_nMaxData = nMax;
     file.m_nDeleteMode = nDeleteMode;
     CRukBufAry none;
-    return file.WriteInputData(dir.c_str(), rec, pFiles ? *pFiles : none, true, bNewKey);
+    SRukWriteRules rules;
+    rules.bNewKey = true;
+    return file.WriteInputData(dir.c_str(), rec, pFiles ? *pFiles : none, true, rules);
+}
+
+// Stores rec as an edit of the stored message of its id.
+int Edit(const TempDir& dir, CRukBBSData rec, CRukBufAry* pFiles = nullptr)
+{
+    CRukBBSFile file;
+    CRukBufAry none;
+    return file.WriteInputData(dir.c_str(), rec, pFiles ? *pFiles : none, true);
 }
 
 // Runs fn in a child process and returns its exit status (fn's result + 10).
@@ -155,15 +168,17 @@ TEST(BBSDataFormat, RecordIsWrittenByteForByte)
         *members[i] = fields[i];
     r.mess = "line1\nline2";
     r.icon = "3";
+    r.remote = "2001:db8::1";
     r.attach.Add("a.png", "80");
     r.attach.Add("b.txt", "80");
     CRukBBSFile file;
     file.m_aryData.Add(r);
     ASSERT_EQ(file.WritePageData(dir.c_str(), true), 1);
 
+    // The address is field 12, the seven reserved fields after it empty.
     std::string expect = std::string("100\x1e" "90\x1e" "80\x1e" "2024/01/02 03:04:05\x1e") +
                          "\x96\xbc\x91\x4f\x1e" "a@b\x1e" "http://h/\x1eT\x1e" "line1\x1dline2\x1e" +
-                         "pw\x1e" "1\x1e" "0" + std::string(9, '\x1e') + "3" +
+                         "pw\x1e" "1\x1e" "0\x1e" "2001:db8::1" + std::string(8, '\x1e') + "3" +
                          "\x1e" "a.png\x1e" "80\x1e" "b.txt\x1e" "80\n";
     EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect);
 
@@ -173,6 +188,7 @@ TEST(BBSDataFormat, RecordIsWrittenByteForByte)
     EXPECT_STREQ(b.mess.GetText(), "line1\nline2");
     EXPECT_STREQ(b.icon.GetText(), "3");
     EXPECT_STREQ(b.preform.GetText(), "0");
+    EXPECT_STREQ(b.remote.GetText(), "2001:db8::1");
     ASSERT_EQ(b.attach.GetSize(), 2);
     EXPECT_STREQ(b.attach[0].m_strTag.GetText(), "a.png");
     EXPECT_STREQ(b.attach[1].m_strTag.GetText(), "b.txt");
@@ -215,7 +231,7 @@ TEST(BBSDataFormat, ReadsOddLines)
     TempDir dir;
     WriteAll(dir / "bbs-message.dat", "1\x1e\n23\x1e" "45");
     CRukBBSFile file;
-    file.ReadPageData(dir.c_str(), false);
+    ASSERT_EQ(file.ReadPageData(dir.c_str(), false), 2);
     EXPECT_STREQ(file.m_aryData[1].pid.GetText(), "45");
 }
 
@@ -309,6 +325,7 @@ TEST(BBSDataFormat, WriterMakesEveryRecordRepresentable)
     r.name = "n\r\n";
     r.mess = "l1\r\nl2\x1e\x1dl3\rl4";
     r.icon = "i\n";
+    r.remote = "1.2\x1e.3\x1d.4\n";
     r.attach.Add("f\x1e.png", "1\n");
     CRukBBSFile file;
     file.m_aryData.Add(r);
@@ -327,6 +344,7 @@ TEST(BBSDataFormat, WriterMakesEveryRecordRepresentable)
     EXPECT_STREQ(b.name.GetText(), "n  ");
     EXPECT_STREQ(b.mess.GetText(), "l1\nl2l3l4");
     EXPECT_STREQ(b.icon.GetText(), "i ");
+    EXPECT_STREQ(b.remote.GetText(), "1.2.3.4 ");
     ASSERT_EQ(b.attach.GetSize(), 1);
     EXPECT_STREQ(b.attach[0].m_strTag.GetText(), "f.png");
     EXPECT_STREQ(b.attach[0].m_data.GetText(), "1 ");
@@ -380,7 +398,7 @@ TEST_F(BBSDataTree, Lookups)
     EXPECT_EQ(m_file.CheckExistChild("2"), 1);
     EXPECT_EQ(m_file.CheckExistChild("4"), 0);
 
-    m_file.DeleteDataOnly("1");
+    EXPECT_TRUE(m_file.DeleteDataOnly("1"));
     CRukBBSData orphan = Rec("8", "2", "1");
     EXPECT_EQ(m_file.GetDataPP(&orphan), nullptr);
 }
@@ -402,7 +420,7 @@ TEST_F(BBSDataTree, ListsAndOrders)
     EXPECT_EQ(m_file.GetDataChildren(kids, "1", -1), 3);
     EXPECT_EQ(Ids(kids), "4,3,2");
     CRukBBSDataAry sorted;
-    m_file.GetDataChildren(sorted, "1", 0);
+    EXPECT_EQ(m_file.GetDataChildren(sorted, "1", 0), 3);
     EXPECT_EQ(Ids(sorted), "2,3,4");
 
     CRukBBSDataAry tree;
@@ -417,23 +435,23 @@ TEST_F(BBSDataTree, ListsAndOrders)
 TEST_F(BBSDataTree, ChildrenFollowChangesToTheList)
 {
     CRukBBSDataAry kids;
-    m_file.GetDataChildren(kids, "1", -1);
+    EXPECT_EQ(m_file.GetDataChildren(kids, "1", -1), 3);
     EXPECT_EQ(Ids(kids), "4,3,2");
 
-    m_file.DeleteDataOnly("3");
+    EXPECT_TRUE(m_file.DeleteDataOnly("3"));
     CRukBBSDataAry afterDelete;
-    m_file.GetDataChildren(afterDelete, "1", -1);
+    EXPECT_EQ(m_file.GetDataChildren(afterDelete, "1", -1), 2);
     EXPECT_EQ(Ids(afterDelete), "4,2");
 
     m_file.Sort(m_file.m_aryData, 0);
     CRukBBSDataAry afterSort;
-    m_file.GetDataChildren(afterSort, "1", -1);
+    EXPECT_EQ(m_file.GetDataChildren(afterSort, "1", -1), 2);
     EXPECT_EQ(Ids(afterSort), "2,4");
 
     m_file.GetData("2")->ppid = "6";  // edited in place by the caller
     m_file.ForgetIndex();
     CRukBBSDataAry moved;
-    m_file.GetDataChildren(moved, "6", -1);
+    EXPECT_EQ(m_file.GetDataChildren(moved, "6", -1), 2);
     EXPECT_EQ(Ids(moved), "2,7");
 
     TempDir dir;
@@ -441,7 +459,7 @@ TEST_F(BBSDataTree, ChildrenFollowChangesToTheList)
     for (int i = 0; i < m_file.m_aryData.GetSize(); i++)
         text += Line(std::to_string(10 + i).c_str(), "9", "9");
     WriteAll(dir / "bbs-message.dat", text);
-    m_file.ReadPageData(dir.c_str(), false);
+    ASSERT_EQ(m_file.ReadPageData(dir.c_str(), false), 6);
     CRukBBSDataAry reloaded;
     EXPECT_EQ(m_file.GetDataChildren(reloaded, "9", -1), 6);
     CRukBBSDataAry gone;
@@ -454,7 +472,8 @@ std::string Dump(const CRukBBSDataAry& list)
     std::string s;
     for (const CRukBBSData& r : list) {
         for (const CRukString* f : {&r.id, &r.pid, &r.ppid, &r.date, &r.name, &r.mail, &r.home,
-                                    &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform, &r.icon})
+                                    &r.title, &r.mess, &r.passwd, &r.resmail, &r.preform, &r.icon,
+                                    &r.remote})
             s += std::string(f->GetText()) + "|";
         for (const CRukStrPair& a : r.attach)
             s += std::string(a.m_strTag.GetText()) + "=" + a.m_data.GetText() + "|";
@@ -463,8 +482,15 @@ std::string Dump(const CRukBBSDataAry& list)
     return s;
 }
 
+// A result of a query as text, so that it is compared with the records.
+std::string Count(int n)
+{
+    return "=" + std::to_string(n) + "\n";
+}
+
 // A board loaded by its keys answers every query with the same whole
-// records as one loaded whole, and writes it back byte for byte.
+// records (and counts) as one loaded whole, and writes it back byte for
+// byte.
 TEST(BBSDataKeys, QueriesSeeWholeRecords)
 {
     TempDir dir;
@@ -478,6 +504,7 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
             r.mess = (std::string("line one ") + row[0] + "\nline two").c_str();
             r.mail = "m@example.jp";
             r.icon = "3";
+            r.remote = (std::string("192.0.2.") + row[0]).c_str();
             if (std::string(row[0]) == "3")
                 r.attach.Add("a.png", "1");
             w.m_aryData.Add(r);
@@ -490,17 +517,17 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
         const char* name;
         Query run;
     } cases[] = {
-        {"parents", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataParents(o, 2, 1); return Dump(o); }},
-        {"sequential", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataSequential(o, 3, 2); return Dump(o); }},
-        {"children", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataChildren(o, "1", 1); return Dump(o); }},
+        {"parents", [](CRukBBSFile& f) { CRukBBSDataAry o; int n = f.GetDataParents(o, 2, 1); return Dump(o) + Count(n); }},
+        {"sequential", [](CRukBBSFile& f) { CRukBBSDataAry o; int n = f.GetDataSequential(o, 3, 2); return Dump(o) + Count(n); }},
+        {"children", [](CRukBBSFile& f) { CRukBBSDataAry o; int n = f.GetDataChildren(o, "1", 1); return Dump(o) + Count(n); }},
         {"tree", [](CRukBBSFile& f) {
              CRukBBSDataAry kids, o;
-             f.GetDataChildren(kids, "1", -1);
+             int n = f.GetDataChildren(kids, "1", -1);
              int p = 0, d = 0;
-             f.GetDataRecursWithDepth(kids, o, "1", p, d);
-             return Dump(o);
+             n += f.GetDataRecursWithDepth(kids, o, "1", p, d);
+             return Dump(o) + Count(n);
          }},
-        {"walk of the loaded list", [](CRukBBSFile& f) { CRukBBSDataAry o; f.GetDataRecurs(f.m_aryData, o, "1"); return Dump(o); }},
+        {"walk of the loaded list", [](CRukBBSFile& f) { CRukBBSDataAry o; int n = f.GetDataRecurs(f.m_aryData, o, "1"); return Dump(o) + Count(n); }},
         {"one record", [](CRukBBSFile& f) {
              CRukBBSDataAry o;
              o.Add(*f.GetDataPP(f.GetData("4")));
@@ -510,13 +537,13 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
              CRukBBSDataAry o;
              CRukStrAry w;
              w.Add("line one 7");
-             f.FindData(o, w);
-             return Dump(o);
+             int n = f.FindData(o, w);
+             return Dump(o) + Count(n);
          }},
         {"delete and write back", [&](CRukBBSFile& f) {
-             f.DeleteDataOnly("2");
-             f.WritePageData(dir.c_str(), false);
-             std::string after = ReadAll(dir / "bbs-message.dat");
+             bool bDeleted = f.DeleteDataOnly("2");
+             int n = f.WritePageData(dir.c_str(), false);
+             std::string after = Count(bDeleted) + Count(n) + ReadAll(dir / "bbs-message.dat");
              WriteAll(dir / "bbs-message.dat", before);
              return after;
          }},
@@ -545,7 +572,9 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
     } cases[] = {
         {"as written", Line("5", "", "")},
         {"few fields", "5\x1e\x1e\x1etitle\n"},
-        {"reserved field used", "5" + std::string(12, '\x1e') + "x" + std::string(8, '\x1e') + "\n"},
+        {"address field used", "5" + std::string(12, '\x1e') + "x" + std::string(8, '\x1e') + "\n"},
+        {"reserved field used", "5" + std::string(13, '\x1e') + "x" + std::string(7, '\x1e') + "\n"},
+        {"last reserved field used", "5" + std::string(19, '\x1e') + "x\x1e\n"},
         {"odd attachment field", "5" + std::string(20, '\x1e') + "1\x1e" "a.png\n"},
         {"attachment pair", "5" + std::string(20, '\x1e') + "1\x1e" "a.png\x1e" "5\n"},
         {"carriage return", "5\x1e\x1e\x1e\x1eme\r" + std::string(16, '\x1e') + "\n"},
@@ -559,15 +588,15 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
         WriteAll(dir / "bbs-message.dat", text);
         CRukBBSFile whole;
         ASSERT_GE(whole.ReadPageData(dir.c_str(), false), 3) << c.name;
-        whole.DeleteDataOnly("7");
-        whole.WritePageData(dir.c_str(), false);
+        EXPECT_TRUE(whole.DeleteDataOnly("7")) << c.name;
+        EXPECT_GE(whole.WritePageData(dir.c_str(), false), 2) << c.name;
         std::string expect = ReadAll(dir / "bbs-message.dat");
 
         WriteAll(dir / "bbs-message.dat", text);
         CRukBBSFile keys;
         ASSERT_GE(keys.ReadPageKeys(dir.c_str(), false), 3) << c.name;
-        keys.DeleteDataOnly("7");
-        keys.WritePageData(dir.c_str(), false);
+        EXPECT_TRUE(keys.DeleteDataOnly("7")) << c.name;
+        EXPECT_GE(keys.WritePageData(dir.c_str(), false), 2) << c.name;
         EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
 
         WriteAll(dir / "bbs-message.dat", text);
@@ -578,16 +607,95 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
         // A new thread goes first; every other record follows as parsed.
         WriteAll(dir / "bbs-message.dat", text);
         CRukBBSFile parsed;
-        parsed.ReadPageData(dir.c_str(), false);
+        ASSERT_GE(parsed.ReadPageData(dir.c_str(), false), 3) << c.name;
         CRukBBSFile expected;
         expected.m_aryData.Add(Rec("8"));
         for (const CRukBBSData& r : parsed.m_aryData)
             expected.m_aryData.Add(r);
         TempDir other;
-        expected.WritePageData(other.c_str(), false);
+        ASSERT_GE(expected.WritePageData(other.c_str(), false), 4) << c.name;
         EXPECT_EQ(Post(dir, Rec("8")), 3) << c.name;
         EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), ReadAll(other / "bbs-message.dat")) << c.name;
     }
+}
+
+// A record whose rest can no longer be read (the file was cut short under
+// the open descriptor) is never handed out as an empty message: every
+// query says it failed, until the next load.
+TEST(BBSDataKeys, UnreadableRestIsAFailure)
+{
+    using Query = std::function<int(CRukBBSFile&)>;
+    const struct {
+        const char* name;
+        Query run;
+    } cases[] = {
+        {"parents", [](CRukBBSFile& f) { CRukBBSDataAry o; return f.GetDataParents(o, 10, 0); }},
+        {"sequential", [](CRukBBSFile& f) { CRukBBSDataAry o; return f.GetDataSequential(o, 10, 0); }},
+        {"children", [](CRukBBSFile& f) { CRukBBSDataAry o; return f.GetDataChildren(o, "1", 1); }},
+        {"tree", [](CRukBBSFile& f) {
+             CRukBBSDataAry o;
+             int p = 0, d = 0;
+             return f.GetDataRecursWithDepth(f.m_aryData, o, "1", p, d);
+         }},
+        {"find", [](CRukBBSFile& f) { CRukBBSDataAry o; CRukStrAry w; return f.FindData(o, w); }},
+        {"one record", [](CRukBBSFile& f) { return f.GetData("1") ? 1 : -1; }},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteAll(dir / "bbs-message.dat", Line("2", "1", "1") + Line("1", "", "") + Line("5", "", ""));
+        CRukBBSFile keys;
+        ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), false), 3) << c.name;
+        EXPECT_FALSE(keys.HasReadFailed());
+        ASSERT_EQ(truncate((dir / "bbs-message.dat").c_str(), 0), 0);
+        EXPECT_EQ(c.run(keys), -1) << c.name;
+        EXPECT_TRUE(keys.HasReadFailed()) << c.name;
+        WriteAll(dir / "bbs-message.dat", Line("1", "", ""));
+        ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), false), 1) << c.name;
+        EXPECT_FALSE(keys.HasReadFailed()) << c.name;
+        EXPECT_GE(c.run(keys), 0) << c.name;
+    }
+}
+
+// The poster's address (field 12) survives every copy the store and the
+// old-log moves make: lines copied from a board loaded by its keys, posts
+// and deletions of other messages, and edits of the message itself, which
+// keep the stored address whatever the edit carries.
+TEST(BBSDataKeys, AddressSurvivesEveryCopy)
+{
+    TempDir dir;
+    CRukBBSData root = Rec("1");
+    root.remote = "198.51.100.7";
+    ASSERT_EQ(Post(dir, root), 0);
+    CRukBBSData other = Rec("2");
+    other.remote = "203.0.113.9";
+    ASSERT_EQ(Post(dir, other), 1);
+    ASSERT_NE(ReadAll(dir / "bbs-message.dat").find("\x1e" "198.51.100.7\x1e"), std::string::npos);
+
+    auto remoteOf = [&](const char* id) {
+        CRukBBSFile f;
+        if (f.ReadPageData(dir.c_str(), false) < 0 || !f.GetData(id))
+            return std::string("<none>");
+        return std::string(f.GetData(id)->remote.GetText());
+    };
+    ASSERT_EQ(Post(dir, Rec("3", "1", "1")), 1);
+    CRukBBSFile del;
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "3", true), 2);
+    CRukBBSData edit = Rec("1", "", "", "edited");
+    edit.remote = "192.0.2.1";  // the editor's address
+    EXPECT_EQ(Edit(dir, edit), 1);
+    EXPECT_EQ(remoteOf("1"), "198.51.100.7");
+    EXPECT_EQ(remoteOf("2"), "203.0.113.9");
+
+    // As the old-log moves copy records: loaded by keys, written elsewhere.
+    CRukBBSFile keys;
+    ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), false), 2);
+    CRukBBSDataAry moved;
+    ASSERT_STREQ(keys.m_aryData[0].id.GetText(), "1");
+    moved.Add(keys.m_aryData[0]);
+    TempDir old;
+    ASSERT_EQ(keys.WriteFile(moved, (old / "bbs-message.dat").c_str(), false, false), 1);
+    std::string copied = ReadAll(old / "bbs-message.dat");
+    EXPECT_NE(copied.find("\x1e" "198.51.100.7" + std::string(8, '\x1e')), std::string::npos);
 }
 
 // The rest of a record comes from the file the keys were read from, even
@@ -719,7 +827,7 @@ TEST(BBSDataWrite, ThreadOrder)
     EXPECT_STREQ(writer.GetDataParent(writer.GetData("3"))->id.GetText(), "1");
     EXPECT_EQ(FileIds(dir), "4,3,2,1,10,11");
     CRukBBSFile check;
-    check.ReadPageData(dir.c_str(), false);
+    ASSERT_GT(check.ReadPageData(dir.c_str(), false), 0);
     EXPECT_STREQ(check.GetData("3")->title.GetText(), "edited");
     EXPECT_STREQ(check.GetData("10")->title.GetText(), "new title");
 }
@@ -734,7 +842,9 @@ TEST(BBSDataWrite, Duplicates)
     again.mess = "body 1";
     CRukBBSFile file;
     CRukBufAry none;
-    EXPECT_EQ(file.WriteInputData(dir.c_str(), again, none, true), -3);
+    SRukWriteRules rules;
+    rules.bNewKey = true;
+    EXPECT_EQ(file.WriteInputData(dir.c_str(), again, none, true, rules), kStoreDuplicate);
     EXPECT_EQ(Ids(file.m_aryData), "1");  // the file as read
     EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
 
@@ -742,39 +852,36 @@ TEST(BBSDataWrite, Duplicates)
     ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
     CRukBBSData reply = Rec("3", "1", "1", "same");
     reply.mess = "body 1";
-    EXPECT_EQ(Post(dir, reply), -3);
+    EXPECT_EQ(Post(dir, reply), kStoreDuplicate);
     // An edit of a message to its own text is not a duplicate.
     CRukBBSData edit = Rec("1", "", "", "same");
-    EXPECT_EQ(Post(dir, edit), 0);
+    EXPECT_EQ(Edit(dir, edit), 0);
 }
 
-TEST(BBSDataWrite, AttachmentsAndClashes)
+TEST(BBSDataWrite, Attachments)
 {
     TempDir dir;
     CRukBBSData root = Rec("1");
     root.attach.Add("a.txt", "1");
     CRukBufAry files;
     files.Add("AAA", 3);
-    ASSERT_EQ(Post(dir, root, false, &files), 0);
+    ASSERT_EQ(Post(dir, root, &files), 0);
     EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
 
-    // Another message of the thread may not use the name.
+    // Another message of the thread gets the name numbered.
     CRukBBSData reply = Rec("2", "1", "1");
     reply.attach.Add("a.txt", "1");
-    std::string before = ReadAll(dir / "bbs-message.dat");
-    EXPECT_EQ(Post(dir, reply, false, &files), -4);
-    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
-    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
-
-    // The message itself may replace its file; an edit without files
-    // leaves it without attachments.
     CRukBufAry other;
     other.Add("BBB", 3);
-    EXPECT_EQ(Post(dir, root, false, &other), 0);
-    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "BBB");
-    EXPECT_EQ(Post(dir, Rec("1")), 0);
-    EXPECT_FALSE(Exists(dir / "1/a.txt"));
-    EXPECT_FALSE(Exists(dir / "1"));
+    ASSERT_EQ(Post(dir, reply, &other), 0);
+    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
+    EXPECT_EQ(ReadAll(dir / "1/a-2.txt"), "BBB");
+
+    // Deleting the reply takes its file only.
+    CRukBBSFile del;
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "2", true), 1);
+    EXPECT_FALSE(Exists(dir / "1/a-2.txt"));
+    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
 }
 
 // Names from a visitor never reach outside the thread directory.
@@ -801,15 +908,15 @@ TEST(BBSDataWrite, PruningRemovesOldestThreadWithFiles)
     oldest.attach.Add("f.bin", "1");
     CRukBufAry files;
     files.Add("F", 1);
-    ASSERT_EQ(Post(dir, oldest, false, &files, 3, 1), 0);
-    ASSERT_EQ(Post(dir, Rec("2"), false, nullptr, 3, 1), 1);
-    ASSERT_EQ(Post(dir, Rec("3"), false, nullptr, 3, 1), 2);
+    ASSERT_EQ(Post(dir, oldest, &files, 3, 1), 0);
+    ASSERT_EQ(Post(dir, Rec("2"), nullptr, 3, 1), 1);
+    ASSERT_EQ(Post(dir, Rec("3"), nullptr, 3, 1), 2);
     ASSERT_TRUE(Exists(dir / "1/f.bin"));
-    EXPECT_EQ(Post(dir, Rec("4"), false, nullptr, 3, 1), 2);
+    EXPECT_EQ(Post(dir, Rec("4"), nullptr, 3, 1), 2);
     EXPECT_EQ(FileIds(dir), "4,3,2");
     EXPECT_FALSE(Exists(dir / "1"));
     // Without delete mode nothing is pruned.
-    EXPECT_EQ(Post(dir, Rec("5"), false, nullptr, 3, 0), 3);
+    EXPECT_EQ(Post(dir, Rec("5"), nullptr, 3, 0), 3);
     EXPECT_EQ(FileIds(dir), "5,4,3,2");
 }
 
@@ -818,25 +925,27 @@ TEST(BBSDataWrite, NewKeyAvoidsTakenIds)
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("199")), 0);
     ASSERT_EQ(Post(dir, Rec("200")), 1);
-    // Without a new key the clash would turn the post into an edit of 199.
+    // Without a new key the post would be an edit of 199.
     CRukBBSData rec = Rec("199", "", "", "fresh");
     rec.attach.Add("p.txt", "199");
     CRukBufAry files;
     files.Add("P", 1);
     CRukBBSFile file;
-    EXPECT_EQ(file.WriteInputData(dir.c_str(), rec, files, true, true), 2);
+    SRukWriteRules rules;
+    rules.bNewKey = true;
+    EXPECT_EQ(file.WriteInputData(dir.c_str(), rec, files, true, rules), 2);
     EXPECT_STREQ(rec.id.GetText(), "201");
     EXPECT_STREQ(rec.attach[0].m_data.GetText(), "201");
     EXPECT_EQ(ReadAll(dir / "201/p.txt"), "P");
     EXPECT_EQ(FileIds(dir), "201,200,199");
     CRukBBSFile check;
-    check.ReadPageData(dir.c_str(), false);
+    ASSERT_GT(check.ReadPageData(dir.c_str(), false), 0);
     EXPECT_STREQ(check.GetData("199")->title.GetText(), "title 199");
 
     // Carrying over every digit.
     ASSERT_EQ(Post(dir, Rec("99", "", "", "x")), 3);
     CRukBBSData nines = Rec("99", "", "", "y");
-    EXPECT_GE(Post(dir, nines, true), 0);
+    EXPECT_GE(Post(dir, nines), 0);
     EXPECT_EQ(FileIds(dir).substr(0, 4), "100,");
 }
 
@@ -863,7 +972,8 @@ TEST(BBSDataWrite, FailedWriteLeavesOldFile)
         {"WritePageData",
          [](const TempDir& d) {
              CRukBBSFile f;
-             f.ReadPageData(d.c_str(), false);
+             if (f.ReadPageData(d.c_str(), false) < 0)
+                 return -100;
              f.m_aryData.Add(Rec("9"));
              return f.WritePageData(d.c_str(), true);
          }},
@@ -916,18 +1026,18 @@ TEST(BBSDataDelete, RootsAndSubtrees)
     root.attach.Add("r.txt", "1");
     CRukBufAry files;
     files.Add("R", 1);
-    ASSERT_EQ(Post(dir, root, false, &files), 0);
+    ASSERT_EQ(Post(dir, root, &files), 0);
     ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
     CRukBBSData deep = Rec("3", "2", "1");
     deep.attach.Add("d.txt", "1");
-    ASSERT_EQ(Post(dir, deep, false, &files), 0);
+    ASSERT_EQ(Post(dir, deep, &files), 0);
     ASSERT_EQ(Post(dir, Rec("4", "1", "1")), 0);
     ASSERT_EQ(Post(dir, Rec("5")), 4);
     ASSERT_EQ(FileIds(dir), "5,4,3,2,1");
 
     // A reply takes its subtree (by pid) and its files, not its siblings.
     CRukBBSFile del;
-    del.ReadPageData(dir.c_str(), true);
+    ASSERT_EQ(del.ReadPageData(dir.c_str(), true), 5);
     EXPECT_EQ(del.WriteDeleteData(dir.c_str(), del.GetData("2")->id.GetText(), true), 3);
     EXPECT_EQ(FileIds(dir), "5,4,1");
     EXPECT_FALSE(Exists(dir / "1/d.txt"));
@@ -935,8 +1045,8 @@ TEST(BBSDataDelete, RootsAndSubtrees)
 
     // Unknown and empty ids change nothing.
     std::string before = ReadAll(dir / "bbs-message.dat");
-    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "77", true), 0);
-    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "", true), 0);
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "77", true), kStoreMissing);
+    EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "", true), kStoreMissing);
     EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
 
     // A root takes its whole thread and its directory.
@@ -998,8 +1108,8 @@ TEST(BBSDataSearch, FindReadAndFindData)
         const char* data;  // ids found by FindData
     } cases[] = {
         {{"\x8e\x52\x93\x63", "world"}, "1", "1"},  // name and body
-        {{"yamada@"}, "1", ""},                    // mail: only the stored line
-        {{"1\x1e\x1e\x1e"}, "1", ""},              // the raw line, separators included
+        {{"yamada@"}, "1", ""},                    // mail: FindRead only
+        {{"1\x1e\x1e\x1e"}, "", ""},               // never across fields
         {{"Hello world"}, "", ""},
         {{"Hello\nworld"}, "", "1"},  // the break is 0x1D on disk
         {{"hello"}, "2", "2"},        // case-sensitive
@@ -1017,7 +1127,8 @@ TEST(BBSDataSearch, FindReadAndFindData)
         EXPECT_EQ(n, out.GetSize());
         EXPECT_EQ(file.m_aryData.GetSize(), 2);
         CRukBBSDataAry found;
-        file.FindData(found, words);
+        int nFound = file.FindData(found, words);
+        EXPECT_EQ(nFound, found.GetSize());
         EXPECT_EQ(Ids(found), c.data);
     }
     CRukBBSFile none;
@@ -1026,6 +1137,61 @@ TEST(BBSDataSearch, FindReadAndFindData)
     CRukStrAry words;
     EXPECT_EQ(none.FindRead((dir / "none").c_str(), out, words, true), -1);
     EXPECT_EQ(out.GetSize(), 1);
+}
+
+// Search finds only what a visitor sees of a message. A word found only
+// in a hidden field would tell whether that field holds it, so that a
+// password code or an address could be read one character at a time.
+TEST(BBSDataSearch, HiddenFieldsAreNeverSearched)
+{
+    TempDir dir;
+    CRukBBSData r;
+    r.id = "2000";
+    r.date = "2025/08/09 09:08:09";
+    r.name = "taro";
+    r.mail = "t@example.jp";
+    r.home = "http://example.jp/";
+    r.title = "hello";
+    r.mess = "body text";
+    r.passwd = "$1$Ab3dEfGh$Zq*9xYw";
+    r.resmail = "1";
+    r.preform = "1";
+    r.icon = "17";
+    r.remote = "192.0.2.77";
+    r.attach.Add("photo.jpg", "2000");
+    CRukBBSFile w;
+    w.m_aryData.Add(r);
+    w.m_aryData.Add(Rec("3000", "", "", "plain"));
+    ASSERT_EQ(w.WritePageData(dir.c_str(), false), 2);
+    const struct {
+        std::string word;
+        const char* found;
+    } cases[] = {
+        {"*", ""},
+        {"$", ""},
+        {"$1$Ab3dEfGh$Zq*9xYw", ""},
+        {"Zq", ""},
+        {"192.0.2.77", ""},
+        {"1", ""},     // resmail, preform, icon
+        {"2000", ""},  // the id and the thread of the attachment
+        {"taro\x1et@", ""},
+        {"taro", "2000"},
+        {"t@example", "2000"},
+        {"example.jp/", "2000"},
+        {"hello", "2000"},
+        {"body", "2000,3000"},
+        {"2025/08/09", "2000"},
+        {"photo.jpg", "2000"},
+    };
+    for (const auto& c : cases) {
+        CRukStrAry words;
+        words.Add(c.word.c_str());
+        CRukBBSFile file;
+        CRukBBSDataAry out;
+        int n = file.FindRead(dir.c_str(), out, words, true);
+        EXPECT_EQ(n, out.GetSize()) << c.word;
+        EXPECT_EQ(Ids(out), c.found) << c.word;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -1161,12 +1327,12 @@ TEST(BBSDataTrace, LinesOfReadAndTreeWalk)
     go.m_log.SetEnabled(1);
     ASSERT_EQ(Post(dir, Rec("1")), 0);
     CRukBBSFile file;
-    file.ReadPageData(dir.c_str(), true);
+    ASSERT_EQ(file.ReadPageData(dir.c_str(), true), 1);
     CRukBBSDataAry src, out;
     src.Add(Rec("A", "R", "R"));
     src.Add(Rec("B", "R", "R"));
     int nPDepth = 0, nDepth = 0;
-    file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth);
+    EXPECT_EQ(file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth), 2);
     go.m_log.Initialize("");
     go.m_log.SetEnabled(nEnabled);
 
