@@ -1,7 +1,6 @@
 // CRukBBSFormConf: the parts every page and action shares: the permission
-// modes, the current board's settings file, the password checks, the test
-// that a data directory holds no part of the site, and the helpers of
-// rukbbsformconf_shared.h.
+// modes, reading and updating settings files under the site lock, writing
+// an administration page, and the helpers of rukbbsformconf_shared.h.
 #include "rukbbsformconf.h"
 
 #include <cerrno>
@@ -15,7 +14,6 @@
 #include "rukbbsformconf_shared.h"
 #include "rukbuffer.h"
 #include "rukconfig.h"
-#include "rukcrypt.h"
 #include "rukdir.h"
 #include "rukfile.h"
 #include "rukglobal.h"
@@ -100,6 +98,8 @@ int ToInt(const CRukString& text)
 CRukString ClampField(const CRukString& value, const NumField& field,
                              const CRukConfig& system)
 {
+    if (field.bEmptyOff && CRukString(value).Trim().IsEmpty())
+        return CRukString();
     int n = ToInt(value);
     if (n < field.nLow)
         n = field.nLow;
@@ -117,25 +117,29 @@ CRukString Trimmed(const CRukForm& form, const char* pName)
     return value;
 }
 
-// Hashes a newly chosen password with a fresh salt. Unlike CryptEx it also
-// codes a password that holds text between asterisks, which CryptEx would
-// store unchanged and which would then never match again.
-CRukString HashNew(const CRukString& password)
-{
-    if (password.IsEmpty())
-        return CRukString();
-    CRukString code = CRukCrypt::Crypt(password.GetText(), CRukCrypt::MakeSalt().GetText());
-    return "*" + code + "*";
-}
-
 // True when a path names something on disk.
 bool Exists(const CRukString& path)
 {
     return CRukFile::GetFileAttr(path.GetText()) != -1;
 }
 
+// True when a path is a directory (or a link to one).
+bool IsDirectory(const CRukString& path)
+{
+    struct stat st;
+    return stat(path.GetText(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// What a page says of a stored password: whether there is one.
+CRukString PasswordState(const CRukString& stored)
+{
+    return stored.IsEmpty()
+               ? "\x90\xdd\x92\xe8\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1"  // 設定されていません
+               : "\x90\xdd\x92\xe8\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb7";  // 設定されています
+}
+
 // The resolved absolute form of an existing path.
-static bool RealPath(const char* pPath, CRukString& out)
+bool RealPath(const char* pPath, CRukString& out)
 {
     char* p = realpath(pPath && *pPath ? pPath : ".", nullptr);
     if (!p)
@@ -145,7 +149,7 @@ static bool RealPath(const char* pPath, CRukString& out)
 }
 
 // True when the resolved path equals dir or lies below it.
-static bool IsInside(const CRukString& path, const CRukString& dir)
+bool IsInside(const CRukString& path, const CRukString& dir)
 {
     if (dir == "/")
         return true;
@@ -154,20 +158,25 @@ static bool IsInside(const CRukString& path, const CRukString& dir)
            (strncmp(path.GetText(), dir.GetText(), n) == 0 && path.GetText()[n] == '/');
 }
 
-// Sets a directory's mode to go's directory mode after creating it.
-void MakeDir(const CRukString& dir)
+// Creates a directory and gives it go's directory mode (mkdir applies the
+// umask); a mode that cannot be set is traced, the directory stays.
+bool MakeDir(const CRukString& dir)
 {
-    if (CRukDir::MkDir(dir.GetText()) == 0)
-        chmod(dir.GetText(), go.m_nDirMode);
+    if (CRukDir::MkDir(dir.GetText()) != 0)
+        return false;
+    if (chmod(dir.GetText(), static_cast<mode_t>(go.m_nDirMode)) != 0)
+        go.m_log.Trace("-- chmod(%s) failed", dir.GetText());
+    return true;
 }
 
 // Removes a directory with everything below it; a symbolic link is
-// removed itself, never followed. Whatever could not be removed is traced.
-void RemoveTree(const CRukString& dir)
+// removed itself, never followed. Whatever could not be removed is traced
+// and makes the result false; a path that is not there is no failure.
+bool RemoveTree(const CRukString& dir)
 {
     struct stat st;
     if (lstat(dir.GetText(), &st) != 0)
-        return;
+        return errno == ENOENT;
     bool bOk;
     if (!S_ISDIR(st.st_mode))
         bOk = unlink(dir.GetText()) == 0;
@@ -175,6 +184,7 @@ void RemoveTree(const CRukString& dir)
         bOk = CRukDir::RemoveFiles(dir.GetText(), true, false) == 0 && rmdir(dir.GetText()) == 0;
     if (!bOk)
         go.m_log.Trace("-- %s could not be removed whole", dir.GetText());
+    return bOk;
 }
 
 // Builds "<select name=NAME>" with one option per name, the one equal to
@@ -222,56 +232,48 @@ CRukString CRukBBSFormConf::BoardSettingsPath() const
     return CRukString(s_pRegistry) + "/" + m_strBBSID + ".conf";
 }
 
-// Loads the current board's settings; a held lock or a missing file ends
-// the request.
-void CRukBBSFormConf::ReadBoardSettings()
+// Reads the file afresh and writes it under one exclusive hold of the site
+// lock, so that a save made meanwhile by another request is never lost.
+// Nothing below may open the site lock again while it is held.
+int CRukBBSFormConf::UpdateSettings(const char* pPath,
+                                    const std::function<bool(CRukConfig&)>& change,
+                                    CRukConfig* pResult)
 {
-    int r = m_cfBBS.ReadFile(BoardSettingsPath().GetText(), true);
-    if (r == -2)
-        MessageKey("msg90");
+    CRukFlock lock;
+    if (lock.Lock(nullptr) != 0)
+        return -2;
+    CRukConfig cf(true);
+    if (cf.ReadFile(pPath, false) < 0)
+        return Exists(pPath) ? -2 : -1;
+    if (change(cf) && cf.WriteFile(pPath, false) < 0)
+        return -3;
+    if (pResult)
+        *pResult = std::move(cf);
+    return 0;
+}
+
+void CRukBBSFormConf::RequireUpdate(const char* pPath, const char* pMissingKey,
+                                    const char* pWriteKey,
+                                    const std::function<bool(CRukConfig&)>& change,
+                                    CRukConfig* pResult)
+{
+    int r = UpdateSettings(pPath, change, pResult);
     if (r == -1)
-        MessageKey("msg11");
+        MessageKey(pMissingKey);
+    if (r == -3)
+        MessageKey(pWriteKey);
+    if (r != 0)
+        MessageKey("msg90");
 }
 
-// Changes of the system settings and the registry need the administrator's
-// password in the field admin_passwd.
-void CRukBBSFormConf::CheckAdminPasswd(CRukForm& form)
+// Every page shares the form token and the password tags, which stay
+// empty: no password or code is ever written into a page.
+void CRukBBSFormConf::WriteAdminPage(const CRukString& page, TagList& tags)
 {
-    CRukString pw = form.Value("admin_passwd");
-    if (pw.IsEmpty())
-        MessageKey("msg01");
-    if (!CRukCrypt::IsMatchEx(pw.GetText(), m_cfSystem.Value("admin").GetText()))
-        MessageKey("msg03");
+    tags.push_back({"%TOKEN%", m_strFormToken, true});
+    tags.push_back({"%PASSWD%", "", true});
+    tags.push_back({"%PASSWD2%", "", true});
+    CRukString text = FillTags(page, tags);
+    m_html.WriteHttpCookie(m_strCookieLines.GetText(), "text/html");
+    WritePage(text);
 }
-
-// Saves of a board need the board's password in the field passwd.
-void CRukBBSFormConf::CheckBoardPasswd(CRukForm& form)
-{
-    CRukString pw = form.Value("passwd");
-    if (pw.IsEmpty())
-        MessageKey("msg01");
-    if (!CRukCrypt::IsMatchEx(pw.GetText(), m_cfBBS.Value("passwd").GetText()))
-        MessageKey("msg03");
-}
-
-// A data directory must not hold the site: the working directory, the
-// board registry, the skins (the board's own and the skin tree) or the
-// administration templates. Paths are compared resolved, so "..", "."
-// and symbolic links cannot hide them.
-bool CRukBBSFormConf::IsSiteInside(const char* pDataDir, const char* pSkinDir) const
-{
-    CRukString data;
-    if (!pDataDir || !*pDataDir || !RealPath(pDataDir, data))
-        return false;
-    CRukString cwd;
-    if (!RealPath(".", cwd) || IsInside(cwd, data))
-        return true;
-    const char* rgInner[] = {s_pRegistry, pSkinDir, "skin", m_strConfDir.GetText()};
-    for (const char* pInner : rgInner) {
-        CRukString inner;
-        if (pInner && *pInner && RealPath(pInner, inner) && IsInside(inner, data))
-            return true;
-    }
-    return false;
-}
-

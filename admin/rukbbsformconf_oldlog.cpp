@@ -3,6 +3,7 @@
 // first page, and splitting, merging, renaming and deleting old logs.
 #include "rukbbsformconf.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -16,6 +17,20 @@
 #include "rukglobal.h"
 #include "rukstrpath.h"
 
+// Puts moved attachment directories back where they came from; one that
+// cannot go back is traced (it stays whole in the other log).
+static void RestoreAttachDirs(const CRukStrAry& moved, const CRukString& src,
+                              const CRukString& dst)
+{
+    CRukBBSFile paths;
+    for (int j = moved.GetSize() - 1; j >= 0; j--) {
+        CRukString from = paths.CreateAttachPath(dst.GetText(), moved[j].GetText());
+        CRukString to = paths.CreateAttachPath(src.GetText(), moved[j].GetText());
+        if (rename(from.GetText(), to.GetText()) != 0)
+            go.m_log.Trace("-- rename(%s, %s) failed", from.GetText(), to.GetText());
+    }
+}
+
 // Renames the attachment directories named by ids from one log into
 // another; on a failure the ones already moved go back and false returns.
 static bool MoveAttachDirs(const CRukStrAry& ids, const CRukString& src, const CRukString& dst,
@@ -27,9 +42,7 @@ static bool MoveAttachDirs(const CRukStrAry& ids, const CRukString& src, const C
         CRukString to = paths.CreateAttachPath(dst.GetText(), ids[i].GetText());
         if (rename(from.GetText(), to.GetText()) != 0) {
             go.m_log.Trace("-- rename(%s, %s) failed", from.GetText(), to.GetText());
-            for (int j = moved.GetSize() - 1; j >= 0; j--)
-                rename(paths.CreateAttachPath(dst.GetText(), moved[j].GetText()).GetText(),
-                       paths.CreateAttachPath(src.GetText(), moved[j].GetText()).GetText());
+            RestoreAttachDirs(moved, src, dst);
             moved.RemoveAll();
             return false;
         }
@@ -37,18 +50,6 @@ static bool MoveAttachDirs(const CRukStrAry& ids, const CRukString& src, const C
     }
     return true;
 }
-
-// Puts moved attachment directories back where they came from.
-static void RestoreAttachDirs(const CRukStrAry& moved, const CRukString& src,
-                              const CRukString& dst)
-{
-    CRukBBSFile paths;
-    for (int j = moved.GetSize() - 1; j >= 0; j--)
-        rename(paths.CreateAttachPath(dst.GetText(), moved[j].GetText()).GetText(),
-               paths.CreateAttachPath(src.GetText(), moved[j].GetText()).GetText());
-}
-
-// Builds "<select name=NAME>" with one option per name, the one equal to
 
 // Loads a log's messages without the store's lock (the caller holds the
 // board lock). A message file that exists but cannot be read ends the
@@ -83,32 +84,33 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
     CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"));
     CRukString select2 = select;
     select2.Replace("name=sel_id", "name=sel_id2", false);
-    TagList tags = {{"%PASSWD%", "", false},      {"%PASSWD2%", "", false},
-                    {"%TOTAL%", CRukString(nTotal), false},
-                    {"%SELECT_LOG%", select, false}, {"%SELECT_LOG2%", select2, false}};
-    WritePage(FillTags(page, tags));
+    TagList tags = {{"%TOTAL%", CRukString(nTotal), false},
+                    {"%SELECT_LOG%", select, false},
+                    {"%SELECT_LOG2%", select2, false}};
+    WriteAdminPage(page, tags);
 }
 
 // ---------------------------------------------------------------------------
 // Old logs
 
 // Runs one old-log operation under the board lock after checking the
-// board password and the names.
+// names. Without the lock nothing is moved: a lock file that cannot be
+// made ends the request with "msg09", a busy one with "msg90".
 void CRukBBSFormConf::SubmitKako(CRukForm& form)
 {
     ReadBoardSettings();
     m_strMode = form.Value("mode");
     m_strDataDir = m_cfBBS.Value("datadir");
-    m_strSkinDir = m_cfBBS.Value("skindir");
-    m_strSkinUrl = m_cfBBS.Value("skinurl");
     CRukString datadir = CRukStrPath::Normalize(m_strDataDir.GetText());
     if (datadir.IsEmpty())
         MessageKey("msg07");
 
     CRukFlock lock;
-    if (lock.Lock((datadir + "/" + s_pLockName).GetText()) == -2)
+    int r = lock.Lock((datadir + "/" + s_pLockName).GetText());
+    if (r == -1)
+        MessageKey("msg09");
+    if (r != 0)
         MessageKey("msg90");
-    CheckBoardPasswd(form);
     for (const char* pField : {"kako_id", "sel_id", "sel_id2"}) {
         CRukString value = form.Value(pField);
         if (!value.IsEmpty() && !IsSafeName(value.GetText()))
@@ -140,7 +142,7 @@ void CRukBBSFormConf::SubmitKako(CRukForm& form)
         if (!bDone)
             MessageKey("msg53");
     }
-    lock.Unlock();
+    (void)lock.Unlock();
     ConfigOldForm(form);
 }
 
@@ -241,15 +243,19 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
     log.ForgetIndex();
     log.Sort(moved, 1);
 
-    if (!strMakeOld.IsEmpty())
-        MakeDir(strMakeOld);
-    MakeDir(strDst);
-    // Undoes the directories made here; rmdir leaves a non-empty one.
+    bool bMadeOld = !strMakeOld.IsEmpty() && MakeDir(strMakeOld);
+    bool bMadeDst = MakeDir(strDst);
+    // Undoes the directories made here.
     auto undoDir = [&]() {
-        rmdir(strDst.GetText());
-        if (!strMakeOld.IsEmpty())
-            rmdir(strMakeOld.GetText());
+        if (bMadeDst && rmdir(strDst.GetText()) != 0)
+            go.m_log.Trace("-- rmdir(%s) failed", strDst.GetText());
+        if (bMadeOld && rmdir(strMakeOld.GetText()) != 0)
+            go.m_log.Trace("-- rmdir(%s) failed", strMakeOld.GetText());
     };
+    if (!bMadeDst) {
+        undoDir();
+        MessageKey("msg90");
+    }
     CRukStrAry done;
     if (!MoveAttachDirs(dirs, strSrc, strDst, done)) {
         undoDir();
@@ -262,7 +268,8 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
         MessageKey("msg90");
     }
     if (log.WritePageData(strSrc.GetText(), false) < 0) {
-        unlink(target.GetText());
+        if (unlink(target.GetText()) != 0)
+            go.m_log.Trace("-- unlink(%s) failed", target.GetText());
         RestoreAttachDirs(done, strSrc, strDst);
         undoDir();
         MessageKey("msg90");
@@ -312,8 +319,10 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
         RestoreAttachDirs(done, src, dst);
         MessageKey("msg90");
     }
-    if (r > 0)
-        RemoveTree(src);
+    // The merged log is complete; a source that stays (in part) is
+    // reported, its messages are then in both logs.
+    if (r > 0 && !RemoveTree(src))
+        MessageKey("msg90");
 }
 
 // Deletes an old log with everything in it.
@@ -322,7 +331,8 @@ void CRukBBSFormConf::KakoDel(CRukForm& form, const CRukString& strOld)
     CRukString sel = form.Value("sel_id");
     if (sel.IsEmpty())
         MessageKey("msg51");
-    RemoveTree(strOld + sel);
+    if (!RemoveTree(strOld + sel))
+        MessageKey("msg90");
 }
 
 // Renames an old log.
@@ -337,5 +347,6 @@ void CRukBBSFormConf::KakoRename(CRukForm& form, const CRukString& strOld)
     CRukString target = strOld + id;
     if (Exists(target))
         MessageKey("msg52");
-    rename((strOld + sel).GetText(), target.GetText());
+    if (rename((strOld + sel).GetText(), target.GetText()) != 0)
+        MessageKey(errno == ENOENT ? "msg51" : "msg90");
 }

@@ -26,21 +26,24 @@ struct TagKey {
 };
 
 // A number field: values below nLow become nLow, values above nHigh (or
-// above the system value named by pHighKey) become that bound.
+// above the system value named by pHighKey) become that bound. With
+// bEmptyOff an empty field stays empty: the setting is off, as it is for
+// a board whose settings lack the key.
 struct NumField {
     const char* pKey;
     int nLow;
     int nHigh;
     const char* pHighKey;
+    bool bEmptyOff;
 };
 
 // The number fields of the system defaults and of a board, in clamp order.
 inline const NumField s_rgNumFields[] = {
-    {"page_ppnum", 1, INT_MAX, nullptr}, {"page_ppnum2", 1, INT_MAX, nullptr},
-    {"attach_num", 1, INT_MAX, "attach_max"}, {"attach_size", 1, INT_MAX, nullptr},
-    {"embed_size", 1, INT_MAX, nullptr}, {"log_max", 1, INT_MAX, "log_limit"},
-    {"new_time", 0, INT_MAX, nullptr}, {"timelag_hh", -24, 24, nullptr},
-    {"timelag_mm", -60, 60, nullptr},
+    {"page_ppnum", 1, INT_MAX, nullptr, false}, {"page_ppnum2", 1, INT_MAX, nullptr, false},
+    {"attach_num", 1, INT_MAX, "attach_max", false}, {"attach_size", 1, INT_MAX, nullptr, false},
+    {"embed_size", 1, INT_MAX, nullptr, false}, {"log_max", 1, INT_MAX, "log_limit", false},
+    {"new_time", 0, INT_MAX, nullptr, false}, {"timelag_hh", -24, 24, nullptr, false},
+    {"timelag_mm", -60, 60, nullptr, false},
 };
 
 // One template tag and its text; bAll fills every occurrence, otherwise
@@ -69,15 +72,21 @@ int ToInt(const CRukString& text);
 CRukString ClampField(const CRukString& value, const NumField& field, const CRukConfig& system);
 // The form value of a field, trimmed.
 CRukString Trimmed(const CRukForm& form, const char* pName);
-// Hashes a newly chosen password with a fresh salt.
-CRukString HashNew(const CRukString& password);
 // True when a path names something on disk.
 bool Exists(const CRukString& path);
-// Creates a directory with go's directory mode.
-void MakeDir(const CRukString& dir);
+// True when a path is a directory (or a link to one).
+bool IsDirectory(const CRukString& path);
+// What a page says of a stored password: whether one is set (Shift_JIS).
+CRukString PasswordState(const CRukString& stored);
+// The resolved absolute form of an existing path.
+bool RealPath(const char* pPath, CRukString& out);
+// True when the resolved path equals dir or lies below it.
+bool IsInside(const CRukString& path, const CRukString& dir);
+// Creates a directory with go's directory mode; false when mkdir fails.
+bool MakeDir(const CRukString& dir);
 // Removes a directory with everything below it; a symbolic link is
-// removed itself, never followed.
-void RemoveTree(const CRukString& dir);
+// removed itself, never followed. False when something stayed.
+bool RemoveTree(const CRukString& dir);
 // Builds "<select name=NAME>" with one option per name, the one equal to
 // selected marked; names are escaped.
 CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukString& selected);
