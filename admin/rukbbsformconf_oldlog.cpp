@@ -78,7 +78,8 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
             MessageKey("msg90");
         nTotal = r < 0 ? 0 : r;
         CRukString old = CRukStrPath::Normalize(datadir.GetText()) + "/old/";
-        CRukDir::GetDirNameList(names, old.GetText(), false);
+        if (CRukDir::GetDirNameList(names, old.GetText(), false) < 0)
+            go.m_log.Trace("-- %s cannot be listed", old.GetText());
         names.Sort(0);
     }
     CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"));

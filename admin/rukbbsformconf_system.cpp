@@ -318,6 +318,10 @@ void CRukBBSFormConf::SubmitAdd(CRukForm& form)
     if (!NewBoardCode(form, m_cfSystem, code, pRefusal))
         MessageKey(pRefusal);
     m_strBBSID = bbsid;  // other boards are those of other ids
+    // Logins left from an earlier board of this id (its settings file
+    // removed by hand) must not open the new one.
+    if (m_session.EndScope(bbsid.GetText(), time(nullptr)) != 0)
+        MessageKey("msg90");
 
     // The data directory: made here, or one that was left behind and
     // belongs to no other board.

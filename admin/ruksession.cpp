@@ -140,7 +140,8 @@ int CRukSession::Load(bool bShared)
             m_entries.push_back(std::move(e));
     }
     bool bError = ferror(fp) != 0;
-    fclose(fp);
+    if (fclose(fp) != 0)
+        bError = true;
     return bError ? -1 : 0;
 }
 
@@ -175,8 +176,8 @@ int CRukSession::Save(time_t now)
     // A new file is made readable by its owner only; the replacement keeps
     // the mode of the file it replaces.
     int fd = open(m_strPath.GetText(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        close(fd);
+    if (fd >= 0 && close(fd) != 0)
+        return -1;
     CRukAtomicFile out;
     if (out.Open(m_strPath.GetText()) != 0)
         return -1;

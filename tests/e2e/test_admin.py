@@ -638,6 +638,12 @@ class SystemTest(AdminCase):
         self.assertEqual(stat.S_IMODE(os.stat(self.site.path("data/news")).st_mode), 0o750)
         # The new board's password opens it.
         self.assertIsInstance(self.login("newpw", "news"), Login)
+        # A login to an earlier board of the same id, whose settings were
+        # removed by hand, does not open a new one.
+        old = self.login("newpw", "news")
+        os.unlink(self.site.path("data/news.conf"))
+        self.assertPage(self.add(login, datadir_make=None), "sys")
+        self.assertPage(self.get("bid=news", login=old), "login")
 
         cases = [("news", {}, "msg04"), ("", {}, "msg05"), ("../x", {}, "msg98"),
                  ("a b", {}, "msg98"), ("x/../../y", {}, "msg98"),
