@@ -1,46 +1,17 @@
 // Entry of the administration program: loads the catalogue and the system
-// settings, decodes the request and runs exactly one action, chosen by the
-// first submit button present.
+// settings, decodes the request and runs it (one action, chosen by the
+// first submit button present, or one page). Every response is private:
+// never framed by another site, never kept by a cache.
 #include <cstdlib>
 
 #include "rukbbsformconf.h"
 #include "rukcookie.h"
 #include "rukform.h"
 #include "rukglobal.h"
+#include "rukhtml.h"
 #include "rukstrary.h"
 
 static const char* const s_pProgram = "ruk-bbs.cgi";
-
-// The actions in the order their buttons are tried.
-static const struct {
-    const char* pButton;
-    void (CRukBBSFormConf::*pAction)(CRukForm&);
-} s_rgActions[] = {
-    {"submit_passwd", &CRukBBSFormConf::SubmitPasswd},
-    {"submit_login", &CRukBBSFormConf::SubmitLogin},
-    {"submit_add", &CRukBBSFormConf::SubmitAdd},
-    {"submit_del", &CRukBBSFormConf::SubmitDel},
-    {"submit_sys", &CRukBBSFormConf::SubmitSys},
-    {"submit_config", &CRukBBSFormConf::SubmitConfig},
-    {"submit_kako", &CRukBBSFormConf::SubmitKako},
-    {"submit_icon", &CRukBBSFormConf::SubmitIcon},
-};
-
-// Runs the first action whose button the form carries; without one, a
-// board id shows that board's page and submit_read the system page.
-static void Dispatch(CRukBBSFormConf& conf, CRukForm& form)
-{
-    for (const auto& a : s_rgActions) {
-        if (form.Data(a.pButton)) {
-            (conf.*a.pAction)(form);
-            return;
-        }
-    }
-    if (!conf.m_strBBSID.IsEmpty())
-        conf.ShowBoard(form);
-    else if (form.Data("submit_read"))
-        conf.ConfigSysForm(form);
-}
 
 int main()
 {
@@ -49,6 +20,7 @@ int main()
     CRukForm form;
     CRukStrAry bid(0, 10);
 
+    CRukHtml::SetPrivate();
     int nCatalogue = conf.m_cfMessage.ReadFile("dat-message.dat", false);
     if (conf.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
         conf.MessageKey("msg90");
@@ -81,10 +53,8 @@ int main()
     }
     conf.ApplySystemModes();
 
-    if (nFields == 0)
-        conf.LoginForm(form);
-    else
-        Dispatch(conf, form);
+    go.m_log.Trace("-- %d fields", nFields);
+    conf.Run(form, cookie);
 
     go.m_log.Trace("%s  END  =====================================================\n\n", s_pProgram);
     // The page is out; ending here rather than returning spares taking a

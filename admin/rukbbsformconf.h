@@ -3,29 +3,49 @@
 // settings and icon pages and its old-log page, and runs the actions that
 // change those settings, the registry and the old logs. Every refusal ends
 // the request through the base's message page.
+//
+// Nothing is shown and nothing is changed without a login: the
+// administrator's password opens a session for every page, a board's
+// password one for that board's pages. An action is accepted only as a
+// POST from the site's own pages carrying the session's form token.
 #ifndef RUKBBSFORMCONF_H
 #define RUKBBSFORMCONF_H
 
+#include <functional>
+#include <vector>
+
 #include "rukbbsformbase.h"
+#include "rukcookie.h"
 #include "rukform.h"
+#include "ruksession.h"
+
+struct TagText;  // rukbbsformconf_shared.h
 
 class CRukBBSFormConf : public CRukBBSFormBase {
 public:
     CRukBBSFormConf() = default;
     ~CRukBBSFormConf() override = default;
 
+    // Who may run an action: anyone with the login page's token, any
+    // session, the administrator's session, a session of the board.
+    enum Access { ACCESS_LOGIN, ACCESS_ANY, ACCESS_ADMIN, ACCESS_BOARD };
+
+    // Runs the request: the action of the first button the form carries,
+    // or, without one, the page the request asks for (the login page
+    // unless a session allows it).
+    void Run(CRukForm& form, const CRukCookie& cookie);
+
     // --- pages
     void LoginForm(CRukForm& form);
-    // bShowPasswd: the administrator's password was checked in this
-    // request, so the default board password may be shown.
-    void ConfigSysForm(CRukForm& form, bool bShowPasswd = false);
+    void ConfigSysForm(CRukForm& form);
     void ConfigBBSForm(CRukForm& form);
     void ConfigIcoForm(CRukForm& form);
     void ConfigOldForm(CRukForm& form);
 
     // --- actions, each ending with its page
-    void SubmitPasswd(CRukForm& form);
     void SubmitLogin(CRukForm& form);
+    void SubmitLogout(CRukForm& form);
+    void SubmitPasswd(CRukForm& form);
     void SubmitAdd(CRukForm& form);
     void SubmitDel(CRukForm& form);
     void SubmitSys(CRukForm& form);
@@ -47,10 +67,76 @@ public:
     // the board registry, a skin or the administration templates.
     bool IsSiteInside(const char* pDataDir, const char* pSkinDir) const;
 
+    // "data/NAME/.../" for a text naming a directory below the registry
+    // directory "data" (blanks around it, "\" and "." components and
+    // repeated "/" are forgiven); empty for an absolute path, a ".."
+    // component, a name of other characters than letters, digits, ".",
+    // "_" and "-", or "data" itself.
+    static CRukString DataRelativePath(const char* pText);
+    // The address of the board's directory typed for site_url, checked:
+    // an http or https URL with a host, an optional port and a path (a
+    // "/" is added when it ends otherwise), without user, query or
+    // fragment; empty when it is not one.
+    static CRukString SiteUrl(const char* pText);
+    // True for one mail address without list, comment or line syntax.
+    static bool IsOneAddress(const char* pText);
+
 private:
+    // --- sessions
+    // Looks up the session of the request's cookie; false without one.
+    bool FindSession();
+    // Ends the request unless the form carries the login page's token.
+    void RequireLoginToken(CRukForm& form);
+    // Ends the request with "msg68" unless the session allows the action,
+    // and with "msg64" unless the form carries the session's form token.
+    void RequireSession(CRukForm& form, Access nAccess);
+    bool IsAdmin() const;
+    // True when the session may open the current board's pages.
+    bool MayOpenBoard() const;
+    // Starts a session of pScope with its cookie in this response.
+    void StartSession(const char* pScope);
+    // A "Set-Cookie:" line of this program's cookies; bEnd removes it.
+    static CRukString CookieLine(const char* pName, const char* pValue, bool bEnd);
+    // The password code stored for pScope's login ("admin" of the system
+    // settings, or the board's "passwd"), and the file and key holding it.
+    void PasswordPlace(const CRukString& scope, CRukString& path, const char*& pKey);
+
+    // --- pages
+    // Fills the tags of an administration page together with the tags
+    // every page has (%TOKEN%, and %PASSWD% and %PASSWD2% left empty) and
+    // writes it with this response's cookies.
+    void WriteAdminPage(const CRukString& page, std::vector<TagText>& tags);
+
+    // --- settings
+    // Reads a settings file afresh under the site lock, lets change alter
+    // it (false: nothing to write) and writes it before the lock is let
+    // go: 0, -1 the file is missing, -2 busy or unreadable, -3 not written
+    // (the file is left as it was).
+    int UpdateSettings(const char* pPath, const std::function<bool(CRukConfig&)>& change,
+                       CRukConfig* pResult = nullptr);
+    // The same, ending the request with pMissingKey for a missing file,
+    // with pWriteKey when it cannot be written and with "msg90" when it is
+    // busy or cannot be read.
+    void RequireUpdate(const char* pPath, const char* pMissingKey, const char* pWriteKey,
+                       const std::function<bool(CRukConfig&)>& change,
+                       CRukConfig* pResult = nullptr);
     void ReadBoardSettings();
-    void CheckAdminPasswd(CRukForm& form);
-    void CheckBoardPasswd(CRukForm& form);
+
+    // --- where a board's files may be
+    // The checked data directory for the board page's text ("data/.../"),
+    // or the end of the request with "msg07", "msg08" or "msg10".
+    CRukString CheckDataDir(const CRukString& text, const CRukString& skindir);
+    // The checked NG-word file for the board page's text (empty allowed),
+    // or the end of the request with "msg82".
+    CRukString CheckNgFile(const CRukString& text);
+    // The resolved directory that removing the board with its data may
+    // remove, or empty when its data directory is not its own below data/.
+    CRukString OwnDataDir(const CRukString& datadir);
+    // True when the resolved directory overlaps (equals, holds or lies in)
+    // the data directory of a registered board other than the current one.
+    bool IsOtherBoardsDir(const CRukString& resolved) const;
+
+    // --- old logs
     void KakoNew(CRukForm& form, const CRukString& strDataDir, const CRukString& strOld);
     void KakoDiv(CRukForm& form, const CRukString& strOld);
     void KakoMerge(CRukForm& form, const CRukString& strOld);
@@ -58,6 +144,12 @@ private:
     void KakoRename(CRukForm& form, const CRukString& strOld);
     void MoveThreads(const CRukString& strSrc, int nSkip, int nHalf, const CRukString& strDst,
                      const CRukString& strMakeOld);
+
+    const CRukCookie* m_pCookie = nullptr;  // the request's cookies
+    CRukSession m_session;
+    bool m_bSession = false;      // a session was found or started
+    CRukString m_strFormToken;    // %TOKEN%: the session's or the login page's
+    CRukString m_strCookieLines;  // "Set-Cookie:" lines of this response
 };
 
 #endif

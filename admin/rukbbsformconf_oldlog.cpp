@@ -1,0 +1,353 @@
+// CRukBBSFormConf: a board's old-log page and the old-log operations, each
+// run under the board lock: a new old log from the threads beyond the
+// first page, and splitting, merging, renaming and deleting old logs.
+#include "rukbbsformconf.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <unordered_set>
+#include <vector>
+
+#include "rukbbsdata.h"
+#include "rukbbsformconf_shared.h"
+#include "rukdir.h"
+#include "rukfile.h"
+#include "rukglobal.h"
+#include "rukstrpath.h"
+
+// Puts moved attachment directories back where they came from; one that
+// cannot go back is traced (it stays whole in the other log).
+static void RestoreAttachDirs(const CRukStrAry& moved, const CRukString& src,
+                              const CRukString& dst)
+{
+    CRukBBSFile paths;
+    for (int j = moved.GetSize() - 1; j >= 0; j--) {
+        CRukString from = paths.CreateAttachPath(dst.GetText(), moved[j].GetText());
+        CRukString to = paths.CreateAttachPath(src.GetText(), moved[j].GetText());
+        if (rename(from.GetText(), to.GetText()) != 0)
+            go.m_log.Trace("-- rename(%s, %s) failed", from.GetText(), to.GetText());
+    }
+}
+
+// Renames the attachment directories named by ids from one log into
+// another; on a failure the ones already moved go back and false returns.
+static bool MoveAttachDirs(const CRukStrAry& ids, const CRukString& src, const CRukString& dst,
+                           CRukStrAry& moved)
+{
+    CRukBBSFile paths;
+    for (int i = 0; i < ids.GetSize(); i++) {
+        CRukString from = paths.CreateAttachPath(src.GetText(), ids[i].GetText());
+        CRukString to = paths.CreateAttachPath(dst.GetText(), ids[i].GetText());
+        if (rename(from.GetText(), to.GetText()) != 0) {
+            go.m_log.Trace("-- rename(%s, %s) failed", from.GetText(), to.GetText());
+            RestoreAttachDirs(moved, src, dst);
+            moved.RemoveAll();
+            return false;
+        }
+        moved.Add(ids[i]);
+    }
+    return true;
+}
+
+// Loads a log's messages without the store's lock (the caller holds the
+// board lock). A message file that exists but cannot be read ends the
+// request, so that nothing is written over it.
+static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& dir,
+                   bool bKeys = false)
+{
+    int r = bKeys ? log.ReadPageKeys(dir.GetText(), false) : log.ReadPageData(dir.GetText(), false);
+    if (r < 0 && CRukFile::GetFileSize(log.CreateFullPath(dir.GetText()).GetText()) >= 0)
+        base.MessageKey("msg90");
+    return r < 0 ? 0 : r;
+}
+
+// A board's old-log page: the number of messages in the current log and
+// two selects of the old logs.
+void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
+{
+    CRukString page = GetTemplate((m_strConfDir + "templ_config_old.html").GetText());
+    CRukString datadir = m_cfBBS.Value("datadir");
+    int nTotal = 0;
+    CRukStrAry names;
+    if (!datadir.IsEmpty()) {
+        CRukBBSFile log;
+        int r = log.ReadPageData(datadir.GetText(), true);
+        if (r == -2)
+            MessageKey("msg90");
+        nTotal = r < 0 ? 0 : r;
+        CRukString old = CRukStrPath::Normalize(datadir.GetText()) + "/old/";
+        if (CRukDir::GetDirNameList(names, old.GetText(), false) < 0)
+            go.m_log.Trace("-- %s cannot be listed", old.GetText());
+        names.Sort(0);
+    }
+    CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"));
+    CRukString select2 = select;
+    select2.Replace("name=sel_id", "name=sel_id2", false);
+    TagList tags = {{"%TOTAL%", CRukString(nTotal), false},
+                    {"%SELECT_LOG%", select, false},
+                    {"%SELECT_LOG2%", select2, false}};
+    WriteAdminPage(page, tags);
+}
+
+// ---------------------------------------------------------------------------
+// Old logs
+
+// Runs one old-log operation under the board lock after checking the
+// names. Without the lock nothing is moved: a lock file that cannot be
+// made ends the request with "msg09", a busy one with "msg90".
+void CRukBBSFormConf::SubmitKako(CRukForm& form)
+{
+    ReadBoardSettings();
+    m_strMode = form.Value("mode");
+    m_strDataDir = m_cfBBS.Value("datadir");
+    CRukString datadir = CRukStrPath::Normalize(m_strDataDir.GetText());
+    if (datadir.IsEmpty())
+        MessageKey("msg07");
+
+    CRukFlock lock;
+    int r = lock.Lock((datadir + "/" + s_pLockName).GetText());
+    if (r == -1)
+        MessageKey("msg09");
+    if (r != 0)
+        MessageKey("msg90");
+    for (const char* pField : {"kako_id", "sel_id", "sel_id2"}) {
+        CRukString value = form.Value(pField);
+        if (!value.IsEmpty() && !IsSafeName(value.GetText()))
+            MessageKey("msg98");
+    }
+
+    CRukString old = datadir + "/old/";
+    CRukString opt = form.Value("opt");
+    if (opt == "new") {
+        KakoNew(form, datadir, old);
+    } else {
+        static const struct {
+            const char* pOpt;
+            void (CRukBBSFormConf::*pOp)(CRukForm&, const CRukString&);
+        } rgOps[] = {
+            {"div", &CRukBBSFormConf::KakoDiv},
+            {"mrg", &CRukBBSFormConf::KakoMerge},
+            {"del", &CRukBBSFormConf::KakoDel},
+            {"ren", &CRukBBSFormConf::KakoRename},
+        };
+        bool bDone = false;
+        for (const auto& op : rgOps) {
+            if (opt == op.pOpt) {
+                (this->*op.pOp)(form, old);
+                bDone = true;
+                break;
+            }
+        }
+        if (!bDone)
+            MessageKey("msg53");
+    }
+    (void)lock.Unlock();
+    ConfigOldForm(form);
+}
+
+// Archives the threads beyond the board's first page as a new old log.
+void CRukBBSFormConf::KakoNew(CRukForm& form, const CRukString& strDataDir,
+                              const CRukString& strOld)
+{
+    CRukString id = form.Value("kako_id");
+    if (id.IsEmpty())
+        MessageKey("msg50");
+    CRukString target = strOld + id;
+    if (Exists(target))
+        MessageKey("msg52");
+    int nPage = ToInt(m_cfBBS.Value("page_ppnum"));
+    MoveThreads(strDataDir, nPage < 1 ? 1 : nPage, 0, target, strOld);
+}
+
+// Splits an old log: its first half of threads moves to a new old log.
+void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
+{
+    CRukString sel = form.Value("sel_id");
+    if (sel.IsEmpty())
+        MessageKey("msg51");
+    CRukString id = form.Value("kako_id");
+    if (id.IsEmpty())
+        MessageKey("msg50");
+    CRukString target = strOld + id;
+    if (Exists(target))
+        MessageKey("msg52");
+    MoveThreads(strOld + sel, 0, 2, target, CRukString());
+}
+
+// Moves threads with their attachment directories from the log strSrc
+// into the new old log strDst (creating strMakeOld first when given). With
+// nHalf > 0 the first 1/nHalf of the threads moves; otherwise the threads
+// after the first nSkip.
+// Nothing is left half done: when a step fails, the earlier ones are
+// undone and the request ends with "msg90".
+void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
+                                  const CRukString& strDst, const CRukString& strMakeOld)
+{
+    // By their keys: the moved and the kept records are copied line by line
+    // into the two files, all within this one CRukBBSFile.
+    CRukBBSFile log;
+    ReadLog(*this, log, strSrc, true);
+    int nThreads = log.GetPPNum();
+    int nCount = nHalf > 0 ? nThreads / nHalf : nThreads - nSkip;
+    if (nHalf > 0)
+        nSkip = 0;
+    if (nCount <= 0)
+        return;
+    // The roots after the first nSkip, as GetDataParents picks them; only
+    // their ids are needed, so the records are not read whole.
+    CRukStrAry rootIds;
+    int nRoot = 0;
+    for (const CRukBBSData& rec : log.m_aryData) {
+        if (rootIds.GetSize() >= nCount)
+            break;
+        if (rec.pid.IsEmpty() && nRoot++ >= nSkip)
+            rootIds.Add(rec.id);
+    }
+    if (rootIds.GetSize() == 0)
+        return;
+
+    // One pass over the records: a thread is its root and every record
+    // whose root key names it.
+    std::unordered_set<std::string> ids;
+    CRukStrAry dirs;
+    CRukString attachBase = log.CreateAttachPath(strSrc.GetText(), "");
+    for (int i = 0; i < rootIds.GetSize(); i++) {
+        const CRukString& rootId = rootIds[i];
+        go.m_log.Trace("DELETE[%d] %s", i, rootId.GetText());
+        ids.insert(rootId.GetText());
+        if (!rootId.IsEmpty() && Exists(attachBase + rootId))  // "" would be the board
+            dirs.Add(rootId);
+    }
+    // The moved records go to a list sized once; the kept ones close up in
+    // place, so that the board is never held twice.
+    CRukBBSDataAry& all = log.m_aryData;
+    std::vector<char> take(static_cast<size_t>(all.GetSize()), 0);
+    int nMoved = 0;
+    for (int i = 0; i < all.GetSize(); i++) {
+        if (ids.count(all[i].ppid.GetText()) || ids.count(all[i].id.GetText())) {
+            take[i] = 1;
+            nMoved++;
+        }
+    }
+    CRukBBSDataAry moved(0, 10);
+    moved.SetSize(nMoved, false);
+    int nTo = 0, nKept = 0;
+    for (int i = 0; i < all.GetSize(); i++) {
+        if (take[i])
+            moved[nTo++] = std::move(all[i]);
+        else if (nKept++ != i)
+            all[nKept - 1] = std::move(all[i]);
+    }
+    all.SetSize(nKept, true);
+    log.ForgetIndex();
+    log.Sort(moved, 1);
+
+    bool bMadeOld = !strMakeOld.IsEmpty() && MakeDir(strMakeOld);
+    bool bMadeDst = MakeDir(strDst);
+    // Undoes the directories made here.
+    auto undoDir = [&]() {
+        if (bMadeDst && rmdir(strDst.GetText()) != 0)
+            go.m_log.Trace("-- rmdir(%s) failed", strDst.GetText());
+        if (bMadeOld && rmdir(strMakeOld.GetText()) != 0)
+            go.m_log.Trace("-- rmdir(%s) failed", strMakeOld.GetText());
+    };
+    if (!bMadeDst) {
+        undoDir();
+        MessageKey("msg90");
+    }
+    CRukStrAry done;
+    if (!MoveAttachDirs(dirs, strSrc, strDst, done)) {
+        undoDir();
+        MessageKey("msg90");
+    }
+    CRukString target = log.CreateFullPath(strDst.GetText());
+    if (log.WriteFile(moved, target.GetText(), false, false) <= 0) {
+        RestoreAttachDirs(done, strSrc, strDst);
+        undoDir();
+        MessageKey("msg90");
+    }
+    if (log.WritePageData(strSrc.GetText(), false) < 0) {
+        if (unlink(target.GetText()) != 0)
+            go.m_log.Trace("-- unlink(%s) failed", target.GetText());
+        RestoreAttachDirs(done, strSrc, strDst);
+        undoDir();
+        MessageKey("msg90");
+    }
+}
+
+// Merges the old log sel_id into sel_id2 and removes sel_id.
+void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
+{
+    CRukString sel = form.Value("sel_id");
+    CRukString sel2 = form.Value("sel_id2");
+    if (sel.IsEmpty() || sel2.IsEmpty())
+        MessageKey("msg51");
+    if (sel == sel2)
+        return;
+    CRukString src = strOld + sel;
+    CRukString dst = strOld + sel2;
+    if (!Exists(dst))
+        MessageKey("msg51");
+    CRukBBSFile from, into;
+    ReadLog(*this, from, src);
+    ReadLog(*this, into, dst);
+
+    // Attachment directories of the source; one that the target already
+    // has would be lost, so the merge is refused.
+    std::unordered_set<std::string> seen;
+    CRukStrAry dirs;
+    for (const CRukBBSData& rec : from.m_aryData) {
+        if (!seen.insert(rec.id.GetText()).second)
+            continue;
+        if (!Exists(from.CreateAttachPath(src.GetText(), rec.id.GetText())))
+            continue;
+        if (Exists(into.CreateAttachPath(dst.GetText(), rec.id.GetText())))
+            MessageKey("msg90");
+        dirs.Add(rec.id);
+    }
+    for (CRukBBSData& rec : from.m_aryData)
+        into.m_aryData.Add(std::move(rec));
+    from.m_aryData.RemoveAll();
+    into.Sort(into.m_aryData, 1);
+
+    CRukStrAry done;
+    if (!MoveAttachDirs(dirs, src, dst, done))
+        MessageKey("msg90");
+    int r = into.WritePageData(dst.GetText(), false);
+    if (r < 0) {
+        RestoreAttachDirs(done, src, dst);
+        MessageKey("msg90");
+    }
+    // The merged log is complete; a source that stays (in part) is
+    // reported, its messages are then in both logs.
+    if (r > 0 && !RemoveTree(src))
+        MessageKey("msg90");
+}
+
+// Deletes an old log with everything in it.
+void CRukBBSFormConf::KakoDel(CRukForm& form, const CRukString& strOld)
+{
+    CRukString sel = form.Value("sel_id");
+    if (sel.IsEmpty())
+        MessageKey("msg51");
+    if (!RemoveTree(strOld + sel))
+        MessageKey("msg90");
+}
+
+// Renames an old log.
+void CRukBBSFormConf::KakoRename(CRukForm& form, const CRukString& strOld)
+{
+    CRukString sel = form.Value("sel_id");
+    if (sel.IsEmpty())
+        MessageKey("msg51");
+    CRukString id = form.Value("kako_id");
+    if (id.IsEmpty())
+        MessageKey("msg50");
+    CRukString target = strOld + id;
+    if (Exists(target))
+        MessageKey("msg52");
+    if (rename((strOld + sel).GetText(), target.GetText()) != 0)
+        MessageKey(errno == ENOENT ? "msg51" : "msg90");
+}
