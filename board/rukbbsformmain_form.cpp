@@ -8,7 +8,8 @@
 #include "rukbbsformmain_shared.h"
 
 static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
-static const char* const s_pFileLabel = "\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b";  // 添付ファイル
+// 添付ファイル, the name of a file field with its number after it.
+static const char* const s_pFileLabel = "\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b";
 
 // The stored attachments of a message being edited: the block
 // EDIT_ATTACH with its part EDIT_ATTACH_ITEM once per file, %ATTACH_NAME%
@@ -42,7 +43,8 @@ static CRukString IconOption(const char* pValue, bool bSelected, const CRukStrin
 }
 
 // The icon selector: "なし" (no icon) first, chosen when the visitor holds
-// none of the icons offered, then every icon that has a picture. The
+// none of the icons offered, then every icon that has a picture, by its
+// name (or its number when it has none). The
 // administrator's icon (0) needs the board password when posting, so it is
 // offered only to whoever already holds it: the message being edited
 // carries it, or the author's cookie does (set only after a post that gave
@@ -59,8 +61,8 @@ static CRukString IconSelector(CRukBBSFormMain& bbs, const CRukString& chosen)
             return;
         bool bSelected = chosen == number;
         bHeld = bHeld || bSelected;
-        options += IconOption(number.GetText(), bSelected,
-                              bbs.m_cfBBS.Value(("ico_name" + number).GetText()));
+        CRukString name = bbs.m_cfBBS.Value(("ico_name" + number).GetText());
+        options += IconOption(number.GetText(), bSelected, name.IsEmpty() ? number : name);
     };
     for (int i = 1; i <= nMax; i++)
         offer(i);

@@ -303,17 +303,18 @@ class ViewsTest(unittest.TestCase):
 
     def test_icon_selector(self):
         # "なし" comes first and is chosen unless the visitor holds an icon
-        # offered; icons without a picture are left out; the
-        # administrator's icon 0 is offered only to whoever holds it.
-        self.site.write_settings("dat-system.dat", {"icon_max": "3"})
+        # offered; icons without a picture are left out, one without a
+        # name goes by its number; the administrator's icon 0 is offered
+        # only to whoever holds it.
+        self.site.write_settings("dat-system.dat", {"icon_max": "4"})
         icons = {"ico_url0": "/i/0.gif", "ico_name0": "admin", "ico_url1": "/i/1.gif",
                  "ico_name1": "<b>one", "ico_name2": "two", "ico_url3": "/i/3.gif",
-                 "ico_name3": "three"}
+                 "ico_name3": "three", "ico_url4": "/i/4.gif"}
         opt = lambda value, chosen, label: '<option value="%s"%s>%s</option>\n' % (
             value, " selected" if chosen else "", label)
 
         def listed(chosen, admin=False):
-            options = [("", NONE), ("1", "&lt;b&gt;one"), ("3", "three")]
+            options = [("", NONE), ("1", "&lt;b&gt;one"), ("3", "three"), ("4", "4")]
             options += [("0", "admin")] if admin else []
             held = any(v == chosen for v, _ in options[1:])
             return ("<select name=icon id=in_icon>\n" +
