@@ -8,6 +8,8 @@
 #include "rukbbsformmain_shared.h"
 
 static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
+// 添付ファイル, the name of a file field with its number after it.
+static const char* const s_pFileLabel = "\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b";
 
 // The stored attachments of a message being edited: the block
 // EDIT_ATTACH with its part EDIT_ATTACH_ITEM once per file, %ATTACH_NAME%
@@ -32,7 +34,45 @@ static CRukString EditAttachList(const CRukString& block, const CRukBBSData& rec
     return list;
 }
 
-CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
+// One choice of the icon selector, escaped: the names are the
+// administrator's text.
+static CRukString IconOption(const char* pValue, bool bSelected, const CRukString& label)
+{
+    return CRukString("<option value=\"") + pValue + "\"" + (bSelected ? " selected" : "") + ">" +
+           EscapeField(label) + "</option>\n";
+}
+
+// The icon selector: "なし" (no icon) first, chosen when the visitor holds
+// none of the icons offered, then every icon that has a picture, by its
+// name (or its number when it has none). The
+// administrator's icon (0) needs the board password when posting, so it is
+// offered only to whoever already holds it: the message being edited
+// carries it, or the author's cookie does (set only after a post that gave
+// the password), or the form was opened with "icon=0". Anyone else would
+// learn only after posting that it is refused.
+static CRukString IconSelector(CRukBBSFormMain& bbs, const CRukString& chosen)
+{
+    int nMax = atoi(bbs.m_cfSystem.Value("icon_max").GetText());
+    CRukString options;
+    bool bHeld = false;
+    auto offer = [&](int nIcon) {
+        CRukString number = Decimal(nIcon);
+        if (bbs.m_cfBBS.Value(("ico_url" + number).GetText()).IsEmpty())
+            return;
+        bool bSelected = chosen == number;
+        bHeld = bHeld || bSelected;
+        CRukString name = bbs.m_cfBBS.Value(("ico_name" + number).GetText());
+        options += IconOption(number.GetText(), bSelected, name.IsEmpty() ? number : name);
+    };
+    for (int i = 1; i <= nMax; i++)
+        offer(i);
+    if (chosen == "0")
+        offer(0);
+    return "<select name=icon id=in_icon>\n" + IconOption("", !bHeld, s_pNoIcon) + options +
+           "</select>\n";
+}
+
+CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm& form,
                                             const CRukString& block, const CRukBBSData& rec,
                                             const CRukString& ppid, const CRukString& pid,
                                             const CRukString& id)
@@ -100,25 +140,9 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
     // Icon selector.
     if (atoi(m_cfBBS.Value("use_icon").GetText()) == 1) {
         CRukString iconBlock = text.GetToken("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->");
-        CRukString select = "<select name=icon>\n";
-        int nMax = atoi(m_cfSystem.Value("icon_max").GetText());
-        bool bAny = false;
-        for (int i = 1; nMax >= 1 && i <= nMax + 1; i++) {
-            int nIcon = i <= nMax ? i : 0;
-            CRukString number = Decimal(nIcon);
-            if (m_cfBBS.Value(("ico_url" + number).GetText()).IsEmpty())
-                continue;
-            CRukString option;
-            option.Format("<option value=\"%d\" %s>%s</option>\n", nIcon,
-                          icon == number ? "selected" : "",
-                          m_cfBBS.Value(("ico_name" + number).GetText()).GetText());
-            select += option;
-            bAny = true;
-        }
-        if (!bAny)
-            select += CRukString("<option value=\"\" >") + s_pNoIcon + "</option>\n";
-        select += "</select>\n";
-        iconBlock.Replace("%SELECT_ICON%", select.GetText(), false);
+        if (id.IsEmpty() && form.Value("icon") == "0")
+            icon = "0";
+        iconBlock.Replace("%SELECT_ICON%", IconSelector(*this, icon).GetText(), false);
         text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", iconBlock.GetText(), true);
     } else {
         text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", "", true);
@@ -134,7 +158,9 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm&,
         CRukString fields;
         for (int i = 0; i < nFiles; i++) {
             CRukString field;
-            field.Format("<input type=file name=file%d size=%d /><br />\n", i, nWidth);
+            // Each field is named for a screen reader: 添付ファイル1, 2...
+            field.Format("<input type=file name=file%d size=%d aria-label=\"%s%d\" /><br />\n", i,
+                         nWidth, s_pFileLabel, i + 1);
             fields += field;
         }
         fileBlock.Replace("%INPUT_FILE%%", "%", fields.GetText(), false);

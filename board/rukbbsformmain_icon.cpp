@@ -1,42 +1,59 @@
-// CRukBBSFormMain: the icon list page, five icons to a row.
+// CRukBBSFormMain: the icon list page. It shows the icons a visitor can
+// choose in the input form: every icon of the board that has a picture,
+// with its name. The template's block TR_ICON is one row of up to five
+// cells, its part TD_ICON one cell; a skin whose row holds nothing but
+// the cell gets one plain list that its style sheet can wrap.
 #include "rukbbsformmain.h"
 
 #include <cstdlib>
 
 #include "rukbbsformmain_shared.h"
 
+// Icons to a row of the template.
+static const int s_nIconsPerRow = 5;
+
+// One cell: the icon's picture with its name as the picture's text, and
+// the name. Both are the administrator's text, escaped.
+static CRukString IconCell(const CRukString& pattern, const CRukString& url,
+                           const CRukString& name)
+{
+    CRukString cell = pattern;
+    CRukString image =
+        CRukString("<img src=\"") + EscapeField(url) + "\" alt=\"" + EscapeField(name) + "\">";
+    Tag(cell, "%IMAGE%", image.GetText());
+    Tag(cell, "%NAME%", EscapeField(name).GetText());
+    return cell;
+}
+
 void CRukBBSFormMain::ViewIcoForm(CRukForm&)
 {
     CRukString page = GetTemplate((m_strSkinDir + "templ_ico.html").GetText());
-    CRukString cell = page.GetToken("<!--TD_ICON-->", "<!--/TD_ICON-->");
+    CRukString row = page.GetToken("<!--TR_ICON-->", "<!--/TR_ICON-->");
+    CRukString cell = row.GetToken("<!--TD_ICON-->", "<!--/TD_ICON-->");
     int nMax = atoi(m_cfSystem.Value("icon_max").GetText());
-    CRukString rows, cells;
+    CRukBuffer rows;
+    CRukString cells;
     int nCells = 0;
-    for (int i = 1; nMax >= 1 && i <= nMax + 1; i++) {
-        int nIcon = i <= nMax ? i : 0;
+    auto endRow = [&]() {
+        if (nCells == 0)
+            return;
+        CRukString full = row;
+        full.Replace("<!--TD_ICON-->", "<!--/TD_ICON-->", cells.GetText(), false);
+        AddPiece(rows, full);
+        cells.Free();
+        nCells = 0;
+    };
+    // The administrator's icon (0) is nobody else's choice: not listed.
+    for (int nIcon = 1; nIcon <= nMax; nIcon++) {
         CRukString number = Decimal(nIcon);
         CRukString url = m_cfBBS.Value(("ico_url" + number).GetText());
-        CRukString image = url.IsEmpty() ? CRukString(s_pFiller)
-                                         : CRukString("<img src=\"") + url + "\" align=middle>";
-        CRukString name = m_cfBBS.Value(("ico_name" + number).GetText()) + s_pFiller;
-        CRukString c = cell;
-        c.Replace("%NAME%", name.GetText(), false);
-        c.Replace("%IMAGE%", image.GetText(), false);
-        cells += c;
-        nCells++;
-        if (nIcon != 0 && nIcon % 5 == 0) {
-            rows += CRukString("<tr>") + cells + "</tr>";
-            cells.Free();
-            nCells = 0;
-        } else if (nIcon == 0) {
-            if (nCells < 5) {
-                CRukString span;
-                span.Format("<td colspan=%d>%s</td>", 5 - nCells, s_pFiller);
-                cells += span;
-            }
-            rows += CRukString("<tr>") + cells + "</tr>";
-        }
+        if (url.IsEmpty())
+            continue;
+        cells += IconCell(cell, url, m_cfBBS.Value(("ico_name" + number).GetText()));
+        if (++nCells == s_nIconsPerRow)
+            endRow();
     }
-    page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", rows.GetText(), false);
+    endRow();
+    page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", Joined(rows).GetText(), false);
     WritePage(page);
 }

@@ -9,9 +9,10 @@
 #include "rukcrypt.h"
 #include "rukglobal.h"
 
-// Labels of the page selector.
-static const char* const s_pLatestPage = "\x8d\xc5\x90\x56\x82\xcc\x83\x79\x81\x5b\x83\x57";  // 最新のページ
-static const char* const s_pPastPage = "\x89\xdf\x8b\x8e" "%d" "\x83\x79\x81\x5b\x83\x57\x96\xda";  // 過去%dページ目
+// Labels of the page selector, counted from 1 as people count pages: the
+// newest page says that it is the newest.
+static const char* const s_pPageLabel = "%d\x83\x79\x81\x5b\x83\x57\x96\xda";  // %dページ目
+static const char* const s_pLatestMark = "\x81\x69\x8d\xc5\x90\x56\x81\x6a";  // （最新）
 
 CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
 {
@@ -26,10 +27,9 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
     AddPiece(select, "<select name=sel_page>\n");
     for (int i = 0; i < m_nPageNum; i++) {
         CRukString label;
+        label.Format(s_pPageLabel, i + 1);
         if (i == 0)
-            label = s_pLatestPage;
-        else
-            label.Format(s_pPastPage, i);
+            label += s_pLatestMark;
         CRukString option;
         option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == m_nPage ? "selected" : "",
                       label.GetText());

@@ -558,6 +558,7 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     if (image.IsEmpty())
         image = m_strSkinUrl + "new.gif";
     CRukString result;
-    result.Format("<img src=\"%s\">", image.GetText());
+    result.Format("<img src=\"%s\" alt=\"%s\">", EscapeHtml(image.GetText()).GetText(),
+                  "\x90\x56\x92\x85");  // 新着
     return result;
 }

@@ -13,16 +13,15 @@
 // The extensions of pictures that may be shown inline.
 static const char* const s_rgInlineExt[] = {".jpeg", ".jpg", ".gif", ".png"};
 
-// The pop-up viewer's window options.
-static const char* const s_pPopup =
-    "'popview', 'screenX=20,screenY=10,left=20,top=10,width=400,height=300,resizable=yes,"
-    "scrollbars=yes'";
-
 // The attachment block of a message pattern and the attachment tag of a
 // title pattern, dropped for a message without attachments.
 static const char s_szAttachOpen[] = "<!--ATTACH-->";
 static const char s_szAttachClose[] = "<!--/ATTACH-->";
 static const char s_szAttachLink[] = "%ATTACH_LINK%%";
+
+// The words of the mail and home-page links of a message.
+static const char* const s_pMailLabel = "\x83\x81\x81\x5b\x83\x8b";  // メール
+static const char* const s_pHomeLabel = "\x83\x7a\x81\x5b\x83\x80";  // ホーム
 
 // The home link is offered for web addresses only.
 static bool IsWebAddress(const CRukString& home)
@@ -35,7 +34,6 @@ struct AttachLinks {
     CRukString button;   // image of the attachment button
     CRukString dirPath;  // directory on disk
     CRukString dirUrl;   // its URL
-    CRukString cursor;   // the MSIE cursor style, or empty
 };
 
 static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& part,
@@ -46,28 +44,58 @@ static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& part,
     CRukString key = rec.attach.Value(0);
     links.dirPath = bbs.m_bbsFile.CreateAttachPath(bbs.m_strDataDir.GetText(), key.GetText());
     links.dirUrl = bbs.ServerPath2UrlPath((bbs.m_strDataDir + key).GetText(), 0);
-    if (go.m_env.HTTP_USER_AGENT.Find("MSIE") >= 0)
-        links.cursor = "style=\"cursor:hand;\"";
     return links;
+}
+
+// True when the attachment is a picture a browser shows inline.
+static bool IsPicture(const CRukString& name)
+{
+    CRukStrPath path;
+    path.Split(name.GetText());
+    for (const char* pExt : s_rgInlineExt)
+        if (path.GetExt().Compare(pExt, 1) == 0)
+            return true;
+    return false;
+}
+
+// The control that opens the viewer (ruk-view.cgi) on one attachment: a
+// real link, so that Tab reaches it and Enter opens it, in a tab of its
+// own that the viewer closes again. The attachment button inside it says
+// in words what it does.
+static CRukString ViewerLink(const AttachLinks& links, const CRukString& name,
+                             const CRukString& url)
+{
+    const char* pAction = IsPicture(name) ? "\x82\xf0\x8a\x67\x91\xe5\x95\x5c\x8e\xa6"  // を拡大表示
+                                          : "\x82\xf0\x8a\x4a\x82\xad";  // を開く
+    return CRukString("<a class=\"attachView\" href=\"ruk-view.cgi?url=") +
+           EscapeField(url.CharToPerHexWithoutSlash()) + "\" target=\"_blank\"><img src=\"" +
+           EscapeField(links.button) + "\" alt=\"" + EscapeField(name) + pAction + "\"></a>";
+}
+
+// The icon a message was posted with, when the board shows icons and the
+// icon has a picture: its name is the picture's text.
+static CRukString IconImage(CRukBBSFormMain& bbs, const CRukString& icon)
+{
+    CRukString url = bbs.m_cfBBS.Value(("ico_url" + icon).GetText());
+    if (url.IsEmpty() || atoi(bbs.m_cfBBS.Value("use_icon").GetText()) == 0)
+        return CRukString();
+    return CRukString("<img class=\"icon\" src=\"") + EscapeField(url) + "\" alt=\"" +
+           EscapeField(bbs.m_cfBBS.Value(("ico_name" + icon).GetText())) + "\">";
 }
 
 CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukString& pattern,
                                          const CRukBBSData& rec)
 {
     bool bRoot = rec.pid.IsEmpty();
-    CRukString icon = m_cfBBS.Value(("ico_url" + rec.icon).GetText());
-    CRukString iconTag;
-    if (!icon.IsEmpty() && atoi(m_cfBBS.Value("use_icon").GetText()) != 0)
-        iconTag = CRukString("<img src=\"") + icon + "\">";
     CRukString mail;
     if (!rec.mail.IsEmpty())
-        mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) +
-               "\"><span class=\"" + (bRoot ? "pMail" : "cMail") + "\">Mail</span></a>";
+        mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) + "\"><span class=\"" +
+               (bRoot ? "pMail" : "cMail") + "\">" + s_pMailLabel + "</span></a>";
     CRukString home;
     if (IsWebAddress(rec.home))
         home = CRukString("<a href=\"") + EscapeField(rec.home) +
-               "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") +
-               "\">Home</span></a>";
+               "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") + "\">" +
+               s_pHomeLabel + "</span></a>";
     CRukString body = rec.mess;
     if (atoi(rec.preform.GetText()) == 0)
         ReplaceText2Html(body, rec);
@@ -79,7 +107,7 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
         {"%HOME%", false},       {"%ID%", true},         {"%PID%", false},
         {"%PPID%", false},       {"%PAGE%", true},       {"%STYLE%", true},
         {"%PASSWD%", true},      {"%MESSAGE%", false}};
-    const CRukString values[] = {iconTag,
+    const CRukString values[] = {IconImage(*this, rec.icon),
                                  CreateNewImage(rec),
                                  EscapeField(rec.title),
                                  EscapeField(rec.name),
@@ -113,19 +141,14 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
         CRukString url = links.dirUrl + "/" + name;
         CRukString safeUrl = EscapeField(url);
         CRukString safeName = EscapeField(name);
-        linkList += CRukString(" <nobr><img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
-                    links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
-                    url.CharToPerHexWithoutSlash() + "', " + s_pPopup +
-                    ")\" alt=\"popup viewer\"> <a href=\"" + safeUrl + "\"><span class=\"" +
-                    pClass + "\">" + safeName + "</span></a>(" + Decimal(nKB) + "KB)</nobr>";
-        CRukStrPath path;
-        path.Split(name.GetText());
-        bool bPicture = false;
-        for (const char* pExt : s_rgInlineExt)
-            if (path.GetExt().Compare(pExt, 1) == 0)
-                bPicture = true;
-        if (bEmbed && nKB <= nEmbed && bPicture)
-            inlineList += CRukString(" <img src=\"") + safeUrl + "\" alt=\"" + safeName + "\">";
+        linkList += CRukString(" <span class=\"attachItem\">") + ViewerLink(links, name, url) +
+                    " <a href=\"" + safeUrl + "\"><span class=\"" + pClass + "\">" + safeName +
+                    "</span></a>(" + Decimal(nKB) + "KB)</span>";
+        // A picture shown in the message is scaled to the column by any
+        // skin, even one without a style sheet: never wider than a phone.
+        if (bEmbed && nKB <= nEmbed && IsPicture(name))
+            inlineList += CRukString(" <img src=\"") + safeUrl + "\" alt=\"" + safeName +
+                          "\" style=\"max-width:100%;height:auto\">";
     }
     part.Replace("%ATTACH_LINK%%", "%", linkList.GetText(), false);
     part.Replace("%ATTACH_VIEW%", inlineList.GetText(), false);
@@ -172,7 +195,8 @@ CRukString CRukBBSFormMain::CreateTableThread(CRukCookie& cookie, CRukForm& form
 }
 
 // The tree columns of a reply as images: blanks widen a spacer, "+", "|"
-// and "L" are the branch pictures.
+// and "L" are the branch pictures. They only draw the tree, so their text
+// is empty: a screen reader reads the titles of the list alone.
 static CRukString BranchImages(const CRukString& skinUrl, const CRukBuffer& depth)
 {
     static const struct {
@@ -192,11 +216,12 @@ static CRukString BranchImages(const CRukString& skinUrl, const CRukBuffer& dept
                 continue;
             CRukString img;
             if (nWidth > 0) {
-                img.Format("<img src=%sspacer.gif width=%d, height=1>", skinUrl.GetText(), nWidth);
+                img.Format("<img src=%sspacer.gif width=%d height=1 alt=\"\">", skinUrl.GetText(),
+                           nWidth);
                 out += img;
                 nWidth = 0;
             }
-            out += CRukString("<img src=") + skinUrl + b.pImage + ">";
+            out += CRukString("<img src=") + skinUrl + b.pImage + " alt=\"\">";
         }
     }
     return out;
@@ -238,11 +263,7 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
     CRukString icons;
     for (int i = 0; i < rec.attach.GetSize(); i++) {
         const CRukString& name = rec.attach[i].m_strTag;
-        CRukString url = links.dirUrl + "/" + name;
-        icons += CRukString("<img src=\"") + EscapeHtml(links.button.GetText()) + "\" " +
-                 links.cursor + " onClick=\"window.open('ruk-view.cgi?url=" +
-                 url.CharToPerHexWithoutSlash() + "', " + s_pPopup + ")\" alt=\"" +
-                 EscapeField(name) + "\">";
+        icons += ViewerLink(links, name, links.dirUrl + "/" + name);
     }
     text.Replace(s_szAttachLink, "%", icons.GetText(), false);
     return text;

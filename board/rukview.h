@@ -1,6 +1,7 @@
-// CRukView: the pop-up viewer of attachments ("ruk-view.cgi"). It shows
-// the attachment named by the url parameter: a picture inline, anything
-// else as a link, with a close button. Only a relative path into a
+// CRukView: the viewer of attachments ("ruk-view.cgi"), which the board
+// opens in a tab of its own. It shows the attachment named by the url
+// parameter: a picture inline, anything else as a link, under a bar with
+// a close button that Escape presses too. Only a relative path into a
 // registered board's data directory is accepted, so the viewer can never
 // become an open redirect or a way to put script into a page.
 #ifndef RUKVIEW_H

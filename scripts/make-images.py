@@ -3,10 +3,11 @@
 
     scripts/make-images.py [--check]
 
-The pictures are small pixel drawings (tree lines, the "new" badge, the
-attachment clip and the text buttons) held here as tables; the GIF89a
-writer below compresses them with LZW. --check decodes every written file
-again and compares it with the drawing.
+The pictures are small pixel drawings (tree lines, the "new" badge and
+the attachment clip) held here as tables; the buttons of the skins are
+text styled by their style sheets, not pictures. The GIF89a writer below
+compresses them with LZW. --check decodes every written file again and
+compares it with the drawing.
 """
 import os
 import struct
@@ -16,24 +17,11 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_SKIN = os.path.join(ROOT, "site", "skin", "default")
 MOBILE_SKIN = os.path.join(ROOT, "site", "skin", "mobile")
 
-# 5x7 capital letters for the button and badge texts.
+# 5x7 capital letters for the badge text.
 FONT = {
-    "A": [".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"],
-    "C": [".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."],
-    "D": ["####.", "#...#", "#...#", "#...#", "#...#", "#...#", "####."],
     "E": ["#####", "#....", "#....", "####.", "#....", "#....", "#####"],
-    "G": [".###.", "#...#", "#....", "#.###", "#...#", "#...#", ".###."],
-    "H": ["#...#", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"],
-    "I": [".###.", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."],
-    "L": ["#....", "#....", "#....", "#....", "#....", "#....", "#####"],
     "N": ["#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#", "#...#"],
-    "O": [".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."],
-    "P": ["####.", "#...#", "#...#", "####.", "#....", "#....", "#...."],
-    "R": ["####.", "#...#", "#...#", "####.", "#.#..", "#..#.", "#...#"],
-    "S": [".####", "#....", "#....", ".###.", "....#", "....#", "####."],
-    "T": ["#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."],
     "W": ["#...#", "#...#", "#...#", "#.#.#", "#.#.#", "##.##", "#...#"],
-    "Y": ["#...#", "#...#", ".#.#.", "..#..", "..#..", "..#..", "..#.."],
 }
 
 # The attachment clip, 16x16; "#" is the wire.
@@ -60,22 +48,8 @@ CLIP = [
 TRANSPARENT = (255, 255, 255)
 TREE = (150, 156, 166)
 CLIP_WIRE = (80, 88, 100)
-BLUE_EDGE, BLUE_FILL = (34, 78, 130), (52, 104, 168)
 RED_EDGE, RED_FILL = (140, 36, 36), (186, 58, 54)
-GREY_EDGE, GREY_FILL = (86, 94, 106), (112, 121, 134)
 WHITE = (255, 255, 255)
-
-# The text buttons: file name, text, edge and fill colours.
-BUTTONS = [
-    ("btn_write.gif", "POST", BLUE_EDGE, BLUE_FILL),
-    ("btn_reply.gif", "REPLY", BLUE_EDGE, BLUE_FILL),
-    ("btn_edit.gif", "EDIT", GREY_EDGE, GREY_FILL),
-    ("btn_delete.gif", "DELETE", RED_EDGE, RED_FILL),
-    ("btn_jump.gif", "GO", GREY_EDGE, GREY_FILL),
-    ("btn_prev.gif", "OLDER", GREY_EDGE, GREY_FILL),
-    ("btn_next.gif", "NEWER", GREY_EDGE, GREY_FILL),
-    ("btn_find.gif", "SEARCH", BLUE_EDGE, BLUE_FILL),
-]
 
 
 class Picture:
@@ -130,15 +104,6 @@ def rounded_box(pic, edge, fill, radius):
             index = 0 if i + j < radius else edge
             for x, y in ((i, j), (w - 1 - i, j), (i, h - 1 - j), (w - 1 - i, h - 1 - j)):
                 pic.set(x, y, index)
-
-
-def button(text, edge, fill):
-    """A 24-pixel high text button with white letters twice the font size."""
-    scale = 2
-    pic = Picture(text_width(text, scale) + 20, 24, [edge, fill, WHITE])
-    rounded_box(pic, 1, 2, 3)
-    draw_text(pic, text, 10, 5, 3, scale)
-    return pic
 
 
 def new_badge():
@@ -294,9 +259,7 @@ def gif_decode(blob):
 
 def pictures():
     """Every image to write: (directory, file name, picture)."""
-    items = [(DEFAULT_SKIN, name, button(text, edge, fill))
-             for name, text, edge, fill in BUTTONS]
-    items += [
+    items = [
         (DEFAULT_SKIN, "spacer.gif", spacer()),
         (DEFAULT_SKIN, "branch_join.gif", branch("join")),
         (DEFAULT_SKIN, "branch_vert.gif", branch("vert")),

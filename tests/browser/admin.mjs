@@ -171,7 +171,7 @@ try {
   await page.fill('input[name="title"]', '開設のお知らせ');
   await page.fill('textarea[name="mess"]', 'ニュース掲示板を開設しました。');
   await page.fill('input[name="passwd"]', 'first-post');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_wri"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '書き込む' }).click()]);
   check((await bodyText(page)).includes('開設のお知らせ'), 'the first post is listed');
   check(readMessages('data/news').length === 1, 'it is stored in the new board');
   await shot(page, 'news-board');

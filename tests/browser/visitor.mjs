@@ -1,6 +1,7 @@
 // What a visitor does on the demo board, in a real browser: post a thread
 // with Japanese text and a picture, reply, switch to the title view, edit
-// the reply with its password, search, and delete the reply.
+// the reply with its password, search, and delete the reply, each with
+// the skin's Japanese text buttons.
 //   node visitor.mjs BASE_URL SITE_WWW SCREENSHOT_DIR
 import fs from 'node:fs';
 import os from 'node:os';
@@ -38,7 +39,7 @@ try {
   await page.fill('input[name="passwd"]', password);
   await page.setInputFiles('input[name="file0"]', picture);
   await shot(page, 'new-thread-form');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_wri"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '書き込む' }).click()]);
   let text = await bodyText(page);
   check(text.includes(title) && text.includes(name), 'the new thread is listed');
   check(text.includes('満開でした。'), 'its body is shown with its second line');
@@ -51,7 +52,7 @@ try {
 
   // A reply.
   await Promise.all([page.waitForNavigation(),
-    messageForm(page, root.id).locator('input[name="submit_res"]').click()]);
+    messageForm(page, root.id).getByRole('button', { name: '返信する' }).click()]);
   check((await page.inputValue('input[name="title"]')) === `Re: ${title}`, 'the reply form presets "Re: "');
   check((await page.inputValue('textarea[name="mess"]')).startsWith('> 近所の公園で撮りました。'),
     'the reply form quotes the message');
@@ -59,7 +60,7 @@ try {
   await page.fill('textarea[name="mess"]', 'きれいですね！');
   await page.fill('input[name="passwd"]', 'reply-pw');
   await shot(page, 'reply-form');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_wri"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '書き込む' }).click()]);
   text = await bodyText(page);
   check(text.includes('きれいですね！'), 'the reply is shown in the thread');
   const reply = readMessages('data/demo').find((m) => m.pid === root.id);
@@ -76,11 +77,11 @@ try {
   await page.goto(board);
   const form = messageForm(page, reply.id);
   await form.locator('input[name="passwd"]').fill('reply-pw');
-  await Promise.all([page.waitForNavigation(), form.locator('input[name="submit_upd"]').click()]);
+  await Promise.all([page.waitForNavigation(), form.getByRole('button', { name: '編集' }).click()]);
   check((await page.inputValue('textarea[name="mess"]')) === 'きれいですね！', 'the edit form holds the stored body');
   await page.fill('textarea[name="mess"]', 'とてもきれいですね。');
   await page.fill('input[name="passwd"]', 'reply-pw');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_wri"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '書き込む' }).click()]);
   text = await bodyText(page);
   check(text.includes('とてもきれいですね。') && !text.includes('きれいですね！'), 'the edited reply replaces the old text');
   await shot(page, 'reply-edited');
@@ -88,7 +89,7 @@ try {
   // A wrong password cannot open the reply for editing.
   const wrong = messageForm(page, reply.id);
   await wrong.locator('input[name="passwd"]').fill('not-the-password');
-  await Promise.all([page.waitForNavigation(), wrong.locator('input[name="submit_upd"]').click()]);
+  await Promise.all([page.waitForNavigation(), wrong.getByRole('button', { name: '編集' }).click()]);
   check(!(await bodyText(page)).includes('とてもきれいですね。') || await page.locator('textarea[name="mess"]').count() === 0,
     'a wrong password is refused');
   await shot(page, 'wrong-password');
@@ -96,7 +97,7 @@ try {
   // Search.
   await page.goto(board);
   await page.fill('input[name="word"]', '公園');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_find"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '検索' }).first().click()]);
   text = await bodyText(page);
   await shot(page, 'search');
   check(text.includes(title) && text.includes('近所の公園で撮りました。'),
@@ -106,7 +107,7 @@ try {
   await page.goto(board);
   const del = messageForm(page, reply.id);
   await del.locator('input[name="passwd"]').fill('reply-pw');
-  await Promise.all([page.waitForNavigation(), del.locator('input[name="submit_del"]').click()]);
+  await Promise.all([page.waitForNavigation(), del.getByRole('button', { name: '削除' }).click()]);
   text = await bodyText(page);
   check(!text.includes('とてもきれいですね。') && text.includes(title), 'the reply is gone, the thread stays');
   check(!readMessages('data/demo').some((m) => m.id === reply.id), 'the reply is gone from the file');

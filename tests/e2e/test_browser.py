@@ -1,20 +1,34 @@
 """Headless Chromium, driven by playwright-core, against the board that
 scripts/demo serves: what a visitor and an administrator do, step by step,
-and what forged requests from a message or another site cannot do.
-Screenshots go to tests/browser/screenshots/."""
+what forged requests from a message or another site cannot do, and what
+the skins offer every visitor: an accessibility audit (axe-core) of each
+page in light and dark colours at desktop and phone widths, the keyboard
+way through the attachment viewer, the text buttons, page labels and icon
+choices, and the screenshots of the README. Screenshots go to
+tests/browser/screenshots/; with RUK_README_SHOTS=1 those of the README
+are written to docs/screenshots/ as well.
+
+Run by ctest, the module exits 77 (reported as skipped) where Chromium,
+node or tests/browser/node_modules are missing, outside CI; in CI they
+must be there, and the tests fail without them."""
+import math
 import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+import zlib
 
-from rukcgi import BUILD_DIR, SOURCE_DIR
+from rukcgi import BUILD_DIR, SOURCE_DIR, per_hex
 
 BROWSER_DIR = os.path.join(SOURCE_DIR, "tests", "browser")
 CHROMIUM = "/usr/bin/chromium"
+NODE_PACKAGES = ("playwright-core", "axe-core")
 
 
 def free_port():
@@ -23,16 +37,123 @@ def free_port():
         return s.getsockname()[1]
 
 
-def have_browser():
-    return (os.path.exists(CHROMIUM) and shutil.which("node") and
-            os.path.isdir(os.path.join(BROWSER_DIR, "node_modules", "playwright-core")))
+def missing_tools():
+    """What the browser tests need and this machine lacks, in words."""
+    missing = []
+    if not os.path.exists(CHROMIUM):
+        missing.append(CHROMIUM)
+    if not shutil.which("node"):
+        missing.append("node")
+    missing += ["tests/browser/node_modules/" + p for p in NODE_PACKAGES
+                if not os.path.isdir(os.path.join(BROWSER_DIR, "node_modules", p))]
+    return missing
 
 
-@unittest.skipUnless(have_browser() or os.environ.get("CI"),
-                     "chromium, node and tests/browser/node_modules (scripts/test installs them)")
+def png(width, height, pixel, alpha=False):
+    """A PNG file of pixel(x, y) -> (r, g, b), or (r, g, b, a) with alpha."""
+    rows = b"".join(b"\0" + bytes(c for x in range(width) for c in pixel(x, y))
+                    for y in range(height))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def mix(a, b, t):
+    return tuple(int(a[i] + (b[i] - a[i]) * t) for i in range(3))
+
+
+def blossom_picture(width=480, height=300):
+    """A photo-like picture for the attachments: cherry blossoms on a
+    branch against a spring sky."""
+    flowers = [(int(width * fx), int(height * fy), r) for fx, fy, r in
+               [(.18, .30, 34), (.30, .22, 26), (.42, .36, 30), (.55, .26, 24),
+                (.66, .40, 32), (.78, .30, 28), (.88, .46, 22), (.25, .52, 24),
+                (.48, .58, 20), (.72, .62, 26)]]
+
+    def pixel(x, y):
+        colour = mix((150, 196, 238), (232, 242, 250), y / height)
+        # the branch: a thick line from the lower left to the upper right
+        if abs((y - height * .8) + (x * .45)) < 6:
+            colour = (96, 64, 48)
+        for fx, fy, r in flowers:
+            d = math.hypot(x - fx, y - fy)
+            if d < r:
+                petal = .5 + .5 * math.cos(5 * math.atan2(y - fy, x - fx))
+                colour = mix((250, 200, 214), (236, 150, 178), petal * d / r)
+                if d < r * .22:
+                    colour = (214, 90, 120)
+        return colour
+    return png(width, height, pixel)
+
+
+def face_icon(fill, mouth, size=48):
+    """A round face: mouth is "smile", "open", "frown" or "flat"."""
+    c = size / 2
+
+    def colour(x, y):
+        d = math.hypot(x - c + .5, y - c + .5)
+        if d > c - 1:
+            return None
+        if d > c - 3:
+            return mix(fill, (0, 0, 0), .45)
+        for ex in (c - 8, c + 8):
+            if math.hypot(x - ex, y - (c - 5)) < 3:
+                return (40, 40, 40)
+        dx, dy = x - c + .5, y - c - 7
+        if mouth == "smile" and abs(math.hypot(dx, dy + 8) - 11) < 1.5 and dy > -2:
+            return (40, 40, 40)
+        if mouth == "frown" and abs(math.hypot(dx, dy - 8) - 11) < 1.5 and dy < 2:
+            return (40, 40, 40)
+        if mouth == "open" and math.hypot(dx, dy + 1) < 5:
+            return (120, 30, 30)
+        if mouth == "flat" and abs(dy + 1) < 1.5 and abs(dx) < 8:
+            return (40, 40, 40)
+        return fill
+
+    def pixel(x, y):
+        rgb = colour(x, y)
+        return (0, 0, 0, 0) if rgb is None else rgb + (255,)
+    return png(size, size, pixel, alpha=True)
+
+
+# The demo's icons as a site owner registers them: number, file, name,
+# colour and mouth. Icon 0 is the administrator's.
+ICONS = [
+    (1, "smile.png", "にこにこ", (255, 214, 90), "smile"),
+    (2, "wow.png", "びっくり", (255, 170, 110), "open"),
+    (3, "sad.png", "しょんぼり", (150, 190, 240), "frown"),
+    (4, "calm.png", "ふつう", (160, 220, 160), "flat"),
+    (0, "admin.png", "管理人", (200, 160, 230), "smile"),
+]
+
+
+def register_icons(www):
+    """Draws the icons into the default skin and registers them in the
+    demo board's settings."""
+    folder = os.path.join(www, "skin", "default", "icons")
+    os.makedirs(folder, exist_ok=True)
+    lines = b""
+    for number, name, label, fill, mouth in ICONS:
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(face_icon(fill, mouth))
+        os.chmod(os.path.join(folder, name), 0o644)
+        lines += b"ico_url%d=%s\nico_name%d=%s\n" % (
+            number, per_hex("skin/default/icons/" + name), number, per_hex(label))
+    with open(os.path.join(www, "data", "demo.conf"), "ab") as f:
+        f.write(lines)
+
+
 class BrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        missing = missing_tools()
+        if missing and not os.environ.get("CI"):
+            raise unittest.SkipTest("missing " + ", ".join(missing) +
+                                    " (scripts/test installs them)")
         cls.base = tempfile.mkdtemp(prefix="ruk-demo-")
         cls.port = free_port()
         cls.demo = subprocess.Popen(
@@ -59,6 +180,15 @@ class BrowserTest(unittest.TestCase):
         cls.shots = os.path.join(BROWSER_DIR, "screenshots")
         os.makedirs(cls.shots, exist_ok=True)
         cls.output = out
+        # What the browser scripts share: the sample thread as the demo
+        # laid it out, a picture to attach; and the icons of the board.
+        cls.assets = os.path.join(cls.base, "assets")
+        os.makedirs(cls.assets)
+        shutil.copy(os.path.join(cls.www, "data", "demo", "bbs-message.dat"),
+                    os.path.join(cls.assets, "sample-messages.dat"))
+        with open(os.path.join(cls.assets, "sakura.png"), "wb") as f:
+            f.write(blossom_picture())
+        register_icons(cls.www)
 
     @classmethod
     def tearDownClass(cls):
@@ -70,10 +200,11 @@ class BrowserTest(unittest.TestCase):
         shutil.rmtree(cls.base, ignore_errors=True)
 
     def drive(self, script, *args):
+        env = dict(os.environ, RUK_ASSETS=self.assets)
         proc = subprocess.run(["node", os.path.join(BROWSER_DIR, script), self.url, self.www,
                                self.shots, *args],
                               cwd=BROWSER_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              text=True, timeout=300)
+                              text=True, timeout=600, env=env)
         self.assertEqual(proc.returncode, 0, proc.stdout)
 
     def test_demo_prints_its_urls(self):
@@ -90,6 +221,20 @@ class BrowserTest(unittest.TestCase):
     def test_site_owner(self):
         self.drive("admin.mjs", self.password)
 
+    def test_accessibility(self):
+        self.drive("a11y.mjs")
+
+    def test_skin_controls_and_texts(self):
+        self.drive("skin.mjs")
+
+    def test_readme_screenshots(self):
+        self.drive("screenshots.mjs")
+
 
 if __name__ == "__main__":
-    unittest.main()
+    # Run by ctest: without the tools the whole module is skipped (77).
+    missing = missing_tools()
+    if missing and not os.environ.get("CI"):
+        print("skipped: missing " + ", ".join(missing) + " (scripts/test installs them)")
+        sys.exit(77)
+    unittest.main(verbosity=2)

@@ -294,7 +294,7 @@ class PostingTest(BoardCase):
         self.assertEqual(self.site.read("data/test/%s/a.png" % key), b"P" * 500)
         self.assertEqual(self.site.read("data/test/%s/c.txt" % key), b"C" * 2048)
         url = "data/test/%s/c.txt" % key
-        self.assertIn("ruk-view.cgi?url=%s'" % url, resp.text)
+        self.assertIn("ruk-view.cgi?url=%s\"" % url, resp.text)
         self.assertIn('<a href="%s"><span class="pAttach">c.txt</span></a>(2KB)' % url, resp.text)
         # A reply's files go to its thread's directory.
         resp = self.post(title="re", pid=key, ppid=key, files=[("file1", "r.txt", b"r")])

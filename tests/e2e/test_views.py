@@ -8,10 +8,13 @@ import urllib.parse
 
 from rukcgi import Site, record, sjis
 
-LATEST = "\u6700\u65b0\u306e\u30da\u30fc\u30b8"  # the label of page 0
-PAST = "\u904e\u53bb%d\u30da\u30fc\u30b8\u76ee"  # the label of page i
-NONE = "\u306a\u3057"  # the label of an icon selector without icons
-FILLER = "\u3000"  # the ideographic space of the icon list
+PAGE = "%d\u30da\u30fc\u30b8\u76ee"  # %dページ目: the label of page i is page i + 1
+LATEST = "\uff08\u6700\u65b0\uff09"  # （最新）: after the label of page 0
+NONE = "\u306a\u3057"  # なし: the first choice of the icon selector
+FILLER = "\u3000"  # the ideographic space
+MAIL, HOME = "\u30e1\u30fc\u30eb", "\u30db\u30fc\u30e0"  # メール, ホーム
+ZOOM, OPEN = "\u3092\u62e1\u5927\u8868\u793a", "\u3092\u958b\u304f"  # を拡大表示, を開く
+FILE = "\u6dfb\u4ed8\u30d5\u30a1\u30a4\u30eb"  # 添付ファイル
 
 # A compact board template: every block and tag, each value between
 # separators so that a test can compare whole slots exactly.
@@ -36,10 +39,7 @@ TEMPLATE = (
     "}]<!--/TITLE_PARENT-->"
     "T{{<!--DATA_TABLE--><!--/DATA_TABLE-->}}T L{{<!--DATA_TITLE--><!--/DATA_TITLE-->}}L</html>")
 
-ICONS = "<html><!--TR_ICON--><!--TD_ICON-->(%IMAGE%:%NAME%)<!--/TD_ICON--><!--/TR_ICON--></html>"
-
-POPUP = ("'popview', 'screenX=20,screenY=10,left=20,top=10,width=400,height=300,"
-         "resizable=yes,scrollbars=yes'")
+ICONS = "<html><!--TR_ICON-->R[<!--TD_ICON-->(%IMAGE%:%NAME%)<!--/TD_ICON-->]<!--/TR_ICON--></html>"
 
 XSS = "<script>alert('x')</script>\""
 XSS_ESCAPED = "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&quot;"
@@ -59,6 +59,12 @@ def form_fields(text):
     names = ["headline", "style", "page", "passwd", "ppid", "pid", "id", "name", "mail",
              "home", "title", "mess", "resmail", "preform", "icons", "files"]
     return dict(zip(names, m.group(1).split("|")))
+
+
+def file_field(i, size):
+    """The file field i of the input form, named for a screen reader."""
+    return '<input type=file name=file%d size=%d aria-label="%s%d" /><br />\n' % (
+        i, size, FILE, i + 1)
 
 
 def cookie(**values):
@@ -96,7 +102,8 @@ class ViewsTest(unittest.TestCase):
     # --- the listings
 
     def test_full_view_nests_every_reply_in_depth_first_order(self):
-        self.board(ico_url2="/i/2.gif", use_icon="1", user_header="HEAD", user_footer="FOOT")
+        self.board(ico_url2="/i/2.gif", ico_name2="two", use_icon="1", user_header="HEAD",
+                   user_footer="FOOT")
         # File order: the newest group first, a new reply first in its group.
         self.store(record("105", "100", "100", title="B"),
                    record("104", "102", "100", title="A2"),
@@ -106,9 +113,10 @@ class ViewsTest(unittest.TestCase):
                           home="http://home.example.jp/", icon="2", mess="one\ntwo"))
         text = self.page(page="0", style="0")
         root = ("P[100|||root|alice|2026/01/01 00:00:00|"
-                '<a href="mailto:a@example.jp"><span class="pMail">Mail</span></a>|'
+                '<a href="mailto:a@example.jp"><span class="pMail">%s</span></a>|'
                 '<a href="http://home.example.jp/" target=_blank>'
-                '<span class="pHome">Home</span></a>|<img src="/i/2.gif">||0|0||one<br />two||#b{')
+                '<span class="pHome">%s</span></a>|<img class="icon" src="/i/2.gif" alt="two">|'
+                '|0|0||one<br />two||#b{' % (MAIL, HOME))
         replies = "".join("C[%s|%s|100|%s||body|#b]" % r for r in
                           [("102", "100", "A"), ("103", "102", "A1"), ("104", "102", "A2"),
                            ("105", "100", "B")])
@@ -136,8 +144,10 @@ class ViewsTest(unittest.TestCase):
     def test_title_view_draws_the_tree_with_branch_images(self):
         self.tree_board()
         text = self.page(style="1")
-        join, vert, hook = ("<img src=/s/branch_%s.gif>" % n for n in ("join", "vert", "hook"))
-        spacer = "<img src=/s/spacer.gif width=12, height=1>"
+        # The images only draw the tree: their text is empty.
+        join, vert, hook = ('<img src=/s/branch_%s.gif alt="">' % n
+                            for n in ("join", "vert", "hook"))
+        spacer = '<img src=/s/spacer.gif width=12 height=1 alt="">'
         one = ("TP[100|100|one|name|%BRANCH%|{" + "TC[102|100|%s|A]" % join +
                "TC[103|100|%s|A1]" % (vert + join) + "TC[104|100|%s|A2]" % (vert + hook) +
                "TC[105|100|%s|B]" % hook + "}]")
@@ -195,7 +205,8 @@ class ViewsTest(unittest.TestCase):
                 self.assertEqual(titles, want)
                 sel = lambda i: "selected" if i == page else ""
                 options = "".join('<option value="%d" %s>%s</option>\n' %
-                                  (i, sel(i), LATEST if i == 0 else PAST % i) for i in range(3))
+                                  (i, sel(i), PAGE % (i + 1) + (LATEST if i == 0 else ""))
+                                  for i in range(3))
                 self.assertEqual(slot(text, "N"), "|%d|0|<select name=sel_page>\n%s</select>\n"
                                  % (page, options))
 
@@ -212,8 +223,7 @@ class ViewsTest(unittest.TestCase):
 
     def test_new_post_form_and_empty_board(self):
         self.board(use_attach="1", attach_num="2")
-        files = ("<input type=file name=file0 size=40 /><br />\n"
-                 "<input type=file name=file1 size=40 /><br />\n")
+        files = file_field(0, 40) + file_field(1, 40)
         visitor = cookie(name="bob", mail="b@example.jp", home="http://b.example.jp/",
                          passwd="pw", resmail="1")
         cases = [
@@ -292,31 +302,53 @@ class ViewsTest(unittest.TestCase):
                 self.assertEqual((resp.status, resp.text), (1, "INFO|[%s]" % key))
 
     def test_icon_selector(self):
-        self.site.write_settings("dat-system.dat", {"icon_max": "3"})
+        # "なし" comes first and is chosen unless the visitor holds an icon
+        # offered; icons without a picture are left out, one without a
+        # name goes by its number; the administrator's icon 0 is offered
+        # only to whoever holds it.
+        self.site.write_settings("dat-system.dat", {"icon_max": "4"})
         icons = {"ico_url0": "/i/0.gif", "ico_name0": "admin", "ico_url1": "/i/1.gif",
-                 "ico_name1": "one", "ico_name2": "two", "ico_url3": "/i/3.gif",
-                 "ico_name3": "three"}
-        opt = '<option value="%s" %s>%s</option>\n'
-        listed = lambda sel: ("<select name=icon>\n" + opt % ("1", "", "one") +
-                              opt % ("3", sel, "three") + opt % ("0", "", "admin") + "</select>\n")
+                 "ico_name1": "<b>one", "ico_name2": "two", "ico_url3": "/i/3.gif",
+                 "ico_name3": "three", "ico_url4": "/i/4.gif"}
+        opt = lambda value, chosen, label: '<option value="%s"%s>%s</option>\n' % (
+            value, " selected" if chosen else "", label)
+
+        def listed(chosen, admin=False):
+            options = [("", NONE), ("1", "&lt;b&gt;one"), ("3", "three"), ("4", "4")]
+            options += [("0", "admin")] if admin else []
+            held = any(v == chosen for v, _ in options[1:])
+            return ("<select name=icon id=in_icon>\n" +
+                    "".join(opt(v, v == chosen or (v == "" and not held), label)
+                            for v, label in options) + "</select>\n")
         cases = [
-            ("cookie icon selected", dict(use_icon="1", **icons), "3", listed("selected")),
-            ("leading zero selects nothing", dict(use_icon="1", **icons), "03", listed("")),
-            ("no icon urls", dict(use_icon="1"), "",
-             '<select name=icon>\n<option value="" >%s</option>\n</select>\n' % NONE),
-            ("icons off", dict(use_icon="2", **icons), "3", ""),
+            ("no icon yet", dict(use_icon="1", **icons), "", {}, listed("")),
+            ("cookie icon selected", dict(use_icon="1", **icons), "3", {}, listed("3")),
+            ("leading zero selects nothing", dict(use_icon="1", **icons), "03", {}, listed("")),
+            ("icon without a picture", dict(use_icon="1", **icons), "2", {}, listed("")),
+            ("the administrator's cookie", dict(use_icon="1", **icons), "0", {},
+             listed("0", admin=True)),
+            ("opened with icon=0", dict(use_icon="1", **icons), "", {"icon": "0"},
+             listed("0", admin=True)),
+            ("no icon urls", dict(use_icon="1"), "", {},
+             '<select name=icon id=in_icon>\n%s</select>\n' % opt("", True, NONE)),
+            ("icons off", dict(use_icon="2", **icons), "3", {}, ""),
         ]
-        for label, settings, chosen, want in cases:
+        for label, settings, chosen, query, want in cases:
             with self.subTest(label):
                 self.board(**settings)
-                text = self.page(mode="new", env={"HTTP_COOKIE": cookie(icon=chosen)})
+                text = self.page(mode="new", env={"HTTP_COOKIE": cookie(icon=chosen)}, **query)
                 self.assertEqual(form_fields(text)["icons"], want)
+        # Editing a message keeps its icon, the administrator's too.
+        self.board(use_icon="1", **icons)
+        self.store(record("100", passwd="own", icon="0"))
+        resp = self.site.run(method="POST", body={"bid": "test", "id": "100", "passwd": "own"})
+        self.assertEqual(form_fields(resp.text)["icons"], listed("0", admin=True))
 
     def test_file_fields(self):
         cases = [({"use_attach": "1", "attach_num": "1"}, "%INPUT_FILE%%WIDTH=40%",
-                  "<input type=file name=file0 size=40 /><br />\n"),
+                  file_field(0, 40)),
                  ({"use_attach": "1", "attach_num": "1"}, "%INPUT_FILE%%WIDTH=%",
-                  "<input type=file name=file0 size=60 /><br />\n"),
+                  file_field(0, 60)),
                  ({"use_attach": "2", "attach_num": "1"}, "%INPUT_FILE%%WIDTH=40%", "")]
         for settings, tag, want in cases:
             with self.subTest(settings=settings, tag=tag):
@@ -340,19 +372,20 @@ class ViewsTest(unittest.TestCase):
     def test_attachment_links_sizes_and_inline_pictures(self):
         names = self.attach_board(attach_embed="1", embed_size="30")
         sizes = [1, 1, 2, 1, 30, 1]
-        for agent, cursor in [("Mozilla/4.0 (compatible; MSIE 6.0)", 'style="cursor:hand;"'),
-                              ("Mozilla/5.0", "")]:
-            with self.subTest(agent):
-                part = slot(self.page(env={"HTTP_USER_AGENT": agent}), "A")
-                links = "".join(
-                    ' <nobr><img src="/s/btn.gif" %s onClick="window.open(\'ruk-view.cgi?url='
-                    'data/test/100/%s\', %s)" alt="popup viewer"> <a href="data/test/100/%s">'
-                    '<span class="pAttach">%s</span></a>(%dKB)</nobr>'
-                    % (cursor, n.replace(" ", "+"), POPUP, n, n, kb)
-                    for n, kb in zip(names, sizes))
-                pictures = "".join(' <img src="data/test/100/%s" alt="%s">' % (n, n)
-                                   for n in ["b.JPG", "c.png", "e f.gif", "gone.gif"])
-                self.assertEqual(part, links + "|" + pictures)
+        part = slot(self.page(), "A")
+        # Each file: a link to the viewer around the button, whose text
+        # says what it opens, then the file's own link and size.
+        links = "".join(
+            ' <span class="attachItem"><a class="attachView" href="ruk-view.cgi?url='
+            'data/test/100/%s" target="_blank"><img src="/s/btn.gif" alt="%s%s"></a>'
+            ' <a href="data/test/100/%s"><span class="pAttach">%s</span></a>(%dKB)</span>'
+            % (n.replace(" ", "+"), n, OPEN if n in ("a.txt", "d.bmp") else ZOOM, n, n, kb)
+            for n, kb in zip(names, sizes))
+        # Pictures fit the column of any skin.
+        pictures = "".join(' <img src="data/test/100/%s" alt="%s" '
+                           'style="max-width:100%%;height:auto">' % (n, n)
+                           for n in ["b.JPG", "c.png", "e f.gif", "gone.gif"])
+        self.assertEqual(part, links + "|" + pictures)
 
     def test_inline_pictures_need_the_setting_and_the_size(self):
         self.attach_board()
@@ -368,8 +401,8 @@ class ViewsTest(unittest.TestCase):
         self.attach_board()
         self.store(record("100", attach=[("a.txt", "100")]), record("200"))
         text = self.page(style="1")
-        icon = ('<img src="/s/btn.gif"  onClick="window.open(\'ruk-view.cgi?url='
-                'data/test/100/a.txt\', %s)" alt="a.txt">' % POPUP)
+        icon = ('<a class="attachView" href="ruk-view.cgi?url=data/test/100/a.txt" '
+                'target="_blank"><img src="/s/btn.gif" alt="a.txt%s"></a>' % OPEN)
         self.assertIn("TP[100|100|title|name|%BRANCH%|" + icon + "{}]", slot(text, "L"))
         self.assertIn("TP[200|200|title|name|%BRANCH%|{}]", slot(text, "L"))
         full = slot(self.page(), "L")
@@ -379,14 +412,19 @@ class ViewsTest(unittest.TestCase):
     # --- the icon list
 
     def test_icon_list_rows(self):
-        self.board(ico_url1="/i/1.gif", ico_name1="one", ico_name2="two")
-        cell = lambda n: ('(<img src="/i/1.gif" align=middle>:one%s)' % FILLER if n == 1
-                          else "(%s:%s%s)" % (FILLER, "two" if n == 2 else "", FILLER))
-        span = lambda k: "<td colspan=%d>%s</td>" % (k, FILLER)
-        row = lambda icons, tail="": "<tr>" + "".join(cell(n) for n in icons) + tail + "</tr>"
-        cases = [("0", ""), ("4", row([1, 2, 3, 4, 0])),
-                 ("5", row([1, 2, 3, 4, 5]) + row([0], span(4))),
-                 ("7", row([1, 2, 3, 4, 5]) + row([6, 7, 0], span(2)))]
+        # Only icons with a picture, five to a row, never the
+        # administrator's icon 0; names are escaped.
+        icons = {"ico_url0": "/i/0.gif", "ico_name0": "admin", "ico_name2": "no picture"}
+        for n in (1, 3, 4, 5, 6, 7, 8):
+            icons.update({"ico_url%d" % n: "/i/%d.gif" % n, "ico_name%d" % n: "i%d" % n})
+        icons["ico_name1"] = "<b>"
+        self.board(**icons)
+        cell = lambda n, name: '(<img src="/i/%d.gif" alt="%s">:%s)' % (n, name, name)
+        row = lambda *ns: "R[" + "".join(cell(n, "&lt;b&gt;" if n == 1 else "i%d" % n)
+                                         for n in ns) + "]"
+        cases = [("0", ""), ("1", row(1)), ("4", row(1, 3, 4)),
+                 ("7", row(1, 3, 4, 5, 6) + row(7)), ("8", row(1, 3, 4, 5, 6) + row(7, 8)),
+                 ("9", row(1, 3, 4, 5, 6) + row(7, 8))]
         for icon_max, rows in cases:
             with self.subTest(icon_max=icon_max):
                 self.site.write_settings("dat-system.dat", {"icon_max": icon_max})
@@ -407,7 +445,7 @@ class ViewsTest(unittest.TestCase):
         self.assertIn('<a href="mailto:a&quot;b@x.jp">', full)
         titles = slot(self.page(style="1"), "L")
         self.assertIn("TP[100|100|%s|%s|" % (XSS_ESCAPED, XSS_ESCAPED), titles)
-        self.assertIn("TC[101|100|<img src=/s/branch_hook.gif>|%s]" % XSS_ESCAPED, titles)
+        self.assertIn("TC[101|100|<img src=/s/branch_hook.gif alt=\"\">|%s]" % XSS_ESCAPED, titles)
         for text in (full, titles):
             self.assertNotIn("<script", text)
             self.assertNotIn('" onmouseover', text)

@@ -328,7 +328,7 @@ class ServedSite:
                 self.assert_refused(path, self.private_content(rel))
 
     def test_skin_files_are_served(self):
-        for name, kind in [("ruk-bbs.css", "text/css"), ("btn_write.gif", "image/gif")]:
+        for name, kind in [("ruk-bbs.css", "text/css"), ("new.gif", "image/gif")]:
             with self.subTest(name=name):
                 reply = self.get("/skin/default/" + name)
                 self.assertEqual(reply.code, 200)

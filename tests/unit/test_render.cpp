@@ -188,6 +188,8 @@ TEST_F(Render, PreformattedBody)
 
 TEST_F(Render, NewMark)
 {
+    // The mark says in words what it shows: 新着.
+    const char* const kNewMark = "<img src=\"/s/new.gif\" alt=\"\x90\x56\x92\x85\">";
     const struct {
         const char* pLabel;
         const char* pNewTime;
@@ -195,15 +197,15 @@ TEST_F(Render, NewMark)
         long nAgo;
         const char* pMark;
     } cases[] = {
-        {"23:59 ago", "24", "", 24 * 3600 - 60, "<img src=\"/s/new.gif\">"},
+        {"23:59 ago", "24", "", 24 * 3600 - 60, kNewMark},
         {"24 hours ago", "24", "", 24 * 3600, ""},
-        {"own image", "1", "/img/n.png", 10, "<img src=\"/img/n.png\">"},
+        {"own image", "1", "/img/n.png", 10, "<img src=\"/img/n.png\" alt=\"\x90\x56\x92\x85\">"},
         {"no new_time", "", "", 10, ""},
-        {"4 days, mark of 100 hours", "100", "", 4 * 86400, "<img src=\"/s/new.gif\">"},
+        {"4 days, mark of 100 hours", "100", "", 4 * 86400, kNewMark},
         {"5 days, mark of 100 hours", "100", "", 5 * 86400, ""},
-        {"400 days, mark of 10000 hours", "10000", "", 400 * 86400, "<img src=\"/s/new.gif\">"},
+        {"400 days, mark of 10000 hours", "10000", "", 400 * 86400, kNewMark},
         {"500 days, mark of 10000 hours", "10000", "", 500 * 86400, ""},
-        {"a day ahead", "1", "", -86400, "<img src=\"/s/new.gif\">"},
+        {"a day ahead", "1", "", -86400, kNewMark},
     };
     for (const auto& c : cases) {
         m_bbs.m_cfBBS.SetAt("new_time", c.pNewTime);
@@ -218,7 +220,7 @@ TEST_F(Render, NewMark)
     m_bbs.m_cfBBS.SetAt("new_image", "");
     CRukBBSData rec;
     rec.date = DateAgo(3600).c_str();
-    EXPECT_STREQ(m_bbs.CreateNewImage(rec).GetText(), "<img src=\"/s/new.gif\">");
+    EXPECT_STREQ(m_bbs.CreateNewImage(rec).GetText(), kNewMark);
     m_bbs.m_cfBBS.SetAt("timelag_hh", "2");
     EXPECT_STREQ(m_bbs.CreateNewImage(rec).GetText(), "");
     m_bbs.m_cfBBS.SetAt("timelag_hh", "0");
@@ -230,11 +232,11 @@ TEST_F(Render, NewMark)
 
 TEST_F(Render, BranchImages)
 {
-    const std::string join = "<img src=/s/branch_join.gif>";
-    const std::string vert = "<img src=/s/branch_vert.gif>";
-    const std::string hook = "<img src=/s/branch_hook.gif>";
+    const std::string join = "<img src=/s/branch_join.gif alt=\"\">";
+    const std::string vert = "<img src=/s/branch_vert.gif alt=\"\">";
+    const std::string hook = "<img src=/s/branch_hook.gif alt=\"\">";
     auto spacer = [](int n) {
-        return "<img src=/s/spacer.gif width=" + std::to_string(n) + ", height=1>";
+        return "<img src=/s/spacer.gif width=" + std::to_string(n) + " height=1 alt=\"\">";
     };
     const struct {
         const char* pDepth;
@@ -279,7 +281,7 @@ TEST_F(Render, TagNamesInValuesStayText)
     rec.mess = "body";
     EXPECT_STREQ(m_bbs.CreateTable1(cookie, form, "%TITLE%|%NAME%|%MAIL%|%MESSAGE%", rec).GetText(),
                  "&#37;MESSAGE&#37;|&#37;MAIL&#37;|<a href=\"mailto:a@b.jp\"><span "
-                 "class=\"pMail\">Mail</span></a>|body");
+                 "class=\"pMail\">\x83\x81\x81\x5b\x83\x8b</span></a>|body");  // メール
     rec.mess = "%RESMAIL_CHECKED%";
     rec.resmail = "1";
     CRukString form1 = m_bbs.CreateInputForm(cookie, form, "%TITLE%|%MESSAGE%|%RESMAIL_CHECKED%",
@@ -311,7 +313,7 @@ TEST_F(Render, PatternsAreFilledPerMessage)
         const char* pSecond;
     } cases[] = {
         {"%TITLE%/%TITLE%:%ID%,%ID%", "first/%TITLE%:1,1", "second/%TITLE%:2,2"},
-        {"[%PPID%]%PID%|%BRANCH%", "[1]|%BRANCH%", "[1]1|<img src=/s/branch_hook.gif>"},
+        {"[%PPID%]%PID%|%BRANCH%", "[1]|%BRANCH%", "[1]1|<img src=/s/branch_hook.gif alt=\"\">"},
         {"\x01" "A%TITLE%\x01", "\x01" "Afirst\x01", "\x01" "Asecond\x01"},
     };
     for (const auto& c : cases) {
