@@ -70,7 +70,26 @@ inline int AttachKB(const CRukString& path)
 }
 
 // Fills the header and footer tags shared by the board and search pages:
-// the old-log heading, the board's header and footer, the board id.
+// the old-log heading, the board's header and footer, the board id, the
+// list of old logs.
 void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page);
+
+// The site as the system setting site_url names it
+// ("https://bbs.example.jp/bbs/"), in rukbbsformmain_link.cpp.
+struct SSiteUrl {
+    CRukString host;    // the host name, lower case
+    CRukString origin;  // "scheme://host[:port]"
+    CRukString base;    // the URL of the programs' directory, ends with "/"
+};
+// Splits "http(s)://host[:port][/path/]" into its parts; false for
+// anything else (a query, a fragment, user information, characters a URL
+// does not hold).
+bool ParseSiteUrl(const CRukString& url, SSiteUrl& site);
+// A host name of letters, digits, "-" and dots, in lower case; empty when
+// the n bytes at p are not one.
+CRukString HostName(const char* p, size_t n);
+// True for a URL path of unreserved and sub-delimiter characters, "/",
+// "%", ":" and "@": nothing that ends an attribute, a line or a link.
+bool IsUrlPath(const char* p);
 
 #endif
