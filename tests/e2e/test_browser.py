@@ -1,5 +1,6 @@
 """Headless Chromium, driven by playwright-core, against the board that
 scripts/demo serves: what a visitor and an administrator do, step by step,
+the redirect after a post, the feed and old logs as a visitor meets them,
 and what forged requests from a message or another site cannot do.
 Screenshots go to tests/browser/screenshots/."""
 import os
@@ -83,6 +84,9 @@ class BrowserTest(unittest.TestCase):
 
     def test_visitor(self):
         self.drive("visitor.mjs")
+
+    def test_posting_and_reading_features(self):
+        self.drive("features.mjs")
 
     def test_forged_requests(self):
         self.drive("forgery.mjs")
