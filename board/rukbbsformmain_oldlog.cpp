@@ -6,7 +6,7 @@
 // WRITABLE block (the link to a new post, the reply, edit and delete
 // controls) are left out of its pages, and posting, editing and deleting
 // there are refused. A thread that is not on the board any more is looked
-// up in the old logs, and the page says where it went.
+// up in the newest old logs, and the page says where it went.
 #include "rukbbsformmain.h"
 
 #include <cctype>
@@ -16,6 +16,11 @@
 #include "rukdir.h"
 #include "rukglobal.h"
 #include "rukstrpath.h"
+
+// The most old logs, newest first, a missing thread is looked for in:
+// each costs a read of its message file, so a request for a thread that
+// never was reads a bounded amount (two years of monthly logs).
+static const int s_nGoneLookups = 24;
 
 static const char* const s_pCurrentLog = "\x8c\xbb\x8d\xdd\x82\xcc\x8c\x66\x8e\xa6\x94\xc2";  // 現在の掲示板
 
@@ -130,9 +135,12 @@ void CRukBBSFormMain::FillOldLogs(CRukString& page)
 
 CRukString CRukBBSFormMain::ThreadGoneNotice(const CRukString& ppid)
 {
+    int nLooked = 0;
     for (const CRukString& log : OldLogIds()) {
         if (log == m_strOldID)
             continue;
+        if (nLooked++ >= s_nGoneLookups)
+            break;
         CRukString dir = OldLogBase(m_cfBBS) + log + "/";
         CRukBBSFile file;
         CRukBBSData found;

@@ -147,6 +147,9 @@ static const char* const s_pBodyLabel = "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x5
 // The typed password, which also goes back in a cookie.
 static const char* const s_pPasswordLabel = "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68";  // パスワード
 static const int s_nPasswordMax = 128;
+// The posting password typed in a field of its own, capped likewise.
+static const char* const s_pPostingPasswordLabel =
+    "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x97\x70\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68";  // 書き込み用パスワード
 
 // Refuses a post with a field longer than its cap.
 static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec,
@@ -257,6 +260,9 @@ static void CheckPoster(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData&
     CRukString member = form.Value(bOwnField ? "wpasswd" : "passwd");
     if (bWritePasswd && member.IsEmpty())
         bbs.MessageKey("msg41");
+    if (member.GetLength() > s_nPasswordMax)
+        bbs.MessageFill("msg61", {{"%FIELD%", s_pPostingPasswordLabel},
+                                  {"%MAX%", CRukString(s_nPasswordMax)}});
     CRukString boardCode = bbs.m_cfBBS.Value("passwd");
     CBoardPassword memberBoard(boardCode, member);
     bool bAdminName = IsAdminName(bbs.m_cfBBS, rec.name);

@@ -190,9 +190,21 @@ class GoneThreadTest(OldLogCase):
         # A thread on the board opens as always, without a notice.
         text = self.page("bid=test&style=1&ppid=100")
         self.assertNotIn('class="notice"', text)
-        # So does a thread on an empty board that never was.
+        # A thread on an empty board that never was gets the notice too.
         self.site.write_messages("data/test", [])
         self.assertIn(catalogue("msg70"), self.page("bid=test&style=1&ppid=123"))
+
+    def test_only_the_newest_old_logs_are_searched(self):
+        # Each search reads a message file: a request for a thread that
+        # never was reads the 24 newest old logs, no more.
+        for i in range(1, 27):
+            self.add_log("log-%02d" % i, record(str(700 + i), title="t%d" % i))
+        cases = [("log-26", "726", True), ("log-03", "703", True), ("log-02", "702", False),
+                 ("2026-01", "500", False)]
+        for log, mid, found in cases:
+            with self.subTest(log):
+                text = self.page("bid=test&style=1&ppid=" + mid)
+                self.assertIn(catalogue("msg71" if found else "msg70"), text)
 
 
 if __name__ == "__main__":

@@ -144,6 +144,7 @@ class PostingPasswordTest(BoardCase):
             ("board password there", dict(wpasswd=ADMIN, passwd="own"), None),
             ("wrong", dict(wpasswd="bad", passwd="wpw"), "msg41"),
             ("empty", dict(wpasswd="", passwd="wpw"), "msg41"),
+            ("too long", dict(wpasswd="w" * 129, passwd="own"), "msg61"),
             ("a form without it", dict(passwd="wpw"), None),
             ("a form without it, own password", dict(passwd="own"), "msg41"),
         ]
