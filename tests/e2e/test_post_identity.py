@@ -52,6 +52,15 @@ class TripTest(BoardCase):
         self.assertOk(self.post(name="x#istrip2", title="3"))
         self.assertNotEqual(self.stored_name()[1:], name[len(TARO):])
 
+    def test_the_key_stays_out_of_the_trace_log(self):
+        self.site.write_settings("dat-system.dat", {"opt_trace": "1", "attach_max": "3"})
+        for mark in ["#", "\uff03"]:  # # and ＃
+            with self.subTest(mark):
+                self.assertOk(self.post(name=TARO + mark + "istrip", title=mark, cookie="1"))
+        log = self.site.read("ruk-bbs.cgi.log")
+        self.assertIn(TARO.encode("cp932"), log)
+        self.assertNotIn(b"istrip", log)
+
     def test_nobody_can_type_a_code(self):
         cases = [
             # typed, stored
