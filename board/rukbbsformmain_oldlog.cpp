@@ -97,12 +97,7 @@ void CRukBBSFormMain::RequireWritableLog()
 CRukString CRukBBSFormMain::BoardTemplate()
 {
     CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
-    if (!m_strOldID.IsEmpty()) {
-        page.Replace("<!--WRITABLE-->", "<!--/WRITABLE-->", "", true);
-    } else {
-        page.Replace("<!--WRITABLE-->", "", true);
-        page.Replace("<!--/WRITABLE-->", "", true);
-    }
+    KeepBlock(page, "WRITABLE", m_strOldID.IsEmpty());
     return page;
 }
 
@@ -119,18 +114,15 @@ static CRukString LogItem(const CRukString& board, const CRukString& log, const 
 void CRukBBSFormMain::FillOldLogs(CRukString& page)
 {
     const CRukStrAry& logs = OldLogIds();
-    if (logs.GetSize() == 0) {
-        page.Replace("<!--OLD_LOGS-->", "<!--/OLD_LOGS-->", "", true);
+    KeepBlock(page, "OLD_LOGS", logs.GetSize() > 0);
+    if (logs.GetSize() == 0)
         return;
-    }
     CRukBuffer items;
     if (!m_strOldID.IsEmpty())
         AddPiece(items, LogItem(m_strBBSID, CRukString(), s_pCurrentLog, false));
     for (const CRukString& log : logs)
         AddPiece(items, LogItem(m_strBBSID, log, log.GetText(), log == m_strOldID));
     Tag(page, "%OLD_LOGS%", Joined(items).GetText(), true);
-    page.Replace("<!--OLD_LOGS-->", "", true);
-    page.Replace("<!--/OLD_LOGS-->", "", true);
 }
 
 CRukString CRukBBSFormMain::ThreadGoneNotice(const CRukString& ppid)

@@ -111,16 +111,6 @@ static int PageMode(CRukForm& form)
     return form.Value("mode") == "new" ? 1 : 0;
 }
 
-// Keeps the block pName of text (without its markers) when bKeep, else
-// drops it.
-static void KeepBlock(CRukString& text, const char* pName, bool bKeep)
-{
-    CRukString open = CRukString("<!--") + pName + "-->";
-    CRukString close = CRukString("<!--/") + pName + "-->";
-    CRukString inside = bKeep ? text.GetToken(open.GetText(), close.GetText()) : CRukString();
-    text.Replace(open.GetText(), close.GetText(), inside.GetText(), true);
-}
-
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");

@@ -572,8 +572,8 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         for (CRukStrPair& pair : rec.attach)
             pair.m_data = key;
         removed = RemovedAttachments(form, opened.stored);
-        // The stored name comes back as it was shown; kept as it is, its
-        // trip stays (typed anew, its "◆" would be refused).
+        // The edit form shows the stored name: sent back unchanged it is
+        // kept with its code (signed again, its "◆" would become "◇").
         if (typedName == opened.stored.name)
             rec.name = opened.stored.name;
         rules.check = ConfirmOpened(opened, passwd, false);

@@ -39,6 +39,20 @@ inline CRukString EscapeField(const CRukString& value)
     return text;
 }
 
+// Keeps every block pName of text, without its markers, when bKeep;
+// else drops them whole.
+inline void KeepBlock(CRukString& text, const char* pName, bool bKeep)
+{
+    CRukString open = CRukString("<!--") + pName + "-->";
+    CRukString close = CRukString("<!--/") + pName + "-->";
+    if (bKeep) {
+        text.Replace(open.GetText(), "", true);
+        text.Replace(close.GetText(), "", true);
+    } else {
+        text.Replace(open.GetText(), close.GetText(), "", true);
+    }
+}
+
 // Threads per page: page numbers far beyond the board must not overflow
 // the count of threads to skip.
 inline int PageSkip(int nPage, int nPer)
