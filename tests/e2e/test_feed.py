@@ -139,7 +139,8 @@ class FeedTest(FeedCase):
     def test_text_dates_and_links(self):
         self.site.write_messages("data/test", [
             record("1767225600000", title=SAKURA + "<b>&", name=HANAKO + "\u25c6abc",
-                   mess="<script>x()</script>\nhttp://example.jp/ \u3042", date="2026/01/02 03:04:05"),
+                   mess="<script>x()</script>\nhttp://example.jp/ \u3042",
+                   date="2026/01/02 03:04:05"),
             record("1767225700000", title="ctl\x01\x0b\x1f.", date="2026/02/30 00:00:00"),
             record("1767225800000", title="no date", date="garbage"),
             record("abc", title="no id time", date="garbage"),

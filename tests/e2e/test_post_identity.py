@@ -90,8 +90,9 @@ class TripTest(BoardCase):
 
     def test_a_remembered_key_keeps_the_form_private(self):
         cookie = "name=" + urllib.parse.quote((TARO + "#istrip").encode("cp932"))
-        self.site.write("skin/t/templ_bbs.html", "<html><!--INPUT_FORM-->[%NAME%]<!--/INPUT_FORM-->"
-                        "<!--DATA_TABLE--><!--/DATA_TABLE--><!--DATA_TITLE--><!--/DATA_TITLE--></html>")
+        self.site.write("skin/t/templ_bbs.html",
+                        "<html><!--INPUT_FORM-->[%NAME%]<!--/INPUT_FORM--><!--DATA_TABLE-->"
+                        "<!--/DATA_TABLE--><!--DATA_TITLE--><!--/DATA_TITLE--></html>")
         for label, name, private in [("key", cookie, True), ("plain", "name=x", False)]:
             with self.subTest(label):
                 resp = self.site.run(query="bid=test&mode=new", env={"HTTP_COOKIE": name})

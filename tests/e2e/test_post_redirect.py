@@ -106,29 +106,32 @@ class RedirectAddressTest(RedirectCase):
 
     def test_the_request_address_is_checked(self):
         self.use_request_address()
+        own = "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"  # from SERVER_NAME
         cases = [
             # label, environment, program URL
-            ("host", {"HTTP_HOST": "board.example.jp"}, "http://board.example.jp/cgi-bin/ruk-bbs.cgi"),
+            ("host", {"HTTP_HOST": "board.example.jp"},
+             "http://board.example.jp/cgi-bin/ruk-bbs.cgi"),
             ("host and port", {"HTTP_HOST": "Board.Example.jp:8080"},
              "http://board.example.jp:8080/cgi-bin/ruk-bbs.cgi"),
             ("IPv6", {"HTTP_HOST": "[::1]:8080"}, "http://[::1]:8080/cgi-bin/ruk-bbs.cgi"),
             ("https", {"HTTP_HOST": "a.example", "HTTPS": "on"},
              "https://a.example/cgi-bin/ruk-bbs.cgi"),
-            ("no host", {}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("server port", {"SERVER_PORT": "8080"}, "http://bbs.example.jp:8080/cgi-bin/ruk-bbs.cgi"),
+            ("no host", {}, own),
+            ("server port", {"SERVER_PORT": "8080"},
+             "http://bbs.example.jp:8080/cgi-bin/ruk-bbs.cgi"),
             # Hostile Host headers: the server's own name instead.
-            ("line break", {"HTTP_HOST": "evil.example\r\nX-Evil: 1"},
-             "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("path", {"HTTP_HOST": "evil.example/x"}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("user", {"HTTP_HOST": "a@evil.example"}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("quote", {"HTTP_HOST": 'a"b'}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("bad port", {"HTTP_HOST": "a.example:99999"}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
-            ("bad IPv6", {"HTTP_HOST": "[::1\r\nX-Evil: 1]"}, "http://bbs.example.jp/cgi-bin/ruk-bbs.cgi"),
+            ("line break", {"HTTP_HOST": "evil.example\r\nX-Evil: 1"}, own),
+            ("path", {"HTTP_HOST": "evil.example/x"}, own),
+            ("user", {"HTTP_HOST": "a@evil.example"}, own),
+            ("quote", {"HTTP_HOST": 'a"b'}, own),
+            ("bad port", {"HTTP_HOST": "a.example:99999"}, own),
+            ("bad IPv6", {"HTTP_HOST": "[::1\r\nX-Evil: 1]"}, own),
             ("both bad", {"HTTP_HOST": "a b", "SERVER_NAME": "c\nd"},
              "http://localhost/cgi-bin/ruk-bbs.cgi"),
             # A script name that is no plain path.
             ("script", {"SCRIPT_NAME": "/x\r\nX-Evil: 1"}, "http://bbs.example.jp/ruk-bbs.cgi"),
-            ("relative script", {"SCRIPT_NAME": "ruk-bbs.cgi"}, "http://bbs.example.jp/ruk-bbs.cgi"),
+            ("relative script", {"SCRIPT_NAME": "ruk-bbs.cgi"},
+             "http://bbs.example.jp/ruk-bbs.cgi"),
         ]
         for label, env, program in cases:
             with self.subTest(label):
