@@ -115,6 +115,16 @@ static CRukString ReadOptionalText(const char* pPath)
     return CRukString(data.GetData());
 }
 
+// The page title as text of a page: escaped, and with "%" written as a
+// character reference so that a title holding a tag name is not filled by
+// a later tag.
+static CRukString PageTitleText(const CRukString& title)
+{
+    CRukString text = CRukBBSFormBase::EscapeHtml(title.GetText());
+    text.Replace("%", "&#37;", true);
+    return text;
+}
+
 // Reads a template with the common tags filled and its resource references
 // rebased on the skin URL.
 CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
@@ -129,6 +139,10 @@ CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
         text.Replace("%SIGNATURE%", ReadOptionalText("sys-signature").GetText(), true);
     text.Replace("%DOMAIN%", go.m_env.SERVER_NAME.GetText(), true);
     text.Replace("%BBS_TITLE%", m_strTitle.GetText(), true);
+    if (text.Find("%PAGE_TITLE%") >= 0) {
+        const CRukString& title = m_strPageTitle.IsEmpty() ? m_strTitle : m_strPageTitle;
+        text.Replace("%PAGE_TITLE%", PageTitleText(title).GetText(), true);
+    }
     RemoveDoubleBlanks(text);
     text.Replace("%BID%", (m_strBBSID + "=" + m_strOldID).GetText(), true);
     text.Replace("%SKIN%", (m_strSkinDir + "=" + m_strSkinUrl).GetText(), true);

@@ -58,6 +58,8 @@ public:
     // "dat-throttle.dat".
     void RequirePasswordTries();
     void RecordPasswordFailure();
+    // Reads a template with the common tags filled (%BBS_TITLE%,
+    // %PAGE_TITLE%, %BID%, %SKIN%...) and its resource references rebased.
     CRukString GetTemplate(const char* pPath);
     // Writes the "text/html" header (unless one was written) and the page;
     // a failed write (the client went away) is traced.
@@ -80,6 +82,9 @@ public:
     CRukString m_strDataDir;  // server path of the board's data
     CRukString m_strConfDir;  // administration templates
     CRukString m_strTitle;    // %BBS_TITLE%
+    // %PAGE_TITLE%, escaped when filled: what the page shows, or empty for
+    // the board's title.
+    CRukString m_strPageTitle;
     CRukString m_strMode;     // page mode carried in the message page's link
     int m_nStyle;
     int m_nPage;

@@ -56,6 +56,38 @@ public:
     CRukString CreateFound1(CRukCookie& cookie, CRukForm& form, const CRukString& block,
                             CRukStrAry& words, const CRukBBSData& rec);
     void ViewIcoForm(CRukForm& form);
+    // Sets the page title: pWhat (a thread's title, the search...) when
+    // given, the old log when one is shown, and the board's title.
+    void SetPageTitle(const char* pWhat);
+
+    // --- old logs (rukbbsformmain_oldlog.cpp)
+    // The board's old logs, newest first.
+    const CRukStrAry& OldLogIds();
+    // Ends the request with "msg67" when the request names an old log.
+    void RequireWritableLog();
+    // The board template with the common tags filled, without its
+    // WRITABLE blocks in an old log.
+    CRukString BoardTemplate();
+    // Fills %OLD_LOGS% with links to the old logs, or drops the OLD_LOGS
+    // block when the board has none.
+    void FillOldLogs(CRukString& page);
+    // The notice for a thread id that is not on the board, with a link to
+    // the old log that holds it when one does.
+    CRukString ThreadGoneNotice(const CRukString& ppid);
+
+    // --- absolute addresses and the answer after a change
+    //     (rukbbsformmain_link.cpp)
+    // The absolute URL of the board program, from the system setting
+    // site_url or else from the request.
+    CRukString ProgramUrl();
+    // After a stored post, edit or deletion: answers with a redirect to
+    // m_strChanged when the board asks for one (post_redirect=1) and says
+    // true; otherwise writes the header with the cookies of the post and
+    // says false, and the caller shows the page.
+    bool AnswerChange();
+
+    // --- the Atom feed (rukbbsformmain_feed.cpp)
+    void WriteFeed();
 
     // --- posting, deletion, mail
     void Write(CRukCookie& cookie, CRukForm& form);
@@ -71,6 +103,8 @@ public:
     CRukBBSFile m_bbsFile;  // the board's message file
     bool m_bLoaded = false;  // m_bbsFile holds the board as this request wrote it
     CRukString m_strFindWord;  // the search text, shown again in the search box
+    CRukString m_strCookieLines;  // Set-Cookie lines of a stored post, not yet written
+    CRukString m_strChanged;  // the query and fragment of the page after a change
 
     // One tag of a message pattern and whether all its places are filled
     // (else only the first).
@@ -97,6 +131,8 @@ private:
                            const CRukString* pValues, const char* pDropOpen = nullptr,
                            const char* pDropClose = nullptr);
     std::vector<SCutPattern> m_patterns;
+    CRukStrAry m_oldLogs;  // OldLogIds, once read
+    bool m_bOldLogsRead = false;
 
     // The local time and the shifted clock of the "new" mark, for the
     // second and the time lag they were worked out for.

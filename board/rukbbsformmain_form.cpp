@@ -89,6 +89,10 @@ CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm& form,
     CRukString remembered = cookie.Value("passwd");
     if (!remembered.IsEmpty() && text.Find("%PASSWD%") >= 0)
         CRukHtml::SetPrivate();
+    // So is one holding a remembered name with its trip key ("#", "＃").
+    CRukString name = cookie.Value("name");
+    if ((name.Find("#") >= 0 || name.Find("\x81\x94") >= 0) && text.Find("%NAME%") >= 0)
+        CRukHtml::SetPrivate();
     Tag(text, "%PASSWD%", EscapeField(remembered).GetText(), true);
     Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
     Tag(text, "%PID%", EscapeField(pid).GetText(), true);

@@ -65,75 +65,15 @@ struct SNoticeSite {
     CRukString from;     // the sender's address
 };
 
-bool IsHostChar(unsigned char c)
+// The site as site_url names it, with the board program's URL.
+bool NoticeSiteFromUrl(const CRukString& url, SNoticeSite& site)
 {
-    return isalnum(c) || c == '-' || c == '.';
-}
-
-// A host name of letters, digits, "-" and dots, in lower case; empty when
-// the text is not one.
-CRukString HostName(const char* p, size_t n)
-{
-    if (n == 0 || n > 253 || p[0] == '.' || p[0] == '-' || p[n - 1] == '.')
-        return CRukString();
-    CRukString out;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = static_cast<unsigned char>(p[i]);
-        if (!IsHostChar(c) || (c == '.' && i + 1 < n && p[i + 1] == '.'))
-            return CRukString();
-        char lower = static_cast<char>(tolower(c));
-        out.Append(&lower, 1);
-    }
-    return out;
-}
-
-// True for a URL path of unreserved and sub-delimiter characters, "/",
-// "%", ":" and "@": nothing that ends an attribute, a line or a link.
-bool IsUrlPath(const char* p)
-{
-    for (; *p; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (!isalnum(c) && !strchr("-._~/%!$&'()*+,;=:@", c))
-            return false;
-    }
-    return true;
-}
-
-// Splits "http(s)://host[:port][/path/]" into the site's origin, host and
-// base URL (the path ending in "/"); false for anything else (a query, a
-// fragment, user information, characters a URL does not hold).
-bool ParseSiteUrl(const CRukString& url, SNoticeSite& site)
-{
-    const char* p = url.GetText();
-    const char* pScheme = nullptr;
-    if (strncasecmp(p, "https://", 8) == 0)
-        pScheme = "https://";
-    else if (strncasecmp(p, "http://", 7) == 0)
-        pScheme = "http://";
-    else
+    SSiteUrl parsed;
+    if (!ParseSiteUrl(url, parsed))
         return false;
-    p += strlen(pScheme);
-    size_t nAuthority = strcspn(p, "/");
-    size_t nHost = strcspn(p, ":/");
-    CRukString host = HostName(p, nHost);
-    if (host.IsEmpty())
-        return false;
-    CRukString port;
-    if (nHost < nAuthority) {
-        port.Append(p + nHost + 1, static_cast<int>(nAuthority - nHost - 1));
-        long nPort = atol(port.GetText());
-        if (port.IsEmpty() || port.GetLength() > 5 || !CRukBBSFormBase::IsDigits(port.GetText()) ||
-            nPort < 1 || nPort > 65535)
-            return false;
-    }
-    CRukString path = p + nAuthority;
-    if (!IsUrlPath(path.GetText()))
-        return false;
-    if (path.IsEmpty() || path.GetText()[path.GetLength() - 1] != '/')
-        path += "/";
-    site.host = host;
-    site.origin = CRukString(pScheme) + host + (port.IsEmpty() ? "" : ":") + port;
-    site.base = site.origin + path;
+    site.host = parsed.host;
+    site.origin = parsed.origin;
+    site.base = parsed.base;
     site.program = site.base + s_szProgram;
     return true;
 }
@@ -154,7 +94,7 @@ SNoticeSite NoticeSite(const CRukConfig& system)
     SNoticeSite site;
     CRukString url = system.Value("site_url");
     url.Trim();
-    if (!url.IsEmpty() && !ParseSiteUrl(url, site))
+    if (!url.IsEmpty() && !NoticeSiteFromUrl(url, site))
         go.m_log.Trace("-- site_url is no site URL [%s]: the host name is used", url.GetText());
     if (site.host.IsEmpty()) {
         // The programs' URL path as the web server ran them, on this host.

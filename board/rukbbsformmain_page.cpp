@@ -14,6 +14,11 @@
 static const char* const s_pPageLabel = "%d\x83\x79\x81\x5b\x83\x57\x96\xda";  // %dページ目
 static const char* const s_pLatestMark = "\x81\x69\x8d\xc5\x90\x56\x81\x6a";  // （最新）
 
+// The parts of a page title.
+static const char* const s_pTitleJoin = " - ";
+static const char* const s_pOldLogOpen = "\x89\xdf\x8b\x8e\x83\x8d\x83\x4f\x81\x75";  // 過去ログ「
+static const char* const s_pOldLogClose = "\x81\x76";  // 」
+
 CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
 {
     CRukString text = block;
@@ -41,7 +46,8 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
 }
 
 // Fills the header and footer tags shared by the board and search pages:
-// the old-log heading, the board's header and footer, the board id.
+// the old-log heading, the board's header and footer, the board id, the
+// list of old logs.
 void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
 {
     CRukString header = bbs.m_cfBBS.Value("user_header");
@@ -55,6 +61,17 @@ void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
     Tag(page, "%USER_HEADER%", header.GetText());
     Tag(page, "%USER_FOOTER%", bbs.m_cfBBS.Value("user_footer").GetText());
     Tag(page, "%BID%", bbs.m_strBBSID.GetText(), true);
+    bbs.FillOldLogs(page);
+}
+
+void CRukBBSFormMain::SetPageTitle(const char* pWhat)
+{
+    CRukString title;
+    if (pWhat && *pWhat)
+        title = CRukString(pWhat) + s_pTitleJoin;
+    if (!m_strOldID.IsEmpty())
+        title += CRukString(s_pOldLogOpen) + m_strOldID + s_pOldLogClose + s_pTitleJoin;
+    m_strPageTitle = title + m_strTitle;
 }
 
 // True when the request opens a stored message in the edit form: it names
@@ -83,13 +100,28 @@ static void CheckEditPassword(CRukBBSFormMain& bbs, CRukForm& form, const CRukBB
     bbs.MessageKey("msg03");
 }
 
+// What an ordinary page shows: 0 the board's threads, 1 the form for a
+// new thread, 2 the edit form of a stored message, 3 the reply form.
+static int PageMode(CRukForm& form)
+{
+    if (form.Data("submit_res.x"))
+        return 3;
+    if (IsEditFormRequest(form))
+        return 2;
+    return form.Value("mode") == "new" ? 1 : 0;
+}
+
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    int nMode = PageMode(form);
     // Opening a message for editing checks its password: like every
     // action that does, it is taken only as a POST from the board's pages.
-    if (IsEditFormRequest(form))
+    if (nMode == 2)
         RequireSameOriginPost();
+    // An old log offers no form.
+    if (nMode != 0)
+        RequireWritableLog();
     // A page shows a few dozen messages of the board: all are loaded by
     // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
@@ -130,27 +162,41 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
         record = *p;
     if (m_bbsFile.HasReadFailed())
         MessageKey("msg90");  // a message could not be read whole
-
-    CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
-    CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
-        foundResult;
-    GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
-                     foundWord, foundResult);
-
-    int nMode = 0;
-    if (form.Data("submit_res.x")) {
-        nMode = 3;
+    if (nMode == 3) {
         if (ppid.IsEmpty())
             ppid = id;
         pid = id;
         id.Free();
-    } else if (IsEditFormRequest(form)) {
-        nMode = 2;
+    } else if (nMode == 2) {
         CheckEditPassword(*this, form, m_bbsFile.GetData(id.GetText()));
-    } else if (form.Value("mode") == "new") {
-        nMode = 1;
     }
     go.m_log.Trace("mode(%d) nDataNum(%d)", nMode, n);
+
+    // The thread the page opens: the one named in the title view, or the
+    // one a reply or an edit concerns. One named that is not on the board
+    // (pruned, archived, deleted) gets a notice instead.
+    CRukBBSData root;
+    bool bRoot = false;
+    bool bGone = false;
+    if (nMode == 0 && !m_nKeitai && m_nStyle == 1 && !ppid.IsEmpty()) {
+        const CRukBBSData* p = n > 0 ? m_bbsFile.GetData(ppid.GetText()) : nullptr;
+        bRoot = p != nullptr;
+        bGone = !bRoot;
+        if (p)
+            root = *p;
+    } else if (nMode == 2 || nMode == 3) {
+        if (const CRukBBSData* p = m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText())) {
+            root = *p;
+            bRoot = true;
+        }
+    }
+    SetPageTitle(bRoot ? root.title.GetText() : nullptr);
+
+    CRukString page = BoardTemplate();
+    CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
+        foundResult;
+    GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
+                     foundWord, foundResult);
 
     CRukString navigation = CreateNavigation(cookie, form, navPat);
     CRukString inputForm, dataTable, dataTitle;
@@ -169,8 +215,8 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
                     CRukString openParent = tableParent, openChild = tableChild;
                     openParent.Replace("#b", "#m", true);
                     openChild.Replace("#b", "#m", true);
-                    if (const CRukBBSData* pRoot = m_bbsFile.GetData(ppid.GetText()))
-                        dataTable = CreateTableThread(cookie, form, openParent, openChild, *pRoot);
+                    if (bRoot)
+                        dataTable = CreateTableThread(cookie, form, openParent, openChild, root);
                     AddPiece(titles, navigation);
                 }
                 for (int i = 0; i < list.GetSize(); i++)
@@ -183,15 +229,18 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
             }
         }
         dataTitle = Joined(titles);
-    } else {
+    } else if (nMode != 0 || m_strOldID.IsEmpty()) {
+        // (An empty board opens with the form for its first thread.)
         inputForm = CreateInputForm(cookie, form, inputPat, record, ppid, pid, id);
-        if (nMode == 2 || nMode == 3) {
-            const CRukBBSData* pRoot =
-                m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText());
-            if (pRoot)
-                dataTable = CreateTableThread(cookie, form, tableParent, tableChild, *pRoot);
-        }
+        // The posting password has a field of its own for new messages of
+        // a board that has one; an edit needs the message's password only.
+        KeepBlock(inputForm, "WRITE_PASSWD",
+                  nMode != 2 && !m_cfBBS.Value("write_passwd").IsEmpty());
+        if ((nMode == 2 || nMode == 3) && bRoot)
+            dataTable = CreateTableThread(cookie, form, tableParent, tableChild, root);
     }
+    if (bGone)
+        dataTable = ThreadGoneNotice(ppid);
     if (m_bbsFile.HasReadFailed())
         MessageKey("msg90");  // the page would show a message without its text
     FillHeaderFooter(*this, page);

@@ -20,6 +20,7 @@
 #include "rukcrypt.h"
 #include "rukglobal.h"
 #include "rukpostfilter.h"
+#include "ruktrip.h"
 
 // The only extensions an attachment may have, compared without regard to
 // case: kinds a web server serves as plain files and a browser never runs
@@ -146,6 +147,9 @@ static const char* const s_pBodyLabel = "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x5
 // The typed password, which also goes back in a cookie.
 static const char* const s_pPasswordLabel = "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68";  // パスワード
 static const int s_nPasswordMax = 128;
+// The posting password typed in a field of its own, capped likewise.
+static const char* const s_pPostingPasswordLabel =
+    "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x97\x70\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68";  // 書き込み用パスワード
 
 // Refuses a post with a field longer than its cap.
 static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec,
@@ -229,6 +233,55 @@ private:
     bool m_bKnown = false;
     bool m_bMatches = false;
 };
+
+// True when the typed name is the board's reserved name (admin_name):
+// the name without its trip and the blanks around it, compared with the
+// setting taken the same way. A board without the setting reserves none.
+static bool IsAdminName(const CRukConfig& board, const CRukString& typed)
+{
+    CRukString reserved = CRukTrip::Handle(board.Value("admin_name").GetText());
+    return !reserved.IsEmpty() && CRukTrip::Handle(typed.GetText()) == reserved;
+}
+
+// Who may post rec: the administrator's icon ("0") and the board's
+// reserved name need the board's password; a new message on a board with
+// a posting password (write_passwd) needs that or the board's. A form with
+// the field "wpasswd" (the skins show it on such a board) gives the
+// posting password there, and the post's password stays the author's own
+// for editing and deleting; a form without it gives it as the post's
+// password, as forms always did. A client that keeps guessing is held off
+// before any hash; each failed check counts against it.
+static void CheckPoster(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData& rec, bool bNew,
+                        CBoardPassword& board)
+{
+    CRukString writePasswd = bbs.m_cfBBS.Value("write_passwd");
+    bool bWritePasswd = bNew && !writePasswd.IsEmpty();
+    bool bOwnField = form.Data("wpasswd") != nullptr;
+    CRukString member = form.Value(bOwnField ? "wpasswd" : "passwd");
+    if (bWritePasswd && member.IsEmpty())
+        bbs.MessageKey("msg41");
+    if (member.GetLength() > s_nPasswordMax)
+        bbs.MessageFill("msg61", {{"%FIELD%", s_pPostingPasswordLabel},
+                                  {"%MAX%", CRukString(s_nPasswordMax)}});
+    CRukString boardCode = bbs.m_cfBBS.Value("passwd");
+    CBoardPassword memberBoard(boardCode, member);
+    bool bAdminName = IsAdminName(bbs.m_cfBBS, rec.name);
+    if (rec.icon == "0" || bWritePasswd || bAdminName)
+        bbs.RequirePasswordTries();
+    if (rec.icon == "0" && !board.Matches()) {
+        bbs.RecordPasswordFailure();
+        bbs.MessageKey("msg26");
+    }
+    if (bAdminName && !board.Matches()) {
+        bbs.RecordPasswordFailure();
+        bbs.MessageFill("msg73", {{"%NAME%", CRukTrip::Handle(rec.name.GetText())}});
+    }
+    if (bWritePasswd && !CRukCrypt::Verify(member.GetText(), writePasswd.GetText()) &&
+        !(bOwnField ? memberBoard : board).Matches()) {
+        bbs.RecordPasswordFailure();
+        bbs.MessageKey("msg41");
+    }
+}
 
 // The stored message an edit or a deletion names and who opened it, with
 // the password checked: the author's (or, failing it, the board's) must
@@ -392,6 +445,18 @@ static CRukBBSData ReadPost(CRukBBSFormMain& bbs, CRukForm& form)
     return rec;
 }
 
+// A size in KB as people read it: whole megabytes as "10MB", anything
+// else as "500KB".
+static CRukString SizeText(int nKB)
+{
+    CRukString text;
+    if (nKB >= 1024 && nKB % 1024 == 0)
+        text.Format("%dMB", nKB / 1024);
+    else
+        text.Format("%dKB", nKB);
+    return text;
+}
+
 // The uploaded files of a post into rec's attachments (under the thread
 // of rec as the form names it) and files, refused when over the board's
 // size limit or of a kind not on the list.
@@ -402,7 +467,7 @@ static void ReadAttachments(CRukBBSFormMain& bbs, CRukForm& form, CRukBBSData& r
     int nLimit = atoi(bbs.m_cfBBS.Value("attach_size").GetText());
     go.m_log.Trace("Attach DataSizeTotal(%d)kb Upload Limit(%d)kb", nKB, nLimit);
     if (nKB > nLimit)
-        bbs.MessageKey("msg24");
+        bbs.MessageFill("msg72", {{"%LIMIT%", SizeText(nLimit)}});
     // A board that turned attachments off (use_attach saved without "1")
     // stores no file, whatever a forged form sends; a board without the
     // setting takes them as it always did.
@@ -429,27 +494,31 @@ static void ReadAttachments(CRukBBSFormMain& bbs, CRukForm& form, CRukBBSData& r
     }
 }
 
-// Remembers the author in cookies for 30 days when the form asks for it.
+// Remembers the author in cookies for 30 days when the form asks for it:
+// the Set-Cookie lines go with the answer (AnswerChange). The name is kept
+// as typed, with its trip key, like the password: both stay with the
+// visitor's own browser, and the answer is private.
 static void RememberAuthor(CRukBBSFormMain& bbs, CRukCookie& cookie, CRukForm& form,
-                           const CRukBBSData& rec, const CRukString& passwd)
+                           const CRukBBSData& rec, const CRukString& typedName,
+                           const CRukString& passwd)
 {
     if (form.Value("cookie") != "1")
         return;
-    cookie.SetAt("name", rec.name.GetText());
+    cookie.SetAt("name", typedName.GetText());
     cookie.SetAt("mail", rec.mail.GetText());
     cookie.SetAt("home", rec.home.GetText());
     cookie.SetAt("icon", rec.icon.GetText());
     cookie.SetAt("resmail", rec.resmail.GetText());
     cookie.SetAt("passwd", passwd.GetText());
     CRukHtml::SetPrivate();  // the answer carries the password
-    CRukString lines = cookie.Encode(30, nullptr, nullptr);
-    bbs.m_html.WriteHttpCookie(lines.GetText(), "text/html");
+    bbs.m_strCookieLines = cookie.Encode(30, nullptr, nullptr);
 }
 
 void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Write START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
     RequireSameOriginPost();
+    RequireWritableLog();
     bool bNew = form.Value("id").IsEmpty();
     CRukBBSData rec = ReadPost(*this, form);
     CRukString passwd = form.Value("passwd");
@@ -467,25 +536,13 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     CheckChoices(*this, rec);
     CheckSpam(*this, form, rec);
 
-    // Who may post it. The posting password guards new messages; an edit
-    // is guarded by the message's own password below. Both checks here try
-    // the board's password too, so they count against a guessing client
-    // like every other check.
+    // Who may post it: see CheckPoster. The name is then signed: its trip
+    // key, if any, becomes its code.
+    CRukString typedName = rec.name;
     CRukString boardCode = m_cfBBS.Value("passwd");
     CBoardPassword board(boardCode, passwd);
-    CRukString writePasswd = m_cfBBS.Value("write_passwd");
-    bool bWritePasswd = bNew && !writePasswd.IsEmpty();
-    if (rec.icon == "0" || bWritePasswd)
-        RequirePasswordTries();
-    auto refuse = [this](const char* pKey) {
-        RecordPasswordFailure();
-        MessageKey(pKey);
-    };
-    if (rec.icon == "0" && !board.Matches())
-        refuse("msg26");
-    if (bWritePasswd && !CRukCrypt::Verify(passwd.GetText(), writePasswd.GetText()) &&
-        !board.Matches())
-        refuse("msg41");
+    CheckPoster(*this, form, rec, bNew, board);
+    rec.name = CRukTrip::SignedName(typedName.GetText());
 
     CRukBufAry files;
     ReadAttachments(*this, form, rec, files);
@@ -515,6 +572,10 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
         for (CRukStrPair& pair : rec.attach)
             pair.m_data = key;
         removed = RemovedAttachments(form, opened.stored);
+        // The edit form shows the stored name: sent back unchanged it is
+        // kept with its code (signed again, its "◆" would become "◇").
+        if (typedName == opened.stored.name)
+            rec.name = opened.stored.name;
         rules.check = ConfirmOpened(opened, passwd, false);
         rules.pRemoveAttach = &removed;
     }
@@ -525,7 +586,9 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     m_nPage = 0;
     RefuseStoreResult(*this, r, nWait);
     SendNotices(rec);
-    RememberAuthor(*this, cookie, form, rec, passwd);
+    RememberAuthor(*this, cookie, form, rec, typedName, passwd);
+    const CRukString& thread = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
+    m_strChanged = "?bid=" + m_strBBSID + "&style=1&ppid=" + thread + "#m" + rec.id;
     go.m_log.Trace("<< CRukBBSFormMain::Write END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }
 
@@ -533,6 +596,7 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Delete START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
     RequireSameOriginPost();
+    RequireWritableLog();
     // The message is read and its password checked without loading the
     // board; the deletion reloads it under the write lock and confirms
     // the check there.
@@ -548,6 +612,7 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
     int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true,
                                       ConfirmOpened(opened, passwd, true));
     RefuseStoreResult(*this, r, 0);
+    m_strChanged = "?bid=" + m_strBBSID + (m_nStyle == 1 ? "&style=1" : "");
     // The records now are the board as just written: the page after the
     // deletion is built from them rather than from a third read.
     m_bLoaded = true;

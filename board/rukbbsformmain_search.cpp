@@ -9,6 +9,10 @@
 #include "rukglobal.h"
 
 static const char* const s_pEllipsis = "\x81\x63";  // …
+// The page title's words for a search, and for the search of a text.
+static const char* const s_pSearch = "\x8c\x9f\x8d\xf5";  // 検索
+static const char* const s_pResultsOpen = "\x8c\x9f\x8d\xf5\x8c\x8b\x89\xca\x81\x75";  // 検索結果「
+static const char* const s_pResultsClose = "\x81\x76";  // 」
 
 // Visitor text for a search page: HTML-escaped, and with "%" written as a
 // character reference so that no later tag replacement finds a tag inside
@@ -65,7 +69,10 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
     m_nPage = atoi(form.Value("page").GetText());
     CRukString ppid = form.Value("ppid");
 
-    CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
+    SetPageTitle((word.IsEmpty() ? CRukString(s_pSearch)
+                                 : CRukString(s_pResultsOpen) + word + s_pResultsClose)
+                     .GetText());
+    CRukString page = BoardTemplate();
     CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
         foundResult;
     GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,

@@ -39,6 +39,20 @@ inline CRukString EscapeField(const CRukString& value)
     return text;
 }
 
+// Keeps every block pName of text, without its markers, when bKeep;
+// else drops them whole.
+inline void KeepBlock(CRukString& text, const char* pName, bool bKeep)
+{
+    CRukString open = CRukString("<!--") + pName + "-->";
+    CRukString close = CRukString("<!--/") + pName + "-->";
+    if (bKeep) {
+        text.Replace(open.GetText(), "", true);
+        text.Replace(close.GetText(), "", true);
+    } else {
+        text.Replace(open.GetText(), close.GetText(), "", true);
+    }
+}
+
 // Threads per page: page numbers far beyond the board must not overflow
 // the count of threads to skip.
 inline int PageSkip(int nPage, int nPer)
@@ -70,7 +84,26 @@ inline int AttachKB(const CRukString& path)
 }
 
 // Fills the header and footer tags shared by the board and search pages:
-// the old-log heading, the board's header and footer, the board id.
+// the old-log heading, the board's header and footer, the board id, the
+// list of old logs.
 void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page);
+
+// The site as the system setting site_url names it
+// ("https://bbs.example.jp/bbs/"), in rukbbsformmain_link.cpp.
+struct SSiteUrl {
+    CRukString host;    // the host name, lower case
+    CRukString origin;  // "scheme://host[:port]"
+    CRukString base;    // the URL of the programs' directory, ends with "/"
+};
+// Splits "http(s)://host[:port][/path/]" into its parts; false for
+// anything else (a query, a fragment, user information, characters a URL
+// does not hold).
+bool ParseSiteUrl(const CRukString& url, SSiteUrl& site);
+// A host name of letters, digits, "-" and dots, in lower case; empty when
+// the n bytes at p are not one.
+CRukString HostName(const char* p, size_t n);
+// True for a URL path of unreserved and sub-delimiter characters, "/",
+// "%", ":" and "@": nothing that ends an attribute, a line or a link.
+bool IsUrlPath(const char* p);
 
 #endif

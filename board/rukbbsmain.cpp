@@ -130,6 +130,17 @@ static bool IsAllowedRequestSkin(const CRukString& request, const CRukString& da
     return true;
 }
 
+// Shows the board after a post or a deletion in the same answer: the
+// first page, or in the title view the thread the form came from.
+static void ReloadAfterChange(CRukBBSFormMain& bbs, CRukCookie& cookie, CRukForm& form)
+{
+    form.Remove("id");
+    form.Remove("pid");
+    if (atoi(form.Value("style").GetText()) == 0)
+        form.Remove("ppid");
+    bbs.Reload(cookie, form);
+}
+
 // CPU seconds one request may use: far beyond any page or post of a large
 // board, so that only a runaway request meets it. A web server does not
 // stop a CGI program whose client went away, so without a limit such a
@@ -279,7 +290,10 @@ int main()
 
     // Data directory and board values.
     bbs.m_strDataDir = bbs.m_cfBBS.Value("datadir");
-    if (!bbs.m_strOldID.IsEmpty()) {
+    if (!bbs.m_strOldID.IsEmpty() && !bbs.m_strDataDir.IsEmpty()) {
+        // (A data directory may be set without its final "/".)
+        if (bbs.m_strDataDir.GetText()[bbs.m_strDataDir.GetLength() - 1] != '/')
+            bbs.m_strDataDir += "/";
         bbs.m_strDataDir += "old/";
         bbs.m_strDataDir += bbs.m_strOldID;
         if (CRukFile::GetFileAttr(bbs.m_strDataDir.GetText()) == -1)
@@ -297,25 +311,22 @@ int main()
     bbs.m_nStyle = atoi(form.Value("style").GetText());
     bbs.m_nPage = atoi(form.Value("page").GetText());
 
-    // Exactly one action.
+    // Exactly one action. After a post or a deletion the board either
+    // redirects to the page to show or shows it at once.
     if (form.Value("mode") == "icon") {
         bbs.ViewIcoForm(form);
+    } else if (form.Value("mode") == "atom") {
+        bbs.WriteFeed();
     } else if (HasField(form, "submit_wri.x")) {
         bbs.Write(cookie, form);
-        form.Remove("id");
-        form.Remove("pid");
-        if (atoi(form.Value("style").GetText()) == 0)
-            form.Remove("ppid");
-        bbs.Reload(cookie, form);
+        if (!bbs.AnswerChange())
+            ReloadAfterChange(bbs, cookie, form);
     } else if (HasAnyField(form, s_rgReloadButtons, 2)) {
         bbs.Reload(cookie, form);
     } else if (HasField(form, "submit_del.x")) {
         bbs.Delete(cookie, form);
-        form.Remove("id");
-        form.Remove("pid");
-        if (atoi(form.Value("style").GetText()) == 0)
-            form.Remove("ppid");
-        bbs.Reload(cookie, form);
+        if (!bbs.AnswerChange())
+            ReloadAfterChange(bbs, cookie, form);
     } else if (HasAnyField(form, s_rgPagingButtons, 3)) {
         bbs.Reload(cookie, form);
     } else if (HasField(form, "submit_find.x") || HasField(form, "word")) {

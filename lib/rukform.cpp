@@ -694,8 +694,18 @@ void CRukForm::TraceFields() const
                            Shown(item.m_strValue, 64).GetText(), Shown(item.m_strType, 64).GetText(),
                            item.m_data.GetSize());
         } else {
+            // A poster's name may carry a trip key after "#" or "＃": a
+            // secret, left out.
+            CRukString value = item.m_strValue;
+            if (pair.m_strTag == "name") {
+                for (const char* pMark : {"#", "\x81\x94"}) {
+                    int n = value.Find(pMark);
+                    if (n >= 0)
+                        value = value.Left(n) + CRukLog::s_pMask;
+                }
+            }
             go.m_log.Trace("   [%s] %d bytes [%s]", name.GetText(), item.m_strValue.GetLength(),
-                           Shown(item.m_strValue, s_nTraceValue).GetText());
+                           Shown(value, s_nTraceValue).GetText());
         }
     }
 }

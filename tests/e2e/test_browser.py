@@ -1,10 +1,11 @@
 """Headless Chromium, driven by playwright-core, against the board that
 scripts/demo serves: what a visitor and an administrator do, step by step,
-what forged requests from a message or another site cannot do, and what
-the skins offer every visitor: an accessibility audit (axe-core) of each
-page in light and dark colours at desktop and phone widths, the keyboard
-way through the attachment viewer, the text buttons, page labels and icon
-choices, and the screenshots of the README. Screenshots go to
+what forged requests from a message or another site cannot do, the
+redirect after a post, the feed and old logs as a visitor meets them, and
+what the skins offer every visitor: an accessibility audit (axe-core) of
+each page in light and dark colours at desktop and phone widths, the
+keyboard way through the attachment viewer, the text buttons, page labels
+and icon choices, and the screenshots of the README. Screenshots go to
 tests/browser/screenshots/; with RUK_README_SHOTS=1 those of the README
 are written to docs/screenshots/ as well.
 
@@ -231,6 +232,9 @@ class BrowserTest(unittest.TestCase):
 
     def test_visitor(self):
         self.drive("visitor.mjs")
+
+    def test_posting_and_reading_features(self):
+        self.drive("features.mjs")
 
     def test_forged_requests(self):
         self.drive("forgery.mjs")

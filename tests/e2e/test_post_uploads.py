@@ -68,6 +68,18 @@ class UploadTest(BoardCase):
         self.assertEqual([self.site.read("data/test/%s/%s" % (top["id"], a))
                           for a, _ in top["attach"]], [b"1", b"2", b"3"])
 
+    def test_the_upload_limit_is_stated_as_people_read_it(self):
+        self.site.write("dat-message.dat", "msg72=LIMIT(%LIMIT%)\n")
+        cases = [("1", "1KB"), ("500", "500KB"), ("1024", "1MB"), ("1536", "1536KB"),
+                 ("10240", "10MB")]
+        for size, text in cases:
+            with self.subTest(size):
+                self.site.add_board("test", skindir="skin/t/", attach_size=size)
+                resp = self.upload("big.txt", b"z" * (int(size) * 1024 + 1024))
+                self.assertEqual(resp.status, 1, resp.text)
+                self.assertIn("LIMIT(%s)" % text, resp.text)
+        self.assertEqual(self.snapshot(), {})
+
     def test_a_board_without_attachments_stores_no_file(self):
         cases = [("turned off", {"use_attach": "0"}, False),
                  ("saved unchecked", {"use_attach": ""}, False),

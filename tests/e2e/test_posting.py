@@ -218,7 +218,7 @@ class PostingTest(BoardCase):
             ("no password", {}, dict(passwd="", icon="0"), [big], "msg01"),
             ("icon 0", {"write_passwd": "wpw"}, dict(icon="0"), [big], "msg26"),
             ("posting password", {"write_passwd": "wpw"}, {}, [big], "msg41"),
-            ("upload limit", {"attach_size": "1"}, {}, [big], "msg24"),
+            ("upload limit", {"attach_size": "1"}, {}, [big], "msg72"),
             ("attachment name", {}, {}, [("file0", "x.php", b"1"), ("file1", "x.php", b"2")],
              "msg23"),
             ("repeat", {}, dict(name="name", title="root", mess="stored"), [], "msg25"),
@@ -253,7 +253,7 @@ class PostingTest(BoardCase):
                 if ok:
                     self.assertOk(resp)
                 else:
-                    self.assertMessage(resp, "msg24")
+                    self.assertMessage(resp, "msg72")
 
     def test_edits_need_the_message_or_admin_password(self):
         self.store(record("200", title="other", passwd="x"),

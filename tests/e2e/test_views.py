@@ -166,8 +166,10 @@ class ViewsTest(unittest.TestCase):
         titles = slot(text, "L")
         nav = "N{{%s}}N" % slot(text, "N")
         self.assertTrue(titles.startswith(nav + "TP[200|"), titles)
-        # A thread that is not stored opens nothing, and the page still comes.
-        self.assertEqual(slot(self.page(style="1", ppid="999"), "T"), "")
+        # A thread that is not stored opens nothing; the page still comes,
+        # with a notice in its place.
+        self.assertEqual(slot(self.page(style="1", ppid="999"), "T"),
+                         '<p class="notice" role="status"></p>\n')
 
     def test_mobile_shows_every_message_on_its_own(self):
         self.site.write_settings("data/test.keit", [("page_ppnum", "2"), ("Phone", "skin/default")])
