@@ -72,13 +72,18 @@ bool ParseSiteUrl(const CRukString& url, SSiteUrl& site)
 {
     const char* p = url.GetText();
     const char* pScheme = nullptr;
-    if (strncasecmp(p, "https://", 8) == 0)
+    size_t nScheme = 0;
+    if (strncasecmp(p, "https://", 8) == 0) {
         pScheme = "https://";
-    else if (strncasecmp(p, "http://", 7) == 0)
+        nScheme = 8;
+    } else if (strncasecmp(p, "http://", 7) == 0) {
         pScheme = "http://";
-    else
+        nScheme = 7;
+    } else {
         return false;
-    p += strlen(pScheme);
+    }
+    CRukString rest = url.Mid(static_cast<int>(nScheme));
+    p = rest.GetText();
     size_t nAuthority = strcspn(p, "/");
     size_t nHost = strcspn(p, ":/");
     CRukString host = HostName(p, nHost);

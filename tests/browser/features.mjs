@@ -47,7 +47,7 @@ try {
   await page.fill('input[name="title"]', title);
   await page.fill('textarea[name="mess"]', '二重に書き込まれないはずです。');
   await page.fill('input[name="passwd"]', 'once-only');
-  await Promise.all([page.waitForNavigation(), page.click('input[name="submit_wri"]')]);
+  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: '書き込む' }).click()]);
   const posted = readMessages('data/demo').filter((m) => m.title === title);
   check(posted.length === 1, 'the post is stored once');
   check(postAnswers.includes(303), `the post answered 303 See Other (${postAnswers})`);
