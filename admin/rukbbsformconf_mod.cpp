@@ -175,8 +175,9 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     CRukString datadir = m_cfBBS.Value("datadir");
     CRukBBSFile log;
     if (!datadir.IsEmpty()) {
+        // A board without a message file has no messages yet.
         int r = log.ReadPageKeys(datadir.GetText(), true);
-        if (r < 0)
+        if (r == -2 || (r < 0 && Exists(log.CreateFullPath(datadir.GetText()))))
             MessageKey("msg90");
     }
     CRukBBSDataAry& all = log.m_aryData;

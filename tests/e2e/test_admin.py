@@ -27,7 +27,8 @@ TEMPLATES = {
         "sys|%SELECT_BBS%|%SELECT_F_MODE%|%SELECT_D_MODE%|pw=%PASSWD%|"
         '<input value="%BBS_TITLE%">|hdr=%USER_HEADER%|order=%NEW_ORDER_CHECKED%|'
         "max=%LOG_MAX%|%LOG_MAX%|send=%SENDMAIL%|from=%MAIL_FROM%|site=%SITE_URL%|"
-        "def=%DEFAULT_PASSWD_STATE%|tok=%TOKEN%|note=%NOTICE%",
+        "def=%DEFAULT_PASSWD_STATE%|tok=%TOKEN%|note=%NOTICE%"
+        "<!--ASK_DEL-->|ask=%ASK_TEXT%/%ASK_BBSID%/%ASK_DATA%<!--/ASK_DEL-->",
     "skin/config/templ_config_bbs.html":
         'bbs|%BID%|%BID%|<input value="%BBS_TITLE%">|dir=%DATADIR%|url=%SKINURL%|'
         "wp=%WRITE_PASSWD%|amax=%ATTACH_MAX%|mail=%MAIL_CHECKED%|pw=%PASSWD%|mail=%OWNER_MAIL%|"
@@ -39,7 +40,14 @@ TEMPLATES = {
         "ico|pw=%PASSWD%|<!--TR_ICON-->[%No%:%NAME%:%URL%:%No%]<!--/TR_ICON-->|tok=%TOKEN%|end"
         "%NOTICE%",
     "skin/config/templ_config_old.html":
-        "old|total=%TOTAL%|%SELECT_LOG%|%SELECT_LOG2%|tok=%TOKEN%|note=%NOTICE%",
+        "old|total=%TOTAL%|%SELECT_LOG%|%SELECT_LOG2%|tok=%TOKEN%|note=%NOTICE%"
+        "<!--ASK_DEL-->|ask=%ASK_TEXT%/%ASK_LOG%<!--/ASK_DEL-->",
+    "skin/config/templ_config_mod.html":
+        "mod|<!--LIST-->p=%PAGE_NO%/%PAGE_COUNT%/%TOTAL%|<!--TR_POST-->[%ID%|%DATE%|%KIND%|"
+        "%NAME%|%TITLE%|%EXCERPT%|%REMOTE%]<!--/TR_POST-->|<!--PREV-->prev=%PREV_PAGE%|"
+        "<!--/PREV--><!--NEXT-->next=%NEXT_PAGE%|<!--/NEXT--><!--/LIST--><!--EMPTY-->empty|"
+        "<!--/EMPTY--><!--DENY_FILE-->deny=%DENY_FILE%:%DENY_COUNT%|<!--/DENY_FILE-->"
+        "<!--NO_DENY_FILE-->nodeny|<!--/NO_DENY_FILE-->tok=%TOKEN%|note=%NOTICE%",
 }
 
 # Every action, with a body that would change something when accepted.
@@ -52,12 +60,15 @@ ACTIONS = [
                        "bbs_title": "changed"}),
     ("submit_icon", {"bid": "tech", "ico_name1": "changed"}),
     ("submit_kako", {"bid": "tech", "opt": "new", "kako_id": "k1"}),
+    ("submit_moddel", {"bid": "tech", "del_3": "1", "del_1": "1"}),
+    ("submit_deny", {"bid": "tech", "deny_entry": "192.0.2.66"}),
     ("submit_logout", {}),
     ("submit_login", {"passwd": ADMIN}),
 ]
 
 # Every page.
-PAGES = ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon", "bid=tech&mode=kako"]
+PAGES = ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon", "bid=tech&mode=kako",
+         "bid=tech&mode=mod"]
 
 
 def decode(b):
@@ -1106,7 +1117,7 @@ class RealTemplatesTest(unittest.TestCase):
             cookie = [h for h in resp.header("Set-Cookie") if h.startswith("ruk_session=")][0]
             env = dict(SAME_ORIGIN, HTTP_COOKIE=cookie.split(";")[0])
             for query in ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon",
-                          "bid=tech&mode=kako"]:
+                          "bid=tech&mode=kako", "bid=tech&mode=mod"]:
                 with self.subTest(query):
                     resp = run(query=query, env=env)
                     self.assertEqual(resp.status, 0, resp.raw)
