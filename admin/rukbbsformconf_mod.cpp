@@ -218,6 +218,7 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     page.Replace(pBegin, pEnd, "%POST_ROWS%", false);
     KeepBlock(page, "LIST", nTotal > 0);
     KeepBlock(page, "EMPTY", nTotal == 0);
+    KeepBlock(page, "PAGER", nPages > 1);
     KeepBlock(page, "PREV", nPage > 1);
     KeepBlock(page, "NEXT", nPage < nPages);
 
