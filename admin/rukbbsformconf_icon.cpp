@@ -332,6 +332,6 @@ void CRukBBSFormConf::SubmitIconUpload(CRukForm& form)
     if (oldUrl != url && IsStoredIconName(old.GetName(), nIcon) &&
         ServerPath2UrlPath(oldPath.GetText(), 1) == oldUrl && unlink(oldPath.GetText()) != 0)
         go.m_log.Trace("-- unlink(%s) failed", oldPath.GetText());
-    Notice("msg91", {{"%NO%", number}});
+    Notice("msg91", {{"%NO%", CRukString(nIcon)}});
     ConfigIcoForm(form);
 }

@@ -475,8 +475,10 @@ void CRukBBSFormConf::SubmitDel(CRukForm& form)
     if (unlink(path.GetText()) != 0 && errno != ENOENT)
         MessageKey("msg06");
     // The icons are the board's own; a directory that stays is traced.
+    // No closing "/": a link there goes itself, its target stays.
+    CRukString icons = IconDir(bbsid);
     if (bWithData)
-        (void)RemoveTree(IconDir(bbsid));
+        (void)RemoveTree(icons.Left(icons.GetLength() - 1));
     Notice(bWithData ? "msg87" : "msg86", {{"%ID%", bbsid}});
     ConfigSysForm(form);
 }

@@ -126,6 +126,10 @@ class NoticeTest(ToolsCase):
 class ConfirmTest(ToolsCase):
     def test_removing_a_board_asks_first(self):
         self.site.write_messages("data/tech", [record("1")])
+        # Its icons go with its data; a link there goes, not what it names.
+        self.site.write("outside/keep.png", b"keep")
+        os.makedirs(self.site.path("skin/icons"))
+        os.symlink(self.site.path("outside"), self.site.path("skin/icons/tech"))
         for fields, ask in [({}, "[msg101:tech]/tech/"),
                             ({"datadir_del": "1"}, "[msg102:tech]/tech/1"),
                             ({"datadir_del": "1", "confirm": "yes"}, "[msg102:tech]/tech/1")]:
@@ -142,6 +146,8 @@ class ConfirmTest(ToolsCase):
         self.assertNotIn("ask=", resp.text)
         self.assertFalse(os.path.exists(self.site.path("data/tech.conf")))
         self.assertFalse(os.path.exists(self.site.path("data/tech")))
+        self.assertFalse(os.path.lexists(self.site.path("skin/icons/tech")))
+        self.assertEqual(self.site.read("outside/keep.png"), b"keep")
 
     def test_deleting_an_old_log_asks_first(self):
         board = self.login(BOARD_PW, "tech")
@@ -217,6 +223,7 @@ class IconUploadTest(ToolsCase):
             ("number not a number", "a.png", png(), {"icon_no": "../1"}, "msg111"),
             ("negative number", "a.png", png(), {"icon_no": "-1"}, "msg111"),
             ("huge number", "a.png", png(), {"icon_no": "99999999999999999999"}, "msg111"),
+            ("number with a blank inside", "a.png", png(), {"icon_no": "1 2"}, "msg111"),
             ("no number", "a.png", png(), {"icon_no": None}, "msg111"),
         ]
         before = self.snapshot()
