@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <numeric>
 #include <string>
+#include <utility>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,13 +118,19 @@ CRukString CRukBBSFormConf::DenyEntry(const char* pText)
 // ---------------------------------------------------------------------------
 // The moderation page
 
-// True when message id a comes after id b: ids are decimal numbers, so a
-// longer one is larger.
-static bool IsNewerId(const CRukString& a, const CRukString& b)
+// The order key of a message id: ids are decimal numbers, so a longer one
+// is larger; among ids of one length the first 19 digits decide (an id
+// that is no number sorts by its length alone).
+static std::pair<int, unsigned long long> IdKey(const CRukString& id)
 {
-    if (a.GetLength() != b.GetLength())
-        return a.GetLength() > b.GetLength();
-    return strcmp(a.GetText(), b.GetText()) > 0;
+    unsigned long long n = 0;
+    const char* p = id.GetText();
+    for (int i = 0; p[i] && i < 19; i++) {
+        if (p[i] < '0' || p[i] > '9')
+            return {id.GetLength(), 0};
+        n = n * 10 + static_cast<unsigned long long>(p[i] - '0');
+    }
+    return {id.GetLength(), n};
 }
 
 // The address cell of a message: the address and the host name, each with
@@ -181,23 +187,32 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
             MessageKey("msg90");
     }
     CRukBBSDataAry& all = log.m_aryData;
-    std::vector<int> order(static_cast<size_t>(all.GetSize()));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return IsNewerId(all[a].id, all[b].id); });
     int nTotal = all.GetSize();
     int nPages = nTotal == 0 ? 1 : (nTotal + s_nModPerPage - 1) / s_nModPerPage;
     CRukString sent = form.Value("page");
     int nPage = sent.GetLength() <= 9 && IsDigits(sent.GetText()) ? ToInt(sent) : 1;
     nPage = std::min(std::max(nPage, 1), nPages);
+    int nFirst = (nPage - 1) * s_nModPerPage;
+    int nEnd = std::min(nTotal, nFirst + s_nModPerPage);
+
+    // Newest first: only the messages up to the end of this page are put
+    // in order (the file order breaks ties).
+    typedef std::pair<std::pair<int, unsigned long long>, int> Keyed;
+    std::vector<Keyed> order;
+    order.reserve(static_cast<size_t>(nTotal));
+    for (int i = 0; i < nTotal; i++)
+        order.push_back({IdKey(all[i].id), i});
+    std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
+                      [](const Keyed& a, const Keyed& b) {
+                          return a.first != b.first ? a.first > b.first : a.second < b.second;
+                      });
 
     static const char* const pBegin = "<!--TR_POST-->";
     static const char* const pEnd = "<!--/TR_POST-->";
     CRukString pattern = page.GetToken(pBegin, pEnd);
     CRukBuffer rows;
-    int nFirst = (nPage - 1) * s_nModPerPage;
-    for (int i = nFirst; i < nTotal && i < nFirst + s_nModPerPage; i++) {
-        CRukBBSData& rec = all[order[static_cast<size_t>(i)]];
+    for (int i = nFirst; i < nEnd; i++) {
+        CRukBBSData& rec = all[order[static_cast<size_t>(i)].second];
         if (!log.Complete(rec))
             MessageKey("msg90");
         TagList tags = {
