@@ -123,6 +123,16 @@ class NoticeTest(ToolsCase):
                       resp.text)
 
 
+class MenuTest(ToolsCase):
+    def test_only_the_administrator_is_offered_the_system_page(self):
+        self.site.write("skin/config/templ_config_bbs.html",
+                        "bbs|<!--ADMIN_ONLY-->system<!--/ADMIN_ONLY-->|id=%BOARD_ID%|tok=%TOKEN%")
+        board = self.login(BOARD_PW, "tech")
+        for login, want in [(self.admin_, "bbs|system|id=tech|"), (board, "bbs||id=tech|")]:
+            with self.subTest(want):
+                self.assertTrue(self.get("bid=tech", login=login).text.startswith(want))
+
+
 class ConfirmTest(ToolsCase):
     def test_removing_a_board_asks_first(self):
         self.site.write_messages("data/tech", [record("1")])
