@@ -187,18 +187,39 @@ bool RemoveTree(const CRukString& dir)
     return bOk;
 }
 
-// Builds "<select name=NAME>" with one option per name, the one equal to
-// selected marked; names are escaped.
-CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukString& selected)
+// True for an address typed into a URL setting that may go into an
+// attribute as it is: printable ASCII without blanks, quotes, angle
+// brackets or backslash.
+bool IsSafeUrlText(const CRukString& url)
+{
+    for (const char* p = url.GetText(); *p; p++)
+        if (static_cast<unsigned char>(*p) <= 0x20 || static_cast<unsigned char>(*p) >= 0x7F ||
+            strchr("\"'<>\\`", *p))
+            return false;
+    return true;
+}
+
+// Builds "<select id=ID name=NAME>" with one option per name, the one
+// equal to selected marked; names are escaped. Without names it holds one
+// disabled option saying pNone.
+CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukString& selected,
+                       const char* pId, const char* pNone)
 {
     CRukBuffer out;
     CRukString line;
-    line.Format("<select name=%s>\n", pName);
+    if (pId)
+        line.Format("<select id=\"%s\" name=%s>\n", pId, pName);
+    else
+        line.Format("<select name=%s>\n", pName);
     out.Append(line.GetText(), static_cast<unsigned>(line.GetLength()));
     for (int i = 0; i < names.GetSize(); i++) {
         CRukString name = CRukBBSFormBase::EscapeHtml(names[i].GetText());
         line.Format("<option value=\"%s\" %s>%s</option>\n", name.GetText(),
                     names[i] == selected ? "selected" : "", name.GetText());
+        out.Append(line.GetText(), static_cast<unsigned>(line.GetLength()));
+    }
+    if (names.GetSize() == 0 && pNone) {
+        line.Format("<option value=\"\" disabled selected>%s</option>\n", pNone);
         out.Append(line.GetText(), static_cast<unsigned>(line.GetLength()));
     }
     out.Append("</select>\n", 10);
@@ -266,14 +287,46 @@ void CRukBBSFormConf::RequireUpdate(const char* pPath, const char* pMissingKey,
         MessageKey("msg90");
 }
 
-// Every page shares the form token and the password tags, which stay
-// empty: no password or code is ever written into a page.
+// Every page shares the form token, the notice and the password tags,
+// which stay empty: no password or code is ever written into a page.
 void CRukBBSFormConf::WriteAdminPage(const CRukString& page, TagList& tags)
 {
+    CRukString notice;
+    if (!m_strNotice.IsEmpty())
+        notice = "<p class=\"notice\" role=\"status\">" + EscapeHtml(m_strNotice.GetText()) +
+                 "</p>";
+    tags.push_back({"%NOTICE%", notice, false});
     tags.push_back({"%TOKEN%", m_strFormToken, true});
+    tags.push_back({"%BOARD_ID%", EscapeHtml(m_strBBSID.GetText()), true});
     tags.push_back({"%PASSWD%", "", true});
     tags.push_back({"%PASSWD2%", "", true});
-    CRukString text = FillTags(page, tags);
+    // What only the administrator may open is left out of a board's
+    // session pages.
+    CRukString shown = page;
+    KeepBlock(shown, "ADMIN_ONLY", IsAdmin());
+    CRukString text = FillTags(shown, tags);
     m_html.WriteHttpCookie(m_strCookieLines.GetText(), "text/html");
     WritePage(text);
+}
+
+// The catalogue text with its values; it is escaped as a whole when the
+// page is written, so neither a value nor the text can add markup.
+void CRukBBSFormConf::Notice(const char* pKey, std::initializer_list<SRukFill> fills)
+{
+    CRukString text = m_cfMessage.Value(pKey);
+    for (const SRukFill& fill : fills)
+        text.Replace(fill.pTag, fill.value.GetText(), true);
+    m_strNotice = text;
+}
+
+void CRukBBSFormConf::KeepBlock(CRukString& page, const char* pName, bool bKeep)
+{
+    CRukString begin = CRukString("<!--") + pName + "-->";
+    CRukString end = CRukString("<!--/") + pName + "-->";
+    if (bKeep) {
+        page.Replace(begin.GetText(), "", false);
+        page.Replace(end.GetText(), "", false);
+    } else {
+        page.Replace(begin.GetText(), end.GetText(), "", false);
+    }
 }

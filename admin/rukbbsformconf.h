@@ -1,8 +1,12 @@
 // CRukBBSFormConf: the administration program's front end. It renders the
 // login page, the system settings page with the board registry, a board's
-// settings and icon pages and its old-log page, and runs the actions that
-// change those settings, the registry and the old logs. Every refusal ends
-// the request through the base's message page.
+// settings, icon, old-log and moderation pages, and runs the actions that
+// change those settings, the registry, the icons, the old logs, the
+// board's messages and its deny list. Every refusal ends the request
+// through the base's message page; every action that succeeds answers
+// with its page carrying one line that says what was done (shown once,
+// never stored). Removing a board or an old log takes two POSTs: the
+// first asks on the page, only the second removes.
 //
 // Nothing is shown and nothing is changed without a login: the
 // administrator's password opens a session for every page, a board's
@@ -11,7 +15,9 @@
 #ifndef RUKBBSFORMCONF_H
 #define RUKBBSFORMCONF_H
 
+#include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "rukbbsformbase.h"
@@ -41,6 +47,7 @@ public:
     void ConfigBBSForm(CRukForm& form);
     void ConfigIcoForm(CRukForm& form);
     void ConfigOldForm(CRukForm& form);
+    void ConfigModForm(CRukForm& form);
 
     // --- actions, each ending with its page
     void SubmitLogin(CRukForm& form);
@@ -51,8 +58,12 @@ public:
     void SubmitSys(CRukForm& form);
     void SubmitConfig(CRukForm& form);
     void SubmitIcon(CRukForm& form);
+    void SubmitIconUpload(CRukForm& form);
     void SubmitKako(CRukForm& form);
-    // No button and a board id: the board's settings, icon or old-log page.
+    void SubmitModDelete(CRukForm& form);
+    void SubmitDeny(CRukForm& form);
+    // No button and a board id: the board's settings, icon, old-log or
+    // moderation page.
     void ShowBoard(CRukForm& form);
 
     // Applies the system keys fmode666 and fmode777 to go's file and
@@ -80,6 +91,22 @@ public:
     static CRukString SiteUrl(const char* pText);
     // True for one mail address without list, comment or line syntax.
     static bool IsOneAddress(const char* pText);
+    // The deny-list entry for a typed or stored address: an IPv4 or IPv6
+    // address in the form inet_ntop writes (as web servers pass
+    // REMOTE_ADDR), or a host name of at least two labels (letters,
+    // digits and inner "-", the last label not all digits) in lower case;
+    // empty for anything else.
+    static CRukString DenyEntry(const char* pText);
+    // The picture type of an icon's bytes by their magic: "png", "gif",
+    // "jpg" or "webp"; null for anything else.
+    static const char* PictureType(const unsigned char* p, size_t n);
+    // The picture type a file name's extension names (any letter case;
+    // "jpeg" is "jpg"); null for other names.
+    static const char* PictureTypeOfName(const char* pName);
+    // At most nBytes bytes of a Shift_JIS text, cut before a character that
+    // would not fit whole; line breaks (LF, CR and the message file's 0x1D)
+    // become blanks.
+    static CRukString Excerpt(const char* pText, int nBytes);
 
 private:
     // --- sessions
@@ -103,9 +130,15 @@ private:
 
     // --- pages
     // Fills the tags of an administration page together with the tags
-    // every page has (%TOKEN%, and %PASSWD% and %PASSWD2% left empty) and
-    // writes it with this response's cookies.
+    // every page has (%TOKEN%, %NOTICE%, and %PASSWD% and %PASSWD2% left
+    // empty) and writes it with this response's cookies.
     void WriteAdminPage(const CRukString& page, std::vector<TagText>& tags);
+    // Sets the line that tells what the action did: the catalogue text of
+    // pKey with its tags filled; written escaped into %NOTICE%.
+    void Notice(const char* pKey, std::initializer_list<SRukFill> fills = {});
+    // Removes a template block from <!--NAME--> to <!--/NAME--> with its
+    // markers (bKeep: only the markers).
+    static void KeepBlock(CRukString& page, const char* pName, bool bKeep);
 
     // --- settings
     // Reads a settings file afresh under the site lock, lets change alter
@@ -129,6 +162,12 @@ private:
     // The checked NG-word file for the board page's text (empty allowed),
     // or the end of the request with "msg82".
     CRukString CheckNgFile(const CRukString& text);
+    // A list file named by a setting, checked: "data/.../NAME" with one of
+    // the extensions (".ng"), whose directory resolves into data/ and
+    // which, when it is there, is a plain file there; empty for an empty
+    // text, and the end of the request with pRefusal otherwise.
+    CRukString CheckListFile(const CRukString& text, std::initializer_list<const char*> exts,
+                             const char* pRefusal);
     // The resolved directory that removing the board with its data may
     // remove, or empty when its data directory is not its own below data/.
     CRukString OwnDataDir(const CRukString& datadir);
@@ -142,14 +181,30 @@ private:
     void KakoMerge(CRukForm& form, const CRukString& strOld);
     void KakoDel(CRukForm& form, const CRukString& strOld);
     void KakoRename(CRukForm& form, const CRukString& strOld);
-    void MoveThreads(const CRukString& strSrc, int nSkip, int nHalf, const CRukString& strDst,
+    bool MoveThreads(const CRukString& strSrc, int nSkip, int nHalf, const CRukString& strDst,
                      const CRukString& strMakeOld);
+
+    // --- moderation
+    // The board's data directory for the moderation actions, or the end
+    // of the request with "msg07".
+    CRukString ModerationDir();
+    // Appends entry to the board's deny list under the site lock: 1 added,
+    // 0 there already. The list is the board's denyfile when that names a
+    // file; otherwise "data/" + board id + ".deny", made here and set as
+    // the board's denyfile. Refusals end the request.
+    int AddDenyEntry(const CRukString& entry);
 
     const CRukCookie* m_pCookie = nullptr;  // the request's cookies
     CRukSession m_session;
     bool m_bSession = false;      // a session was found or started
     CRukString m_strFormToken;    // %TOKEN%: the session's or the login page's
     CRukString m_strCookieLines;  // "Set-Cookie:" lines of this response
+    CRukString m_strNotice;       // what the action did (Shift_JIS, unescaped)
+    // A removal that waits for its confirming POST: the old log, or the
+    // board and whether its data goes too.
+    CRukString m_strAskOldLog;
+    CRukString m_strAskBoard;
+    bool m_bAskBoardData = false;
 };
 
 #endif

@@ -1,14 +1,12 @@
-// CRukBBSFormConf: a board's settings page and icon list, and the actions
-// that save them; with no button, a board id shows one of the board's
-// pages. The administrator's session or one of the board comes here.
+// CRukBBSFormConf: a board's settings page and the action that saves it;
+// with no button, a board id shows one of the board's pages. The
+// administrator's session or one of the board comes here.
 #include "rukbbsformconf.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <string>
 #include <unistd.h>
-#include <unordered_map>
 
 #include "rukbbsformconf_shared.h"
 #include "rukcrypt.h"
@@ -89,20 +87,6 @@ static const struct {
 static const char* const s_rgSkinTemplates[] = {"templ_bbs.html", "templ_ico.html",
                                                 "templ_info.html"};
 
-// Positions of the names of a tag map, the first of each name, so that a
-// long list is looked up in linear time.
-typedef std::unordered_map<std::string, int> NameIndex;
-
-template <class T>
-static NameIndex IndexNames(const CRukTagMap<T>& map)
-{
-    NameIndex index;
-    index.reserve(static_cast<size_t>(map.GetSize()));
-    for (int i = 0; i < map.GetSize(); i++)
-        index.emplace(map[i].m_strTag.GetText(), i);
-    return index;
-}
-
 // The skin URL normalised as a path; the "//" of a scheme stays.
 static CRukString NormalizeUrl(const CRukString& url)
 {
@@ -111,18 +95,6 @@ static CRukString NormalizeUrl(const CRukString& url)
         return CRukStrPath::Normalize(url.GetText());
     CRukString rest = CRukStrPath::Normalize(url.Mid(nScheme + 3).GetText());
     return url.Left(nScheme + 3) + rest;
-}
-
-// True for an address typed into a URL setting that may go into an
-// attribute as it is: printable ASCII without blanks, quotes, angle
-// brackets or backslash.
-static bool IsSafeUrlText(const CRukString& url)
-{
-    for (const char* p = url.GetText(); *p; p++)
-        if (static_cast<unsigned char>(*p) <= 0x20 || static_cast<unsigned char>(*p) >= 0x7F ||
-            strchr("\"'<>\\`", *p))
-            return false;
-    return true;
 }
 
 // Loads the current board's settings and takes its skin for the pages; a
@@ -163,41 +135,8 @@ void CRukBBSFormConf::ConfigBBSForm(CRukForm& form)
     WriteAdminPage(page, tags);
 }
 
-// A board's icon list page: one row of the marked pattern per icon
-// number from 0 to the system icon_max.
-void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
-{
-    (void)form;
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_ico.html").GetText());
-    static const char* const pBegin = "<!--TR_ICON-->";
-    static const char* const pEnd = "<!--/TR_ICON-->";
-    CRukString pattern = page.GetToken(pBegin, pEnd);
-    NameIndex index = IndexNames(m_cfBBS);
-    auto value = [&](const CRukString& key) -> CRukString {
-        NameIndex::const_iterator it = index.find(key.GetText());
-        return it == index.end() ? CRukString() : EscapeHtml(m_cfBBS[it->second].m_data.GetText());
-    };
-    int nMax = ToInt(m_cfSystem.Value("icon_max"));
-    CRukBuffer rows;
-    for (int i = 0; i <= nMax; i++) {
-        CRukString name, url;
-        name.Format("ico_name%d", i);
-        url.Format("ico_url%d", i);
-        TagList tags = {{"%No%", CRukString(i), true},
-                        {"%NAME%", value(name), false},
-                        {"%URL%", value(url), false}};
-        CRukString row = FillTags(pattern, tags);
-        rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
-    }
-    // The rows go in with the other tags, so that no icon text is taken
-    // for a tag.
-    page.Replace(pBegin, pEnd, "%ICON_ROWS%", false);
-    TagList tags = {{"%ICON_ROWS%", BufferText(rows), false}};
-    WriteAdminPage(page, tags);
-}
-
 // ---------------------------------------------------------------------------
-// Board settings and icons
+// Board settings
 
 // Saves a board's settings after checking the data directory, the skin,
 // the addresses and the NG-word file. The board's password is changed on
@@ -281,44 +220,12 @@ void CRukBBSFormConf::SubmitConfig(CRukForm& form)
     }, &m_cfBBS);
     m_strSkinDir = skindir + "/";
     m_strSkinUrl = skinurl + "/";
+    Notice("msg84");
     ConfigBBSForm(form);
 }
 
-// Saves a board's icon names and URLs for the numbers 0 to icon_max.
-void CRukBBSFormConf::SubmitIcon(CRukForm& form)
-{
-    ReadBoardSettings();
-    m_strMode = form.Value("mode");
-    NameIndex fields = IndexNames(form);
-    int nMax = ToInt(m_cfSystem.Value("icon_max"));
-    RequireUpdate(BoardSettingsPath().GetText(), "msg11", "msg06", [&](CRukConfig& cf) {
-        NameIndex keys = IndexNames(cf);
-        for (int i = 0; i <= nMax; i++) {
-            for (const char* pPrefix : {"ico_name", "ico_url"}) {
-                CRukString key;
-                key.Format("%s%d", pPrefix, i);
-                NameIndex::const_iterator f = fields.find(key.GetText());
-                CRukString value =
-                    f == fields.end() ? CRukString() : form[f->second].m_data.m_strValue;
-                value.Trim();
-                NameIndex::const_iterator k = keys.find(key.GetText());
-                if (k != keys.end()) {
-                    cf[k->second].m_data = std::move(value);
-                } else {
-                    CRukStrPair pair;
-                    pair.m_strTag = key;
-                    pair.m_data = std::move(value);
-                    int n = cf.CRukAry<CRukStrPair>::Add(std::move(pair));
-                    keys.emplace(key.GetText(), n);
-                }
-            }
-        }
-        return true;
-    }, &m_cfBBS);
-    ConfigBBSForm(form);
-}
-
-// No button: the board's settings, icon list or old-log page by mode.
+// No button: the board's settings, icon list, old-log or moderation page
+// by mode.
 void CRukBBSFormConf::ShowBoard(CRukForm& form)
 {
     ReadBoardSettings();
@@ -327,6 +234,8 @@ void CRukBBSFormConf::ShowBoard(CRukForm& form)
         ConfigIcoForm(form);
     else if (mode == "kako")
         ConfigOldForm(form);
+    else if (mode == "mod")
+        ConfigModForm(form);
     else
         ConfigBBSForm(form);
 }

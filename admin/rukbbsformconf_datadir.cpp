@@ -62,7 +62,7 @@ CRukString CRukBBSFormConf::DataRelativePath(const char* pText)
 
 // The resolved path when it lies strictly below the resolved registry
 // directory; otherwise empty.
-static CRukString ResolvedBelowRegistry(const CRukString& path)
+CRukString ResolvedBelowRegistry(const CRukString& path)
 {
     CRukString resolved, registry;
     if (!RealPath(path.GetText(), resolved) || !RealPath(s_pRegistry, registry))
@@ -117,28 +117,38 @@ CRukString CRukBBSFormConf::CheckDataDir(const CRukString& text, const CRukStrin
 
 CRukString CRukBBSFormConf::CheckNgFile(const CRukString& text)
 {
+    return CheckListFile(text, {".ng", ".txt"}, "msg82");
+}
+
+CRukString CRukBBSFormConf::CheckListFile(const CRukString& text,
+                                          std::initializer_list<const char*> exts,
+                                          const char* pRefusal)
+{
     CRukString trimmed = text;
     if (trimmed.Trim().IsEmpty())
         return CRukString();
     CRukString rel = DataRelativePath(trimmed.GetText());
     if (rel.IsEmpty())
-        MessageKey("msg82");
+        MessageKey(pRefusal);
     rel = rel.Left(rel.GetLength() - 1);  // a file: no closing "/"
     CRukStrPath name;
     name.Split(rel.GetText());
-    if (name.GetExt() != ".ng" && name.GetExt() != ".txt")
-        MessageKey("msg82");
+    bool bKnownExt = false;
+    for (const char* pExt : exts)
+        bKnownExt = bKnownExt || name.GetExt() == pExt;
+    if (!bKnownExt)
+        MessageKey(pRefusal);
     // Its directory must resolve into data/, and the file, when it is
     // there, must be a plain file that does too.
     CRukString dir, registry;
     if (!RealPath(name.Directory("/").GetText(), dir) || !RealPath(s_pRegistry, registry) ||
         !IsInside(dir, registry))
-        MessageKey("msg82");
+        MessageKey(pRefusal);
     struct stat st;
     if (lstat(rel.GetText(), &st) == 0) {
         CRukString resolved = ResolvedBelowRegistry(rel);
         if (resolved.IsEmpty() || stat(resolved.GetText(), &st) != 0 || !S_ISREG(st.st_mode))
-            MessageKey("msg82");
+            MessageKey(pRefusal);
     }
     return rel;
 }

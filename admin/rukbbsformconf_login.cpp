@@ -33,6 +33,9 @@ static const struct {
     {"submit_config", &CRukBBSFormConf::SubmitConfig, CRukBBSFormConf::ACCESS_BOARD},
     {"submit_kako", &CRukBBSFormConf::SubmitKako, CRukBBSFormConf::ACCESS_BOARD},
     {"submit_icon", &CRukBBSFormConf::SubmitIcon, CRukBBSFormConf::ACCESS_BOARD},
+    {"submit_upload", &CRukBBSFormConf::SubmitIconUpload, CRukBBSFormConf::ACCESS_BOARD},
+    {"submit_moddel", &CRukBBSFormConf::SubmitModDelete, CRukBBSFormConf::ACCESS_BOARD},
+    {"submit_deny", &CRukBBSFormConf::SubmitDeny, CRukBBSFormConf::ACCESS_BOARD},
 };
 
 void CRukBBSFormConf::Run(CRukForm& form, const CRukCookie& cookie)
@@ -259,6 +262,7 @@ void CRukBBSFormConf::SubmitLogout(CRukForm& form)
     m_strFormToken.Free();
     m_strCookieLines += CookieLine(s_szSessionCookie, "", true);
     m_strBBSID.Free();
+    Notice("msg113");
     LoginForm(form);
 }
 
@@ -308,6 +312,7 @@ void CRukBBSFormConf::SubmitPasswd(CRukForm& form)
                   &result);
     if (scope == m_session.Scope())
         StartSession(scope.GetText());
+    Notice("msg88");
     if (bBoard)
         ShowBoard(form);
     else

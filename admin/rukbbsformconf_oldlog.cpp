@@ -1,6 +1,8 @@
 // CRukBBSFormConf: a board's old-log page and the old-log operations, each
 // run under the board lock: a new old log from the threads beyond the
-// first page, and splitting, merging, renaming and deleting old logs.
+// first page, and splitting, merging, renaming and deleting old logs. A
+// deletion takes two POSTs: the first asks on the page, the second (with
+// "confirm=1") deletes.
 #include "rukbbsformconf.h"
 
 #include <cerrno>
@@ -63,11 +65,18 @@ static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& di
     return r < 0 ? 0 : r;
 }
 
-// A board's old-log page: the number of messages in the current log and
-// two selects of the old logs.
+// What the old-log selects say when there is no old log.
+static const char s_szNoOldLogs[] =
+    "\x89\xdf\x8b\x8e\x83\x8d\x83O\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";  // 過去ログはありません
+
+// A board's old-log page: the number of messages in the current log, two
+// selects of the old logs, and the question of a deletion that waits for
+// its confirmation.
 void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
 {
+    m_strTitle = EscapeHtml(m_cfBBS.Value("bbs_title").GetText());
     CRukString page = GetTemplate((m_strConfDir + "templ_config_old.html").GetText());
+    KeepBlock(page, "ASK_DEL", !m_strAskOldLog.IsEmpty());
     CRukString datadir = m_cfBBS.Value("datadir");
     int nTotal = 0;
     CRukStrAry names;
@@ -82,12 +91,18 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
             go.m_log.Trace("-- %s cannot be listed", old.GetText());
         names.Sort(0);
     }
-    CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"));
-    CRukString select2 = select;
-    select2.Replace("name=sel_id", "name=sel_id2", false);
+    CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"), "o_sel1", s_szNoOldLogs);
+    CRukString select2 =
+        BuildSelect("sel_id2", names, form.Value("sel_id2"), "o_sel2", s_szNoOldLogs);
     TagList tags = {{"%TOTAL%", CRukString(nTotal), false},
                     {"%SELECT_LOG%", select, false},
                     {"%SELECT_LOG2%", select2, false}};
+    if (!m_strAskOldLog.IsEmpty()) {
+        CRukString question = m_cfMessage.Value("msg100");
+        question.Replace("%ID%", m_strAskOldLog.GetText(), true);
+        tags.push_back({"%ASK_TEXT%", EscapeHtml(question.GetText()), false});
+        tags.push_back({"%ASK_LOG%", EscapeHtml(m_strAskOldLog.GetText()), false});
+    }
     WriteAdminPage(page, tags);
 }
 
@@ -158,7 +173,10 @@ void CRukBBSFormConf::KakoNew(CRukForm& form, const CRukString& strDataDir,
     if (Exists(target))
         MessageKey("msg52");
     int nPage = ToInt(m_cfBBS.Value("page_ppnum"));
-    MoveThreads(strDataDir, nPage < 1 ? 1 : nPage, 0, target, strOld);
+    if (MoveThreads(strDataDir, nPage < 1 ? 1 : nPage, 0, target, strOld))
+        Notice("msg92", {{"%ID%", id}});
+    else
+        Notice("msg93");
 }
 
 // Splits an old log: its first half of threads moves to a new old log.
@@ -173,7 +191,10 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
     CRukString target = strOld + id;
     if (Exists(target))
         MessageKey("msg52");
-    MoveThreads(strOld + sel, 0, 2, target, CRukString());
+    if (MoveThreads(strOld + sel, 0, 2, target, CRukString()))
+        Notice("msg94", {{"%ID%", sel}, {"%ID2%", id}});
+    else
+        Notice("msg93");
 }
 
 // Moves threads with their attachment directories from the log strSrc
@@ -181,8 +202,9 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 // nHalf > 0 the first 1/nHalf of the threads moves; otherwise the threads
 // after the first nSkip.
 // Nothing is left half done: when a step fails, the earlier ones are
-// undone and the request ends with "msg90".
-void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
+// undone and the request ends with "msg90". False when there was nothing
+// to move.
+bool CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
                                   const CRukString& strDst, const CRukString& strMakeOld)
 {
     // By their keys: the moved and the kept records are copied line by line
@@ -194,7 +216,7 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
     if (nHalf > 0)
         nSkip = 0;
     if (nCount <= 0)
-        return;
+        return false;
     // The roots after the first nSkip, as GetDataParents picks them; only
     // their ids are needed, so the records are not read whole.
     CRukStrAry rootIds;
@@ -206,7 +228,7 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
             rootIds.Add(rec.id);
     }
     if (rootIds.GetSize() == 0)
-        return;
+        return false;
 
     // One pass over the records: a thread is its root and every record
     // whose root key names it.
@@ -275,6 +297,7 @@ void CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
         undoDir();
         MessageKey("msg90");
     }
+    return true;
 }
 
 // Merges the old log sel_id into sel_id2 and removes sel_id.
@@ -324,16 +347,23 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
     // reported, its messages are then in both logs.
     if (r > 0 && !RemoveTree(src))
         MessageKey("msg90");
+    Notice("msg95", {{"%ID%", sel}, {"%ID2%", sel2}});
 }
 
-// Deletes an old log with everything in it.
+// Deletes an old log with everything in it once the form confirms it;
+// before, the page asks.
 void CRukBBSFormConf::KakoDel(CRukForm& form, const CRukString& strOld)
 {
     CRukString sel = form.Value("sel_id");
-    if (sel.IsEmpty())
+    if (sel.IsEmpty() || !IsDirectory(strOld + sel))
         MessageKey("msg51");
+    if (form.Value("confirm") != "1") {
+        m_strAskOldLog = sel;
+        return;
+    }
     if (!RemoveTree(strOld + sel))
         MessageKey("msg90");
+    Notice("msg97", {{"%ID%", sel}});
 }
 
 // Renames an old log.
@@ -350,4 +380,5 @@ void CRukBBSFormConf::KakoRename(CRukForm& form, const CRukString& strOld)
         MessageKey("msg52");
     if (rename((strOld + sel).GetText(), target.GetText()) != 0)
         MessageKey(errno == ENOENT ? "msg51" : "msg90");
+    Notice("msg96", {{"%ID%", sel}, {"%ID2%", id}});
 }

@@ -87,8 +87,19 @@ bool MakeDir(const CRukString& dir);
 // Removes a directory with everything below it; a symbolic link is
 // removed itself, never followed. False when something stayed.
 bool RemoveTree(const CRukString& dir);
-// Builds "<select name=NAME>" with one option per name, the one equal to
-// selected marked; names are escaped.
-CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukString& selected);
+// True for an address typed into a URL setting that may go into an
+// attribute as it is: printable ASCII without blanks, quotes, angle
+// brackets or backslash.
+bool IsSafeUrlText(const CRukString& url);
+// Builds "<select id=ID name=NAME>" with one option per name, the one
+// equal to selected marked; names are escaped. Without names it holds one
+// disabled option saying pNone (Shift_JIS).
+CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukString& selected,
+                       const char* pId = nullptr, const char* pNone = nullptr);
+// The resolved path when it lies strictly below the resolved registry
+// directory "data"; otherwise empty.
+CRukString ResolvedBelowRegistry(const CRukString& path);
+// The directory of the icons uploaded for a board ("skin/icons/BID/").
+CRukString IconDir(const CRukString& bbsid);
 
 #endif

@@ -81,21 +81,29 @@ static const struct {
     {"admin_name", NEW_FIXED, ""},
 };
 
-// The choices of the permission mode selects.
+// The choices of the permission mode selects, and what each allows (the
+// same for a file mode and its directory mode).
 static const char* const s_rgFileModes[] = {"666", "606", "600"};
 static const char* const s_rgDirModes[] = {"777", "707", "700"};
+static const char* const s_rgModeTexts[] = {
+    "\x81i\x82\xb7\x82\xd7\x82\xc4\x93\xc7\x82\xdd\x8f\x91\x82\xab\x89\xc2\x81j",  // （すべて読み書き可）
+    "\x81i\x83O\x83\x8b\x81[\x83v\x88\xc8\x8aO\x82\xcd\x93\xc7\x82\xdd\x8f\x91\x82\xab"
+    "\x89\xc2\x81j",  // （グループ以外は読み書き可）
+    "\x81i\x8f\x8a\x97L\x8e\xd2\x82\xcc\x82\xdd\x93\xc7\x82\xdd\x8f\x91\x82\xab\x89\xc2"
+    "\x81j",  // （所有者のみ読み書き可）
+};
 
 // Builds a permission mode select with the current mode marked.
-static CRukString BuildModeSelect(const char* pName, const char* const* pModes, size_t n,
-                                  int nCurrent)
+static CRukString BuildModeSelect(const char* pName, const char* pId, const char* const* pModes,
+                                  size_t n, int nCurrent)
 {
     CRukString out;
-    out.Format("<select name=%s>\n", pName);
+    out.Format("<select id=\"%s\" name=%s>\n", pId, pName);
     for (size_t i = 0; i < n; i++) {
         bool bSelected = static_cast<int>(strtol(pModes[i], nullptr, 8)) == nCurrent;
         CRukString line;
-        line.Format("<option value=%s%s>%s</option>\n", pModes[i], bSelected ? " selected" : "",
-                    pModes[i]);
+        line.Format("<option value=%s%s>%s%s</option>\n", pModes[i], bSelected ? " selected" : "",
+                    pModes[i], s_rgModeTexts[i]);
         out += line;
     }
     out += "</select>\n";
@@ -129,18 +137,56 @@ static CRukStrAry RegisteredBoards()
     return boards;
 }
 
+// The rows of the board list: one of the marked pattern per board, with
+// its id and title.
+static CRukString BoardRows(const CRukString& pattern, const CRukStrAry& boards)
+{
+    CRukBuffer rows;
+    for (int i = 0; i < boards.GetSize(); i++) {
+        CRukConfig cf(true);
+        CRukString path = CRukString(s_pRegistry) + "/" + boards[i] + ".conf";
+        if (cf.ReadFile(path.GetText(), false) < 0)
+            go.m_log.Trace("-- %s cannot be read", path.GetText());
+        TagList tags = {
+            {"%ROW_BID%", CRukBBSFormBase::EscapeHtml(boards[i].GetText()), true},
+            {"%ROW_TITLE%", CRukBBSFormBase::EscapeHtml(cf.Value("bbs_title").GetText()), true},
+        };
+        CRukString row = FillTags(pattern, tags);
+        rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
+    }
+    return BufferText(rows);
+}
+
 // The system settings page with the board list.
 void CRukBBSFormConf::ConfigSysForm(CRukForm& form)
 {
     (void)form;
     m_strTitle = EscapeHtml(m_cfSystem.Value("bbs_title").GetText());
     CRukString page = GetTemplate((m_strConfDir + "templ_config_sys.html").GetText());
+    CRukStrAry boards = RegisteredBoards();
+    static const char* const pBegin = "<!--TR_BOARD-->";
+    static const char* const pEnd = "<!--/TR_BOARD-->";
+    CRukString rows = BoardRows(page.GetToken(pBegin, pEnd), boards);
+    page.Replace(pBegin, pEnd, "%BOARD_ROWS%", false);
+    KeepBlock(page, "ASK_DEL", !m_strAskBoard.IsEmpty());
+    KeepBlock(page, "BOARDS", boards.GetSize() > 0);
+    KeepBlock(page, "NO_BOARDS", boards.GetSize() == 0);
     TagList tags;
-    tags.push_back({"%SELECT_BBS%", BuildSelect("bid", RegisteredBoards(), m_strBBSID), true});
+    tags.push_back({"%BOARD_ROWS%", rows, false});
+    tags.push_back({"%SELECT_BBS%", BuildSelect("bid", boards, m_strBBSID), true});
     tags.push_back({"%SELECT_F_MODE%",
-                    BuildModeSelect("fmode666", s_rgFileModes, 3, go.m_nFileMode), false});
+                    BuildModeSelect("fmode666", "sys_fmode", s_rgFileModes, 3, go.m_nFileMode),
+                    false});
     tags.push_back({"%SELECT_D_MODE%",
-                    BuildModeSelect("fmode777", s_rgDirModes, 3, go.m_nDirMode), false});
+                    BuildModeSelect("fmode777", "sys_dmode", s_rgDirModes, 3, go.m_nDirMode),
+                    false});
+    if (!m_strAskBoard.IsEmpty()) {
+        CRukString question = m_cfMessage.Value(m_bAskBoardData ? "msg102" : "msg101");
+        question.Replace("%ID%", m_strAskBoard.GetText(), true);
+        tags.push_back({"%ASK_TEXT%", EscapeHtml(question.GetText()), false});
+        tags.push_back({"%ASK_BBSID%", EscapeHtml(m_strAskBoard.GetText()), false});
+        tags.push_back({"%ASK_DATA%", m_bAskBoardData ? "1" : "", false});
+    }
     AddValueTags(tags, s_rgSysValueTags, sizeof(s_rgSysValueTags) / sizeof(s_rgSysValueTags[0]),
                  m_cfSystem);
     AddCheckTags(tags, s_rgSysCheckTags, sizeof(s_rgSysCheckTags) / sizeof(s_rgSysCheckTags[0]),
@@ -265,6 +311,7 @@ void CRukBBSFormConf::SubmitSys(CRukForm& form)
         cf.SetAt("site_url", siteUrl.GetText());
         return true;
     }, &m_cfSystem);
+    Notice("msg83");
     ConfigSysForm(form);
 }
 
@@ -370,12 +417,15 @@ void CRukBBSFormConf::SubmitAdd(CRukForm& form)
     }
     if (chmod(path.GetText(), static_cast<mode_t>(go.m_nFileMode)) != 0)
         go.m_log.Trace("-- chmod(%s) failed", path.GetText());
+    Notice("msg85", {{"%ID%", bbsid}});
     ConfigSysForm(form);
 }
 
 // Removes a board's settings file and every session of the board; when
 // asked, also its data directory, which must be the board's own below
-// data/ (a board whose data lies elsewhere is removed without it).
+// data/ (a board whose data lies elsewhere is removed without it), and its
+// uploaded icons. Everything is checked first; then, unless the form
+// carries the confirmation, the system page asks and nothing is removed.
 void CRukBBSFormConf::SubmitDel(CRukForm& form)
 {
     m_strBBSID.Free();
@@ -393,10 +443,11 @@ void CRukBBSFormConf::SubmitDel(CRukForm& form)
     // What goes with the data: the directory the path resolves to, and the
     // path itself when it is a link inside data/. A path that is not there
     // has nothing to remove when it names a place below data/.
+    bool bWithData = !form.Value("datadir_del").IsEmpty();
     CRukString own;
     bool bLink = false;
     struct stat st;
-    if (form.Data("datadir_del") && !datadir.IsEmpty()) {
+    if (bWithData && !datadir.IsEmpty()) {
         if (lstat(datadir.GetText(), &st) == 0) {
             own = OwnDataDir(datadir);
             if (own.IsEmpty())
@@ -406,6 +457,14 @@ void CRukBBSFormConf::SubmitDel(CRukForm& form)
             MessageKey("msg10");
         }
     }
+    m_strBBSID.Free();
+    if (form.Value("confirm") != "1") {
+        m_strAskBoard = bbsid;
+        m_bAskBoardData = bWithData;
+        ConfigSysForm(form);
+        return;
+    }
+
     if (m_session.EndScope(bbsid.GetText(), time(nullptr)) != 0)
         MessageKey("msg90");
     if (!own.IsEmpty() && !RemoveTree(own))
@@ -415,6 +474,11 @@ void CRukBBSFormConf::SubmitDel(CRukForm& form)
         go.m_log.Trace("-- unlink(%s) failed", link.GetText());
     if (unlink(path.GetText()) != 0 && errno != ENOENT)
         MessageKey("msg06");
-    m_strBBSID.Free();
+    // The icons are the board's own; a directory that stays is traced.
+    // No closing "/": a link there goes itself, its target stays.
+    CRukString icons = IconDir(bbsid);
+    if (bWithData)
+        (void)RemoveTree(icons.Left(icons.GetLength() - 1));
+    Notice(bWithData ? "msg87" : "msg86", {{"%ID%", bbsid}});
     ConfigSysForm(form);
 }

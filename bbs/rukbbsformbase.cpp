@@ -1,5 +1,6 @@
 #include "rukbbsformbase.h"
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -304,10 +305,32 @@ static bool IsAddressPrefix(const CRukString& entry)
     return strchr(p, ':') && strspn(p, "0123456789abcdefABCDEF:.") == n;
 }
 
+// True when a deny-list address entry names the client's address: a whole
+// address (an IPv4 one, or an IPv6 one not ending in ":") names that one
+// address however it is written; any other entry is a prefix of the
+// address as written.
+static bool MatchesAddress(const CRukString& entry, const CRukString& addr)
+{
+    const char* p = entry.GetText();
+    int nLast = entry.GetLength() - 1;
+    unsigned char want[16], have[16];
+    for (int nFamily : {AF_INET, AF_INET6}) {
+        if (nFamily == AF_INET6 && (nLast < 0 || p[nLast] == ':'))
+            break;
+        if (inet_pton(nFamily, p, want) == 1) {
+            size_t n = nFamily == AF_INET ? 4 : 16;
+            return inet_pton(nFamily, addr.GetText(), have) == 1 && memcmp(want, have, n) == 0;
+        }
+    }
+    return entry.GetLength() <= addr.GetLength() &&
+           strncasecmp(addr.GetText(), p, entry.GetLength()) == 0;
+}
+
 // Checks the visitor's address and host name against the words of a deny
-// list: address prefixes (IPv4 or IPv6), host suffixes, "!" + an allowed
-// host suffix, and the keywords "proxy" and "no-host". Host names count
-// only when they are confirmed (they resolve back to the address).
+// list: addresses and address prefixes (IPv4 or IPv6), host suffixes, "!"
+// + an allowed host suffix, and the keywords "proxy" and "no-host". Host
+// names count only when they are confirmed (they resolve back to the
+// address).
 int CRukBBSFormBase::AccessDenyCheck(const char* pPath)
 {
     if (!pPath || !*pPath || CRukFile::GetFileSize(pPath) <= 0)
@@ -333,8 +356,7 @@ int CRukBBSFormBase::AccessDenyCheck(const char* pPath)
         if (entry.IsEmpty())
             continue;
         if (IsAddressPrefix(entry)) {
-            if (entry.GetLength() <= addr.GetLength() &&
-                strncasecmp(addr.GetText(), entry.GetText(), entry.GetLength()) == 0)
+            if (MatchesAddress(entry, addr))
                 return 1;
             continue;
         }

@@ -89,7 +89,7 @@ def check_catalogue(text):
     if len(set(keys)) != len(keys):
         problems.append("a key occurs twice")
     for key, value in pairs(text):
-        if not re.fullmatch(r"msg[0-9]{2}", key):
+        if not re.fullmatch(r"msg[0-9]{2,3}", key):
             problems.append("%s is not a catalogue key" % key)
         if "  " in value:
             problems.append("%s holds two blanks in a row" % key)

@@ -1,13 +1,24 @@
 // What a site owner does in a real browser: log in to the administration
 // pages, set the default board password, add a board, save its settings,
-// log out, log in as the board's own administrator, and then post to the
-// new board. While the administrator is logged in, pages of other origins
-// try to make the browser change the settings, and change nothing.
+// upload an icon, delete an old log and a board (each asked first),
+// moderate the demo board (delete posts, deny an address), log out, log in
+// as the board's own administrator, post to the new board and then shut
+// this browser's address out of it. Every action's page says what it did.
+// While the administrator is logged in, pages of other origins try to make
+// the browser change the settings, and change nothing. Every page passes
+// an axe-core audit (no serious or critical violation) at 1280 and 390
+// pixels, and reads at 390 without sideways scrolling; the board settings
+// page is saved as docs/screenshots/admin.png for the README.
 //   node admin.mjs BASE_URL SITE_WWW SCREENSHOT_DIR ADMIN_PASSWORD
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { BASE, WWW, launch, shot, check, readMessages, bodyText } from './lib.mjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const axeSource = fs.readFileSync(path.join(here, 'node_modules', 'axe-core', 'axe.min.js'), 'utf8');
+const readme = path.join(here, '..', '..', 'docs', 'screenshots', 'admin.png');
 
 const admin = process.argv[5];
 const boardPassword = 'board-pw-1';
@@ -20,6 +31,50 @@ const boardFile = (id) => fs.readFileSync(path.join(WWW, 'data', `${id}.conf`), 
 // Clicks a submit button and waits for the page it loads.
 async function submit(page, locator) {
   await Promise.all([page.waitForNavigation(), locator.click()]);
+}
+
+// The confirmation line of the page, or null.
+async function notice(page) {
+  const line = page.locator('[role="status"]');
+  return (await line.count()) === 1 ? (await line.innerText()).trim() : null;
+}
+
+// A 2x2 red PNG.
+const png = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEklEQVR4nGP4z8DAwMDAxAAAGgkCAUDwoOYAAAAASUVORK5CYII=', 'base64');
+
+// A message line of the store (Shift_JIS fields given as text) with the
+// poster's address in field 12.
+function messageLine(id, title, name, mess, remote) {
+  const encode = (t) => Buffer.from(new TextEncoder().encode(t)); // ASCII only
+  const fields = [id, '', '', '2026/12/01 10:00:00', name, '', '', title, mess, '', '', '', remote,
+    '', '', '', '', '', '', '', ''];
+  return encode(fields.join('\x1e') + '\n');
+}
+
+// Runs axe-core on the page at both widths: no serious or critical
+// violation, no sideways scrolling at 390 pixels, and every button, link
+// of the menu and field at least 44 pixels high there (check boxes and
+// radio buttons count by their label).
+async function audit(page, name) {
+  const size = page.viewportSize();
+  for (const width of [1280, 390]) {
+    await page.setViewportSize({ width, height: 900 });
+    await page.addScriptTag({ content: axeSource });
+    const result = await page.evaluate(async () => axe.run(document, { resultTypes: ['violations'] }));
+    const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+    check(bad.length === 0, `${name} at ${width}px: no serious or critical axe violation` +
+      (bad.length ? `: ${bad.map((v) => `${v.id} ${v.nodes.map((n) => n.target).join(', ')}`).join('; ')}` : ''));
+    if (width === 390) {
+      const wide = await page.evaluate(() => document.documentElement.scrollWidth);
+      check(wide <= 390, `${name} reads at 390px without sideways scrolling (${wide}px)`);
+      const small = await page.evaluate(() => [...document.querySelectorAll(
+        'main button, main input:not([type=hidden]):not([type=checkbox]):not([type=radio]), main select, main textarea, nav.menu a, label.check')]
+        .filter((e) => e.getBoundingClientRect().height > 0 && e.getBoundingClientRect().height < 35.5)
+        .map((e) => e.outerHTML.slice(0, 80)));
+      check(small.length === 0, `${name}: touch targets are large enough ${small.join(' ')}`);
+    }
+  }
+  await page.setViewportSize(size);
 }
 
 // A page of another origin that, once opened, sends a form to the
@@ -96,6 +151,8 @@ try {
   check(await page.locator('input[name="submit_login"]').count() === 2,
     'the login page is shown instead');
 
+  await audit(page, 'the login page');
+
   // A wrong password is refused; the right one opens the system page.
   await page.goto(config);
   const adminLogin = page.locator('form:not(:has([name="bid"])):has([name="submit_login"])');
@@ -110,6 +167,7 @@ try {
   check(session && session.httpOnly && session.sameSite === 'Strict', 'the session cookie is HttpOnly and SameSite=Strict');
   check(!(await page.content()).includes(admin), 'no page holds the password');
   await shot(page, 'admin-system');
+  await audit(page, 'the system page');
 
   // The default password of new boards, typed twice, stored as a code.
   const sys = within(page, 'submit_sys');
@@ -118,6 +176,7 @@ try {
   await submit(page, sys.locator('input[name="submit_sys"]'));
   check(/^passwd=.+$/m.test(systemFile()) && !systemFile().includes(defaultPassword),
     'the default board password is stored as a code');
+  check(await notice(page) === 'システム設定を保存しました。', 'the system page says the settings are saved');
 
   // A new board with its own password and its data directory.
   const add = within(page, 'submit_add');
@@ -127,7 +186,8 @@ try {
   await submit(page, add.locator('input[name="submit_add"]'));
   check(fs.existsSync(path.join(WWW, 'data', 'news.conf')), 'the board is registered');
   check(fs.statSync(path.join(WWW, 'data', 'news')).isDirectory(), 'its data directory is created');
-  check((await page.content()).includes('value="news"'), 'the board list shows it');
+  check(await page.locator('a[href="ruk-config.cgi?bid=news"]').count() === 1, 'the board list shows it');
+  check(await notice(page) === '掲示板「news」を追加しました。', 'the page says the board is added');
   check(!boardFile('news').includes(boardPassword), 'the board password is stored as a code');
 
   // Its settings: the administrator needs no board password.
@@ -136,6 +196,102 @@ try {
   await shot(page, 'admin-board');
   await submit(page, page.locator('input[name="submit_config"]'));
   check((await page.inputValue('input[name="bbs_title"]')) === 'ニュース掲示板', 'the board settings are saved');
+  check(await notice(page) === '掲示板の設定を保存しました。', 'the board page says the settings are saved');
+  await page.goto(`${config}?bid=news`);
+  check(await notice(page) === null, 'the line is shown once');
+
+  // The demo board's settings page, saved, for the README.
+  await page.goto(`${config}?bid=demo`);
+  await submit(page, page.locator('input[name="submit_config"]'));
+  await page.setViewportSize({ width: 1280, height: 860 });
+  fs.mkdirSync(path.dirname(readme), { recursive: true });
+  await page.screenshot({ path: readme });
+  await audit(page, 'the board settings page');
+
+  // An icon from the browser: stored under a name of its own, set as the
+  // icon's address and shown beside its number and name.
+  await page.goto(`${config}?bid=news&mode=icon`);
+  await audit(page, 'the icon page');
+  await page.selectOption('select[name="icon_no"]', '1');
+  await page.fill('input[name="icon_name"]', 'ねこ');
+  await page.setInputFiles('input[name="icon_file"]', { name: '../cat picture.png', mimeType: 'image/png', buffer: png });
+  await submit(page, page.locator('input[name="submit_upload"]'));
+  check(await notice(page) === 'アイコン1の画像を登録しました。', 'the icon page says the picture is set');
+  check(await page.locator('h1').innerText() === 'アイコンの設定', 'the upload returns to the icon page');
+  const stored = fs.readdirSync(path.join(WWW, 'skin', 'icons', 'news'));
+  check(stored.length === 1 && /^1-[0-9a-f]{8}\.png$/.test(stored[0]), `the picture is stored under a name of its own (${stored})`);
+  const preview = page.locator('img.icon[alt="ねこ"]');
+  check(await preview.count() === 1, 'the icon is shown beside its name');
+  check(await preview.evaluate((img) => img.complete && img.naturalWidth === 2), 'the server serves the stored picture');
+  await shot(page, 'admin-icons');
+  await submit(page, page.locator('input[name="submit_icon"]'));
+  check(await notice(page) === 'アイコンの設定を保存しました。' &&
+    await page.locator('h1').innerText() === 'アイコンの設定', 'saving the icon list returns to the icon page');
+
+  // An old log is deleted only after the page asked.
+  const oldLog = path.join(WWW, 'data', 'demo', 'old', '2026-11');
+  const owner = fs.statSync(path.join(WWW, 'data', 'demo'));
+  for (const dir of [path.dirname(oldLog), oldLog]) {
+    fs.mkdirSync(dir, { recursive: true });
+    fs.chownSync(dir, owner.uid, owner.gid);
+  }
+  fs.writeFileSync(path.join(oldLog, 'bbs-message.dat'), messageLine('5', 'old', 'x', 'old', ''));
+  fs.chownSync(path.join(oldLog, 'bbs-message.dat'), owner.uid, owner.gid);
+  await page.goto(`${config}?bid=demo&mode=kako`);
+  await audit(page, 'the old-log page');
+  await page.selectOption('select[name="sel_id"]', '2026-11');
+  await page.check('input[name="opt"][value="del"]');
+  await submit(page, page.locator('input[name="submit_kako"]'));
+  check((await page.locator('.confirm .question').innerText()) === '過去ログ「2026-11」を削除します。よろしいですか？',
+    'deleting an old log asks first');
+  check(fs.existsSync(oldLog), 'and deletes nothing yet');
+  await audit(page, 'the old-log question');
+  await submit(page, page.locator('.confirm input[name="submit_kako"]'));
+  check(await notice(page) === '過去ログ「2026-11」を削除しました。' && !fs.existsSync(oldLog),
+    'the confirming button deletes it');
+
+  // Moderation: the latest posts with their addresses; two are deleted in
+  // one step, an address goes to the deny list with one click.
+  const messages = path.join(WWW, 'data', 'demo', 'bbs-message.dat');
+  fs.writeFileSync(messages, Buffer.concat([
+    messageLine('9000000000003', 'spam one', 'spammer', 'buy http://spam.example/', '203.0.113.77'),
+    messageLine('9000000000002', 'spam two', 'spammer', 'buy now', '203.0.113.77 spam.example.net'),
+    messageLine('9000000000001', 'hello', 'guest', 'hello there', '2001:db8::42'),
+    fs.readFileSync(messages)]));
+  await page.goto(`${config}?bid=demo&mode=mod`);
+  await audit(page, 'the moderation page');
+  await shot(page, 'admin-moderation');
+  const rows = page.locator('table.posts tbody tr');
+  check((await rows.first().innerText()).includes('spam one') && (await rows.first().innerText()).includes('203.0.113.77'),
+    'the newest post comes first with its address');
+  await page.check('input[name="del_9000000000003"]');
+  await page.check('input[name="del_9000000000002"]');
+  await submit(page, page.locator('input[name="submit_moddel"]'));
+  check(await notice(page) === '選んだ2件の記事を、返信と添付ファイルも含めて削除しました。', 'the page says how many were deleted');
+  const left = readMessages('data/demo').map((m) => m.title);
+  check(!left.includes('spam one') && !left.includes('spam two') && left.includes('hello'), 'exactly those are deleted');
+  await submit(page, page.locator('button[name="submit_deny"][value="2001:db8::42"]'));
+  check(await notice(page) === '「2001:db8::42」をアクセス拒否リストに追加しました。', 'one click adds the address');
+  check(fs.readFileSync(path.join(WWW, 'data', 'demo.deny'), 'latin1') === '2001:db8::42\n' &&
+    /^denyfile=data%2Fdemo\.deny$/m.test(boardFile('demo')), 'to the board\'s own deny list, made for it');
+
+  // Removing a board asks first.
+  const add2 = within(page, 'submit_add');
+  await page.goto(`${config}?submit_read=1`);
+  await add2.locator('input[name="bbsid"]').fill('gone');
+  await submit(page, add2.locator('input[name="submit_add"]'));
+  const del = within(page, 'submit_del').last();
+  await del.locator('input[name="bbsid"]').fill('gone');
+  await del.locator('input[name="datadir_del"]').check();
+  await submit(page, del.locator('input[name="submit_del"]'));
+  check((await page.locator('.confirm .question').innerText()).startsWith('掲示板「gone」を、記事と添付ファイルも含めて削除します。'),
+    'removing a board asks first');
+  check(fs.existsSync(path.join(WWW, 'data', 'gone.conf')), 'and removes nothing yet');
+  await audit(page, 'the board removal question');
+  await submit(page, page.locator('.confirm input[name="submit_del"]'));
+  check(await notice(page) === '掲示板「gone」を、記事と添付ファイルも含めて削除しました。' &&
+    !fs.existsSync(path.join(WWW, 'data', 'gone.conf')) && !fs.existsSync(path.join(WWW, 'data', 'gone')),
+    'the confirming button removes it with its data');
 
   // Other origins make the logged-in browser send forms and a link.
   const systemBefore = systemFile();
@@ -175,6 +331,14 @@ try {
   check((await bodyText(page)).includes('開設のお知らせ'), 'the first post is listed');
   check(readMessages('data/news').length === 1, 'it is stored in the new board');
   await shot(page, 'news-board');
+
+  // Its administrator shuts this browser's address out of the board.
+  await page.goto(`${config}?bid=news&mode=mod`);
+  await page.fill('input[name="deny_entry"]', '127.0.0.1');
+  await submit(page, page.locator('button[name="submit_deny"][value=""]'));
+  check(await notice(page) === '「127.0.0.1」をアクセス拒否リストに追加しました。', 'a typed address is added');
+  const denied = await page.goto(`${BASE}/ruk-bbs.cgi?bid=news`);
+  check(!(await page.content()).includes('ニュース掲示板'), `the board no longer answers this address (${denied.status()})`);
 } finally {
   evil.close();
   await browser.close();

@@ -12,7 +12,7 @@ import urllib.parse
 
 from rukcgi import SITE_DIR, HeldLock, Site, record
 
-KEYS = ["msg%02d" % i for i in range(1, 100)]
+KEYS = ["msg%02d" % i for i in range(1, 120)]
 ADMIN = "secret"
 BOARD_PW = "bpw"
 HOST = "bbs.example.jp"
@@ -22,40 +22,53 @@ TEMPLATES = {
     "skin/default/templ_info.html": "info|%MESSAGE%|%RETURN_CGI%",
     "skin/default/templ_bbs.html": "<html>bbs</html>",
     "skin/default/templ_ico.html": "<html>ico</html>",
-    "skin/config/templ_login.html": "login|%PASSWD%|%PASSWD2%|%PASSWD%|bid=%BOARD_ID%|tok=%TOKEN%",
+    "skin/config/templ_login.html": "login|%PASSWD%|%PASSWD2%|%PASSWD%|bid=%BOARD_ID%|tok=%TOKEN%%NOTICE%",
     "skin/config/templ_config_sys.html":
         "sys|%SELECT_BBS%|%SELECT_F_MODE%|%SELECT_D_MODE%|pw=%PASSWD%|"
         '<input value="%BBS_TITLE%">|hdr=%USER_HEADER%|order=%NEW_ORDER_CHECKED%|'
         "max=%LOG_MAX%|%LOG_MAX%|send=%SENDMAIL%|from=%MAIL_FROM%|site=%SITE_URL%|"
-        "def=%DEFAULT_PASSWD_STATE%|tok=%TOKEN%",
+        "def=%DEFAULT_PASSWD_STATE%|tok=%TOKEN%|note=%NOTICE%"
+        "<!--ASK_DEL-->|ask=%ASK_TEXT%/%ASK_BBSID%/%ASK_DATA%<!--/ASK_DEL-->",
     "skin/config/templ_config_bbs.html":
         'bbs|%BID%|%BID%|<input value="%BBS_TITLE%">|dir=%DATADIR%|url=%SKINURL%|'
         "wp=%WRITE_PASSWD%|amax=%ATTACH_MAX%|mail=%MAIL_CHECKED%|pw=%PASSWD%|mail=%OWNER_MAIL%|"
         "cc=%CC_MAIL%|mess=%MESS_MAX%|gap=%POST_INTERVAL%|burst=%POST_BURST%|links=%LINK_MAX%|"
         "jp=%JAPANESE_CHECKED%|ng=%NGFILE%|arc=%ARCHIVE_CHECKED%|redir=%REDIRECT_CHECKED%|"
-        "name=%ADMIN_NAME%|wps=%WRITE_PASSWD_STATE%|bps=%BOARD_PASSWD_STATE%|tok=%TOKEN%",
+        "name=%ADMIN_NAME%|wps=%WRITE_PASSWD_STATE%|bps=%BOARD_PASSWD_STATE%|tok=%TOKEN%|"
+        "note=%NOTICE%",
     "skin/config/templ_config_ico.html":
-        "ico|pw=%PASSWD%|<!--TR_ICON-->[%No%:%NAME%:%URL%:%No%]<!--/TR_ICON-->|tok=%TOKEN%|end",
+        "ico|pw=%PASSWD%|<!--TR_ICON-->[%No%:%NAME%:%URL%:%No%]<!--/TR_ICON-->|tok=%TOKEN%|end"
+        "%NOTICE%",
     "skin/config/templ_config_old.html":
-        "old|total=%TOTAL%|%SELECT_LOG%|%SELECT_LOG2%|tok=%TOKEN%",
+        "old|total=%TOTAL%|%SELECT_LOG%|%SELECT_LOG2%|tok=%TOKEN%|note=%NOTICE%"
+        "<!--ASK_DEL-->|ask=%ASK_TEXT%/%ASK_LOG%<!--/ASK_DEL-->",
+    "skin/config/templ_config_mod.html":
+        "mod|<!--LIST-->p=%PAGE_NO%/%PAGE_COUNT%/%TOTAL%|<!--TR_POST-->[%ID%|%DATE%|%KIND%|"
+        "%NAME%|%TITLE%|%EXCERPT%|%REMOTE%]<!--/TR_POST-->|<!--PREV-->prev=%PREV_PAGE%|"
+        "<!--/PREV--><!--NEXT-->next=%NEXT_PAGE%|<!--/NEXT--><!--/LIST--><!--EMPTY-->empty|"
+        "<!--/EMPTY--><!--DENY_FILE-->deny=%DENY_FILE%:%DENY_COUNT%|<!--/DENY_FILE-->"
+        "<!--NO_DENY_FILE-->nodeny|<!--/NO_DENY_FILE-->tok=%TOKEN%|note=%NOTICE%",
 }
 
 # Every action, with a body that would change something when accepted.
 ACTIONS = [
     ("submit_sys", {"bbs_title": "changed"}),
     ("submit_add", {"bbsid": "new1", "passwd": "n", "passwd2": "n", "datadir_make": "1"}),
-    ("submit_del", {"bbsid": "tech", "datadir_del": "1"}),
+    ("submit_del", {"bbsid": "tech", "datadir_del": "1", "confirm": "1"}),
     ("submit_passwd", {"passwd": ADMIN, "passwd_new": "x", "passwd_new2": "x"}),
     ("submit_config", {"bid": "tech", "datadir": "data/tech", "skindir": "skin/default",
                        "bbs_title": "changed"}),
     ("submit_icon", {"bid": "tech", "ico_name1": "changed"}),
     ("submit_kako", {"bid": "tech", "opt": "new", "kako_id": "k1"}),
+    ("submit_moddel", {"bid": "tech", "del_3": "1", "del_1": "1"}),
+    ("submit_deny", {"bid": "tech", "deny_entry": "192.0.2.66"}),
     ("submit_logout", {}),
     ("submit_login", {"passwd": ADMIN}),
 ]
 
 # Every page.
-PAGES = ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon", "bid=tech&mode=kako"]
+PAGES = ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon", "bid=tech&mode=kako",
+         "bid=tech&mode=mod"]
 
 
 def decode(b):
@@ -425,7 +438,7 @@ class ForgeryTest(AdminCase):
         self.assertEqual([r[2:] for r in self.sessions()], [r[2:] for r in sessions])
         # The same requests from the site's own pages are accepted.
         self.assertPage(self.post({"submit_icon": "1", "bid": "tech", "ico_name1": "x"},
-                                  login=login), "bbs")
+                                  login=login), "ico")
 
     def test_token_of_one_session_does_not_serve_another(self):
         one = self.admin()
@@ -540,7 +553,7 @@ class SystemTest(AdminCase):
         # Values go into the page escaped; the new file mode is selected.
         self.assertIn('<input value="Say &quot;hi&quot; &lt;b&gt;">', resp.text)
         self.assertIn("hdr=&lt;h1&gt;x&lt;/h1&gt;", resp.text)
-        self.assertIn("<select name=fmode666>\n<option value=666>666</option>", resp.text)
+        self.assertIn('<select id="sys_fmode" name=fmode666>\n<option value=666>666（', resp.text)
         self.assertIn("order=checked", resp.text)
         self.assertIn("max=300|%LOG_MAX%", resp.text)
         # An empty default password and a malformed mode keep the stored values.
@@ -585,8 +598,8 @@ class SystemTest(AdminCase):
         self.assertNotIn("defpw", resp.text)
         self.assertNotIn(ADMIN, resp.text)
         self.assertIn("send=/usr/sbin/sendmail-mailcmd|", resp.text)
-        self.assertIn('<option value=666 selected>666</option>', resp.text)
-        self.assertIn('<option value=777 selected>777</option>', resp.text)
+        self.assertIn('<option value=666 selected>666（すべて読み書き可）</option>', resp.text)
+        self.assertIn('<option value=777 selected>777（すべて読み書き可）</option>', resp.text)
         self.assertEqual(token_of(resp), login.token)
 
     def test_board_list(self):
@@ -686,12 +699,14 @@ class SystemTest(AdminCase):
         self.site.write("data/gone/bbs-message.dat", record("1"))
         self.site.write("data/gone/1/a.png", b"x")
         keeper = self.login("kpw", "keep")
-        self.assertPage(self.post({"submit_del": "1", "bbsid": "keep"}, login=login), "sys")
+        self.assertPage(self.post({"submit_del": "1", "bbsid": "keep", "confirm": "1"},
+                                  login=login), "sys")
         self.assertFalse(os.path.exists(self.site.path("data/keep.conf")))
         self.assertTrue(os.path.isdir(self.site.path("data/keep")))
         # The removed board's sessions are over.
         self.assertPage(self.get("bid=keep", login=keeper), "login")
-        self.post({"submit_del": "1", "bbsid": "gone", "datadir_del": "1"}, login=login)
+        self.post({"submit_del": "1", "bbsid": "gone", "datadir_del": "1", "confirm": "1"},
+                  login=login)
         self.assertEqual(sorted(os.listdir(self.site.path("data"))), ["keep"])
         for bbsid, key in [("gone", "msg11"), ("../x", "msg98"), (None, "msg05")]:
             body = {"submit_del": "1"}
@@ -719,7 +734,8 @@ class SystemTest(AdminCase):
                 self.site.add_board("evil", datadir=datadir)
                 conf = self.site.read("data/evil.conf")
                 before = self.snapshot()
-                resp = self.post({"submit_del": "1", "bbsid": "evil", "datadir_del": "1"},
+                resp = self.post({"submit_del": "1", "bbsid": "evil", "datadir_del": "1",
+                                  "confirm": "1"},
                                  login=login)
                 self.assertMessage(resp, "msg10")
                 self.assertEqual(self.snapshot(), before)
@@ -729,12 +745,14 @@ class SystemTest(AdminCase):
         os.symlink(self.site.path("data/real"), self.site.path("data/alias"))
         self.site.add_board("evil", datadir="data/alias/")
         self.site.write("data/real/bbs-message.dat", record("1"))
-        self.assertPage(self.post({"submit_del": "1", "bbsid": "evil", "datadir_del": "1"},
+        self.assertPage(self.post({"submit_del": "1", "bbsid": "evil", "datadir_del": "1",
+                                   "confirm": "1"},
                                   login=login), "sys")
         self.assertFalse(os.path.exists(self.site.path("data/real")))
         # Without its data a board whose data lies elsewhere is removed.
         self.site.add_board("evil", datadir="/etc/")
-        self.assertPage(self.post({"submit_del": "1", "bbsid": "evil"}, login=login), "sys")
+        self.assertPage(self.post({"submit_del": "1", "bbsid": "evil", "confirm": "1"},
+                                  login=login), "sys")
         self.assertFalse(os.path.exists(self.site.path("data/evil.conf")))
         self.assertTrue(os.path.isdir(self.site.path("outside/x")))
         self.assertTrue(os.path.isdir(self.site.path("data/tech/sub")))
@@ -933,7 +951,7 @@ class BoardTest(AdminCase):
         resp = self.post({"submit_icon": "1", "bid": "tech",
                           "ico_name0": " zero ", "ico_url0": " 0.gif", "ico_name3": "three",
                           "ico_name4": "beyond", "mode": "icon"}, login=login)
-        self.assertPage(resp, "bbs")
+        self.assertPage(resp, "ico")
         c = dict(read_settings(self.site, "data/tech.conf"))
         self.assertEqual((c["ico_name0"], c["ico_url0"], c["ico_name3"], c["ico_url1"]),
                          ("zero", "0.gif", "three", ""))
@@ -1022,8 +1040,9 @@ class OldLogTest(AdminCase):
         self.assertEqual(self.ids("data/tech/old/2005"), ["220", "210", "200", "100"])
         self.assertEqual(self.site.read("data/tech/old/2005/200/a.png"), b"png")
         self.assertFalse(os.path.exists(self.site.path("data/tech/200")))
-        self.assertIn('<select name=sel_id>\n<option value="2005" >2005</option>\n</select>\n'
-                      '|<select name=sel_id2>\n<option value="2005" >2005</option>\n',
+        self.assertIn('<select id="o_sel1" name=sel_id>\n<option value="2005" >2005</option>\n'
+                      '</select>\n|<select id="o_sel2" name=sel_id2>\n'
+                      '<option value="2005" >2005</option>\n',
                       resp.text)
         # Nothing beyond the first page: no change, no directory.
         self.assertPage(self.kako("new", kako_id="2006"), "old")
@@ -1050,8 +1069,8 @@ class OldLogTest(AdminCase):
 
         self.assertPage(self.kako("ren", sel_id="2005", kako_id="y2005"), "old")
         self.assertEqual(os.listdir(self.site.path("data/tech/old")), ["y2005"])
-        self.assertPage(self.kako("del", sel_id="nosuch"), "old")
-        self.assertPage(self.kako("del", sel_id="y2005", mode="kako"), "old")
+        self.assertMessage(self.kako("del", sel_id="nosuch", confirm="1"), "msg51")
+        self.assertPage(self.kako("del", sel_id="y2005", mode="kako", confirm="1"), "old")
         self.assertEqual(os.listdir(self.site.path("data/tech/old")), [])
 
     def test_failed_target_write_leaves_the_source(self):
@@ -1098,7 +1117,7 @@ class RealTemplatesTest(unittest.TestCase):
             cookie = [h for h in resp.header("Set-Cookie") if h.startswith("ruk_session=")][0]
             env = dict(SAME_ORIGIN, HTTP_COOKIE=cookie.split(";")[0])
             for query in ["", "submit_read=1", "bid=tech", "bid=tech&mode=icon",
-                          "bid=tech&mode=kako"]:
+                          "bid=tech&mode=kako", "bid=tech&mode=mod"]:
                 with self.subTest(query):
                     resp = run(query=query, env=env)
                     self.assertEqual(resp.status, 0, resp.raw)

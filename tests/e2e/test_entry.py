@@ -146,6 +146,12 @@ class EntryTest(unittest.TestCase):
         cases = [
             ("address prefix", "192.0.2.", "192.0.2.10", {}, True),
             ("longer address", "192.0.2.100", "192.0.2.10", {}, False),
+            # A whole address names that address only, not every address
+            # it is the start of.
+            ("whole address", "192.0.2.10", "192.0.2.10", {}, True),
+            ("whole address, longer client", "192.0.2.1", "192.0.2.10", {}, False),
+            ("IPv6 whole address, longer client", "2001:db8::1", "2001:db8::10", {}, False),
+            ("IPv6 whole address, other spelling", "2001:DB8:0::10", "2001:db8::10", {}, True),
             ("other prefix", "10.0.", "192.0.2.10", {}, False),
             ("host suffix", "LOCALHOST", "127.0.0.1", {}, True),
             ("allowed host suffix", "!.jp", "127.0.0.1", {}, True),

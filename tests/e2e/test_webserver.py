@@ -122,7 +122,11 @@ PRIVATE = [
     "data/demo/bbs-message.dat.tmpAB12cd", "data/demo/old/2026-12/bbs-message.dat",
     "data/demo/1234/x.html", "data/demo/1234/x.php", "data/demo/1234/x.phar",
     "data/demo/1234/x.svg", "data/demo/1234/a.jpg.tmpAB12cd",
+    "skin/icons/demo/x.html", "skin/icons/demo/x.svg", "skin/icons/demo/1-0123abcd.png.tmp",
 ]
+
+# An icon as the administration program stores an uploaded one.
+ICON = ("skin/icons/demo/1-0123abcd.png", b"\x89PNG\r\n\x1a\n icon")
 
 
 def _swap_ext_case(p):
@@ -248,6 +252,7 @@ def make_site(base, port):
 
     for rel in PRIVATE:
         write(rel, b"PRIVATE " + rel.encode() + b"\n")
+    write(*ICON)
     for rel, data in DROPPED + TRICKY_ATTACHMENTS:
         write(rel, data)
         os.chmod(os.path.join(www, rel), 0o755)
@@ -334,6 +339,15 @@ class ServedSite:
                 self.assertEqual(reply.code, 200)
                 self.assertTrue(reply.header("content-type").startswith(kind),
                                 reply.header("content-type"))
+
+    def test_uploaded_icons_are_served_as_pictures(self):
+        rel, data = ICON
+        reply = self.get("/" + rel)
+        self.assertEqual(reply.code, 200, reply.body[:300])
+        self.assertEqual(reply.body, data)
+        self.assertEqual(reply.header("content-type"), "image/png")
+        self.assertEqual(reply.header("x-content-type-options"), "nosniff")
+        self.assertEqual(reply.header("content-security-policy"), "sandbox")
 
     def test_programs_are_never_sent_as_files(self):
         cases = [("plain", p) for p in ("/ruk-bbs.cgi", "/ruk-config.cgi")] + PROGRAM_TRICKS
@@ -546,6 +560,7 @@ LAYOUT_CASES = [
     ("create", "dat-system.dat.tmpAB12cd", True), ("replace", "dat-system.dat", True),
     ("replace", "data/demo.conf", True), ("replace", "data/demo/bbs-message.dat", True),
     ("create", "data/demo/1234/a.jpg", True), ("create", "data/demo.ng", True),
+    ("create", "skin/icons/demo/2-89abcdef.png", True), ("rename-away", "skin/icons", False),
 ]
 
 # Run as the server's user: tries each operation and prints what worked.

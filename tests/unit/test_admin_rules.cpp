@@ -1,6 +1,8 @@
 // The administration program's rules that need no request: where a board's
-// data may be, which site addresses and sender addresses are taken, and
-// the session store (tokens, lookup, ending, expiry and its bounds).
+// data may be, which site addresses and sender addresses are taken, what
+// goes into a deny list, which icon pictures are taken, how a message body
+// is cut for the moderation page, and the session store (tokens, lookup,
+// ending, expiry and its bounds).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -90,6 +92,123 @@ TEST(AdminRules, IsOneAddress)
                           "(c)a@example.jp", "a@.example.jp", "a@example.jp.", "\"a\"@example.jp",
                           "a@[192.0.2.1]"})
         EXPECT_FALSE(CRukBBSFormConf::IsOneAddress(p)) << p;
+}
+
+TEST(AdminRules, DenyEntry)
+{
+    const struct {
+        const char* pText;
+        const char* pWant;
+    } cases[] = {
+        // Addresses, in the form web servers pass them.
+        {"192.0.2.1", "192.0.2.1"},
+        {" 192.0.2.1 ", "192.0.2.1"},
+        {"2001:DB8:0:0::1", "2001:db8::1"},
+        {"::1", "::1"},
+        {"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+        // Host names, lower case.
+        {"Host.Example.JP", "host.example.jp"},
+        {"p123-4.isp.ne.jp", "p123-4.isp.ne.jp"},
+        {"xn--eckwd4c7c.jp", "xn--eckwd4c7c.jp"},
+        // Nothing else: prefixes, keywords, lists, markup, odd names.
+        {"192.0.2.", ""},
+        {"192.0.2", ""},
+        {"192.0.2.256", ""},
+        {"192.0.2.1/24", ""},
+        {"2001:db8:", ""},
+        {"proxy", ""},
+        {"no-host", ""},
+        {"!example.jp", ""},
+        {"localhost", ""},
+        {"192.0.2.1 evil.jp", ""},
+        {"192.0.2.1\nevil.jp", ""},
+        {"a..jp", ""},
+        {".example.jp", ""},
+        {"example.jp.", ""},
+        {"-a.example.jp", ""},
+        {"a-.example.jp", ""},
+        {"a_b.example.jp", ""},
+        {"host.123", ""},
+        {"<script>.jp", ""},
+        {"\x83\x65\x83X\x83g.jp", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(CRukBBSFormConf::DenyEntry(c.pText).GetText(), c.pWant) << c.pText;
+    std::string label(63, 'a'), longLabel(64, 'a');
+    EXPECT_STREQ(CRukBBSFormConf::DenyEntry((label + ".jp").c_str()).GetText(),
+                 (label + ".jp").c_str());
+    EXPECT_STREQ(CRukBBSFormConf::DenyEntry((longLabel + ".jp").c_str()).GetText(), "");
+    std::string tooLong;
+    while (tooLong.size() < 254)
+        tooLong += "abcdefgh.";
+    EXPECT_STREQ(CRukBBSFormConf::DenyEntry((tooLong + "jp").c_str()).GetText(), "");
+}
+
+// The bytes of a literal, NUL bytes included.
+#define BYTES(s) std::string(s, sizeof(s) - 1)
+
+TEST(AdminRules, PictureTypes)
+{
+    const struct {
+        std::string bytes;
+        const char* pWant;
+    } cases[] = {
+        {BYTES("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), "png"},
+        {BYTES("GIF89a\x01\0\x01\0"), "gif"},
+        {BYTES("GIF87a"), "gif"},
+        {BYTES("\xff\xd8\xff\xe0\0\x10JFIF"), "jpg"},
+        {BYTES("RIFF\x24\0\0\0WEBPVP8 "), "webp"},
+        {BYTES("\x89PNG\r\n\x1a"), nullptr},  // cut short
+        {BYTES("RIFF\x24\0\0\0WAVEfmt "), nullptr},
+        {BYTES("<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), nullptr},
+        {BYTES("<html><script>alert(1)</script>"), nullptr},
+        {BYTES("GIF88a"), nullptr},
+        {BYTES("BM\x36\0\0\0"), nullptr},
+        {BYTES(""), nullptr},
+    };
+    for (const auto& c : cases) {
+        const char* pGot = CRukBBSFormConf::PictureType(
+            reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        EXPECT_STREQ(pGot ? pGot : "(none)", c.pWant ? c.pWant : "(none)") << c.bytes;
+    }
+    const struct {
+        const char* pName;
+        const char* pWant;
+    } names[] = {
+        {"a.png", "png"}, {"A.PNG", "png"}, {"a.jpeg", "jpg"}, {"a.JPG", "jpg"},
+        {"a.gif", "gif"}, {"a.webp", "webp"}, {"a.svg", nullptr}, {"a.png.php", nullptr},
+        {"a.php.png", "png"}, {"png", nullptr}, {"a.", nullptr}, {"a.ico", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : names) {
+        const char* pGot = CRukBBSFormConf::PictureTypeOfName(c.pName);
+        EXPECT_STREQ(pGot ? pGot : "(none)", c.pWant ? c.pWant : "(none)") << c.pName;
+    }
+}
+
+// "あいう" is three two-byte characters; 0x5C and 0x7C are second bytes
+// of some ("表" is 0x95 0x5C), never characters of their own there.
+TEST(AdminRules, ExcerptCutsOnCharacters)
+{
+    const struct {
+        const char* pText;
+        int nBytes;
+        const char* pWant;
+    } cases[] = {
+        {"\x82\xa0\x82\xa2\x82\xa4", 6, "\x82\xa0\x82\xa2\x82\xa4"},
+        {"\x82\xa0\x82\xa2\x82\xa4", 5, "\x82\xa0\x82\xa2\x81\x63"},
+        {"\x82\xa0\x82\xa2\x82\xa4", 4, "\x82\xa0\x82\xa2\x81\x63"},
+        {"a\x82\xa0\x82\xa2", 2, "a\x81\x63"},
+        {"\x95\x5c\x95\x5c", 3, "\x95\x5c\x81\x63"},
+        {"one\x1dtwo\nthree\rfour", 100, "one two three four"},
+        {"\xb1\xb2\xb3", 2, "\xb1\xb2\x81\x63"},  // half-width kana are one byte
+        {"ab\x82", 10, "ab"},                        // a lead byte at the end
+        {"", 10, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(CRukBBSFormConf::Excerpt(c.pText, c.nBytes).GetText(), c.pWant)
+            << c.pText << " " << c.nBytes;
 }
 
 TEST(Session, TokensAreRandomHex)
