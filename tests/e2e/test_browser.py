@@ -206,7 +206,7 @@ class BrowserTest(unittest.TestCase):
         register_icons(cls.www)
         # Every script posts from this one address within seconds, which
         # the demo's flood limits would refuse (their own tests show them).
-        set_board_settings(cls.www, {"post_interval": "0", "post_burst": "0"})
+        set_board_settings(cls.www, {"post_interval": "0", "post_burst": ""})
 
     @classmethod
     def tearDownClass(cls):
