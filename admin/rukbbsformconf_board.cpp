@@ -55,8 +55,12 @@ static const NumField s_rgLimitFields[] = {
 };
 
 // How a board setting is saved from the board page.
+// SAVE_MARKUP: HTML that board pages show as it is written. A script in
+// it would run on the site's own origin, beside the administration pages,
+// so only the site administrator may change it; a board's own session
+// keeps what is stored.
 enum SaveKind { SAVE_SENT, SAVE_TRIM, SAVE_URL, SAVE_SWITCH, SAVE_DATADIR, SAVE_SKINDIR,
-                SAVE_SKINURL, SAVE_NUMBER, SAVE_WRITE_PASSWD, SAVE_NGFILE };
+                SAVE_SKINURL, SAVE_NUMBER, SAVE_WRITE_PASSWD, SAVE_NGFILE, SAVE_MARKUP };
 
 static const struct {
     const char* pKey;
@@ -68,7 +72,7 @@ static const struct {
     {"skinurl", SAVE_SKINURL},       {"stylesheet", SAVE_URL},
     {"new_image", SAVE_URL},         {"new_time", SAVE_NUMBER},
     {"timelag_hh", SAVE_NUMBER},     {"timelag_mm", SAVE_NUMBER},
-    {"user_header", SAVE_SENT},      {"user_footer", SAVE_SENT},
+    {"user_header", SAVE_MARKUP},    {"user_footer", SAVE_MARKUP},
     {"home_url", SAVE_URL},          {"page_ppnum", SAVE_NUMBER},
     {"page_ppnum2", SAVE_NUMBER},    {"new_order", SAVE_SWITCH},
     {"attach_num", SAVE_NUMBER},     {"attach_size", SAVE_NUMBER},
@@ -119,7 +123,7 @@ void CRukBBSFormConf::ReadBoardSettings()
 void CRukBBSFormConf::ConfigBBSForm(CRukForm& form)
 {
     (void)form;
-    m_strTitle = EscapeHtml(m_cfBBS.Value("bbs_title").GetText());
+    m_strTitle = m_cfBBS.Value("bbs_title");
     CRukString page = GetTemplate((m_strConfDir + "templ_config_bbs.html").GetText());
     TagList tags;
     AddValueTags(tags, s_rgBBSValueTags, sizeof(s_rgBBSValueTags) / sizeof(s_rgBBSValueTags[0]),
@@ -213,6 +217,7 @@ void CRukBBSFormConf::SubmitConfig(CRukForm& form)
                                     : writeCode.IsEmpty() ? cf.Value(e.pKey) : writeCode;
                 break;
             case SAVE_NGFILE: value = ngfile; break;
+            case SAVE_MARKUP: value = IsAdmin() ? form.Value(e.pKey) : cf.Value(e.pKey); break;
             }
             cf.SetAt(e.pKey, value.GetText());
         }

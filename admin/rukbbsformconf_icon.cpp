@@ -127,7 +127,7 @@ static CRukString IconSelect(int nMax, int nSelected,
 // 0 to the system icon_max, and the upload form.
 void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
 {
-    m_strTitle = EscapeHtml(m_cfBBS.Value("bbs_title").GetText());
+    m_strTitle = m_cfBBS.Value("bbs_title");
     CRukString page = GetTemplate((m_strConfDir + "templ_config_ico.html").GetText());
     static const char* const pBegin = "<!--TR_ICON-->";
     static const char* const pEnd = "<!--/TR_ICON-->";

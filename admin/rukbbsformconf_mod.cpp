@@ -176,7 +176,7 @@ static int CountEntries(const CRukString& path)
 // the board's deny list.
 void CRukBBSFormConf::ConfigModForm(CRukForm& form)
 {
-    m_strTitle = EscapeHtml(m_cfBBS.Value("bbs_title").GetText());
+    m_strTitle = m_cfBBS.Value("bbs_title");
     CRukString page = GetTemplate((m_strConfDir + "templ_config_mod.html").GetText());
     CRukString datadir = m_cfBBS.Value("datadir");
     CRukBBSFile log;

@@ -74,7 +74,7 @@ static const char s_szNoOldLogs[] =
 // its confirmation.
 void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
 {
-    m_strTitle = EscapeHtml(m_cfBBS.Value("bbs_title").GetText());
+    m_strTitle = m_cfBBS.Value("bbs_title");
     CRukString page = GetTemplate((m_strConfDir + "templ_config_old.html").GetText());
     KeepBlock(page, "ASK_DEL", !m_strAskOldLog.IsEmpty());
     CRukString datadir = m_cfBBS.Value("datadir");

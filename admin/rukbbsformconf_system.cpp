@@ -161,7 +161,7 @@ static CRukString BoardRows(const CRukString& pattern, const CRukStrAry& boards)
 void CRukBBSFormConf::ConfigSysForm(CRukForm& form)
 {
     (void)form;
-    m_strTitle = EscapeHtml(m_cfSystem.Value("bbs_title").GetText());
+    m_strTitle = m_cfSystem.Value("bbs_title");
     CRukString page = GetTemplate((m_strConfDir + "templ_config_sys.html").GetText());
     CRukStrAry boards = RegisteredBoards();
     static const char* const pBegin = "<!--TR_BOARD-->";

@@ -139,7 +139,9 @@ CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
     if (text.Find("%SIGNATURE%") >= 0)
         text.Replace("%SIGNATURE%", ReadOptionalText("sys-signature").GetText(), true);
     text.Replace("%DOMAIN%", go.m_env.SERVER_NAME.GetText(), true);
-    text.Replace("%BBS_TITLE%", m_strTitle.GetText(), true);
+    // The title is a board's setting, which a board's own administrator may
+    // change: it is text, never markup, on the site's origin.
+    text.Replace("%BBS_TITLE%", PageTitleText(m_strTitle).GetText(), true);
     if (text.Find("%PAGE_TITLE%") >= 0) {
         const CRukString& title = m_strPageTitle.IsEmpty() ? m_strTitle : m_strPageTitle;
         text.Replace("%PAGE_TITLE%", PageTitleText(title).GetText(), true);

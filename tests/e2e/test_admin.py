@@ -883,6 +883,26 @@ class BoardTest(AdminCase):
         self.assertEqual(dict(read_settings(self.site, "data/tech.conf"))["bbs_title"],
                          "New Title")
 
+    def test_board_session_cannot_put_a_script_on_the_sites_pages(self):
+        # A board's owner who could write markup into the board's pages
+        # could run a script on the site's origin while the administrator
+        # views them, and act in the administrator's session.
+        self.config(user_header="<p>site admin's header</p>", user_footer="<p>foot</p>")
+        script = "<script>fetch('ruk-config.cgi')</script>"
+        board = self.login(BOARD_PW, "tech")
+        self.assertPage(self.config(login=board, user_header=script, user_footer=script,
+                                    bbs_title=script), "bbs")
+        stored = dict(read_settings(self.site, "data/tech.conf"))
+        self.assertEqual((stored["user_header"], stored["user_footer"]),
+                         ("<p>site admin's header</p>", "<p>foot</p>"))
+        for name, text in [("templ_bbs.html", "<title>%BBS_TITLE%</title>%USER_HEADER%"),
+                           ("templ_ico.html", "i"), ("templ_info.html", "%MESSAGE%")]:
+            self.site.write("skin/plain/" + name, text)
+        page = self.site.run(query={"bid": "tech", "skin": "skin/plain"})
+        self.assertIn("<p>site admin's header</p>", page.text)
+        self.assertNotIn("<script>", page.text)
+        self.assertIn("&lt;script&gt;", page.text)  # the title, as text
+
     def test_posting_limits(self):
         # A board written before these settings shows them off and keeps
         # them off until the page is saved; then what the page showed is
