@@ -14,6 +14,10 @@
 // own.
 static char s_szEmpty[1] = {0};
 
+// A loaded board holds a dozen strings per message: a string is its three
+// members and nothing more (no table of virtual functions).
+static_assert(sizeof(CRukString) <= sizeof(char*) + 2 * sizeof(unsigned), "CRukString grew");
+
 // The longest text: GetLength gives an int.
 static const size_t s_nMaxLength = 0x7fffffff;
 
@@ -131,16 +135,25 @@ void CRukString::Reserve(int n)
 }
 
 // Appends n bytes that hold no NUL. pData may lie inside this very block:
-// its place is taken before the block moves.
+// its place is taken before the block moves. The first text of an empty
+// string (the most common append: a field read from a file) gets a block of
+// its own size straight away.
 void CRukString::AppendText(const char* pData, size_t n)
 {
     if (n == 0)
         return;
+    if (!IsOwned(m_pStr)) {
+        char* p = NewBlock(n);
+        memcpy(p, pData, n);
+        p[n] = 0;
+        m_pStr = p;
+        m_nLength = static_cast<unsigned>(n);
+        m_nCapacity = static_cast<unsigned>(n);
+        return;
+    }
     size_t nOld = GetLength();
-    if (nOld + n > s_nMaxLength)
-        abort();
-    if (nOld + n > m_nCapacity || !IsOwned(m_pStr)) {
-        bool bInside = IsOwned(m_pStr) && pData >= m_pStr && pData <= m_pStr + nOld;
+    if (nOld + n > m_nCapacity) {
+        bool bInside = pData >= m_pStr && pData <= m_pStr + nOld;
         size_t nAt = bInside ? static_cast<size_t>(pData - m_pStr) : 0;
         Grow(nOld + n);
         if (bInside)

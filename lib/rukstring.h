@@ -16,6 +16,10 @@
 // with a NUL among them (Append, Format's "%c" of 0) are kept up to that
 // NUL only.
 //
+// The class has no virtual member, so that a string costs its three
+// members only (the store keeps a dozen per message); CRukStrPath derives
+// from it and is never deleted through a CRukString pointer.
+//
 // Code that fills the block itself takes it from Alloc or ReAlloc and
 // writes into it; the text is then whatever lies before the first NUL,
 // measured at the next operation that needs the length. Writing into the
@@ -38,7 +42,7 @@ public:
     CRukString(const unsigned int& n);
     CRukString(const short& n);
     CRukString(const unsigned short& n);
-    virtual ~CRukString();
+    ~CRukString();
 
     CRukString& operator=(const CRukString& str);
     CRukString& operator=(CRukString&& str) noexcept;
