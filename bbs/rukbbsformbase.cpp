@@ -229,18 +229,16 @@ bool CRukBBSFormBase::IsSafeName(const char* pText)
 void CRukBBSFormBase::Message(const char* pFormat, ...)
 {
     go.m_log.Trace("MessageForm =====================================================");
-    char szText[4096];
+    CRukString text;  // the whole expansion, however long
     va_list args;
     va_start(args, pFormat);
-    szText[0] = 0;
-    if (pFormat)
-        vsnprintf(szText, sizeof(szText), pFormat, args);
+    text.FormatV(pFormat, args);
     va_end(args);
 
     CRukString page = GetTemplate((m_strSkinDir + "templ_info.html").GetText());
     if (page.IsEmpty())
         page = GetTemplate("skin/default/templ_info.html");
-    page.Replace("%MESSAGE%", szText, false);
+    page.Replace("%MESSAGE%", text.GetText(), false);
 
     CRukString link = go.m_env.SCRIPT_NAME;
     if (!m_strBBSID.IsEmpty()) {

@@ -1,6 +1,7 @@
 // Benchmarks of the foundation library on large inputs: filling a string
-// array one element at a time, and replacing a tag in a large page as the
-// page assembly does (once per tag over the whole text).
+// array one element at a time, building a text by appending small pieces,
+// measuring a long text, and replacing a tag in a large page as the page
+// assembly does (once per tag over the whole text).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -27,6 +28,36 @@ void BM_StrAryAdd(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_StrAryAdd)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Appends state.range(0) pieces of 8 bytes with +=, as code that builds a
+// page piece by piece does; the cost must grow linearly with the count.
+void BM_StringAppend(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        CRukString text;
+        for (int i = 0; i < n; i++)
+            text += "<td>a</>";
+        benchmark::DoNotOptimize(text.GetText());
+        if (text.GetLength() != 8 * n)
+            state.SkipWithError("wrong length");
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_StringAppend)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// Asks a text of state.range(0) bytes for its length; the cost must not
+// depend on the length.
+void BM_StringGetLength(benchmark::State& state)
+{
+    const std::string text(static_cast<size_t>(state.range(0)), 'x');
+    const CRukString str(text.c_str());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(&str);
+        benchmark::DoNotOptimize(str.GetLength());
+    }
+}
+BENCHMARK(BM_StringGetLength)->Arg(16)->Arg(1024 * 1024)->Unit(benchmark::kNanosecond);
 
 // A page of about nBytes with 1000 occurrences of the tag spread evenly.
 std::string MakePage(size_t nBytes)

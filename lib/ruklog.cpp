@@ -1,5 +1,6 @@
 #include "ruklog.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -40,6 +41,36 @@ CRukString ToString(CRukBuffer& out)
     return s;
 }
 
+// "yyyy/mm/dd hh:mm:ss.mmm, pid, " for the present moment.
+CRukString LinePrefix()
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    time_t t = tv.tv_sec;
+    struct tm tmNow;
+    localtime_r(&t, &tmNow);
+    CRukString prefix;
+    prefix.Format("%04d/%02d/%02d %02d:%02d:%02d.%03d, %u, ", tmNow.tm_year + 1900,
+                  tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec,
+                  static_cast<int>(tv.tv_usec / 1000), static_cast<unsigned>(getpid()));
+    return prefix;
+}
+
+// Writes all n bytes, going on after a short write or a signal; a line the
+// log cannot take is lost, as the header says.
+void WriteAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        ssize_t r = write(fd, p, n);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+}
+
 }  // namespace
 
 const char* const CRukLog::s_pMask = "********";
@@ -69,22 +100,19 @@ void CRukLog::Trace(int nVerbosity, const char* pFormat, ...)
 }
 
 // Appends one line: local time with milliseconds, the process id and the
-// caller's text. The caller's format is embedded in the line format and
-// expanded once, by the second pass. The file is opened without following
-// a symbolic link, must be a plain file, and is kept at s_nLogMode.
+// caller's text, expanded whole however long. The line goes to the file in
+// one write, so that lines of requests running at the same time do not mix
+// in the middle. The file is opened without following a symbolic link,
+// must be a plain file, and is kept at s_nLogMode.
 void CRukLog::Write(int nVerbosity, const char* pFormat, va_list args)
 {
     if (!m_nEnabled || nVerbosity > m_nLimit || m_strPath.IsEmpty() || !pFormat)
         return;
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    time_t t = tv.tv_sec;
-    struct tm tmNow;
-    localtime_r(&t, &tmNow);
-    CRukString line;
-    line.Format("%04d/%02d/%02d %02d:%02d:%02d.%03d, %u, %s\n", tmNow.tm_year + 1900,
-                tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec,
-                static_cast<int>(tv.tv_usec / 1000), static_cast<unsigned>(getpid()), pFormat);
+    CRukString line = LinePrefix();
+    CRukString text;
+    text.FormatV(pFormat, args);
+    line += text;
+    line += "\n";
     int fd = open(m_strPath.GetText(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
                   s_nLogMode);
     if (fd < 0)
@@ -98,13 +126,8 @@ void CRukLog::Write(int nVerbosity, const char* pFormat, va_list args)
         close(fd);  // still readable by others: write nothing into it
         return;
     }
-    FILE* fp = fdopen(fd, "a");
-    if (!fp) {
-        close(fd);
-        return;
-    }
-    vfprintf(fp, line.GetText(), args);
-    fclose(fp);
+    WriteAll(fd, line.GetText(), static_cast<size_t>(line.GetLength()));
+    close(fd);
 }
 
 bool CRukLog::IsSecretName(const char* pName)

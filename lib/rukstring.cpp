@@ -1,5 +1,6 @@
 #include "rukstring.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -8,83 +9,219 @@
 #include <utility>
 #include <strings.h>
 
-#include "rukbuffer.h"
-
 // The shared block of every empty string. It is never written and never
 // freed; every operation that writes first gives the string a block of its
 // own.
 static char s_szEmpty[1] = {0};
 
+// A loaded board holds a dozen strings per message: a string is its three
+// members and nothing more (no table of virtual functions).
+static_assert(sizeof(CRukString) <= sizeof(char*) + 2 * sizeof(unsigned), "CRukString grew");
+
+// The longest text: GetLength gives an int.
+static const size_t s_nMaxLength = 0x7fffffff;
+
 static inline bool IsOwned(const char* p)
 {
-    return p && p != s_szEmpty;
+    return p != s_szEmpty;
 }
 
-CRukString::CRukString() : m_pStr(s_szEmpty) {}
+// A block of n + 1 bytes; running out of memory ends the program.
+static char* NewBlock(size_t n)
+{
+    if (n > s_nMaxLength)
+        abort();
+    char* p = static_cast<char*>(malloc(n + 1));
+    if (!p)
+        abort();
+    return p;
+}
 
-CRukString::CRukString(const char* pText) : m_pStr(s_szEmpty)
+// The number of bytes of pData before its first NUL, at most n.
+static size_t TextLength(const char* pData, size_t n)
+{
+    const void* pNul = memchr(pData, 0, n);
+    return pNul ? static_cast<size_t>(static_cast<const char*>(pNul) - pData) : n;
+}
+
+CRukString::CRukString() : m_pStr(s_szEmpty), m_nLength(0), m_nCapacity(0) {}
+
+CRukString::CRukString(const char* pText) : CRukString()
 {
     if (pText)
         Assign(pText, strlen(pText));
 }
 
-CRukString::CRukString(const CRukString& str) : m_pStr(s_szEmpty)
+CRukString::CRukString(const CRukString& str) : CRukString()
 {
     Assign(str.GetText(), str.GetLength());
 }
 
-CRukString::CRukString(CRukString&& str) noexcept : m_pStr(str.m_pStr ? str.m_pStr : s_szEmpty)
+CRukString::CRukString(CRukString&& str) noexcept
+    : m_pStr(str.m_pStr), m_nLength(str.m_nLength), m_nCapacity(str.m_nCapacity)
 {
-    str.m_pStr = s_szEmpty;
+    str.SetEmpty();
 }
 
-CRukString::CRukString(const long& n) : m_pStr(s_szEmpty) { FromInteger("%ld", n); }
-CRukString::CRukString(const unsigned long& n) : m_pStr(s_szEmpty) { FromUnsigned("%lu", n); }
-CRukString::CRukString(const int& n) : m_pStr(s_szEmpty) { FromInteger("%ld", n); }
-CRukString::CRukString(const unsigned int& n) : m_pStr(s_szEmpty) { FromUnsigned("%lu", n); }
-CRukString::CRukString(const short& n) : m_pStr(s_szEmpty) { FromInteger("%ld", n); }
-CRukString::CRukString(const unsigned short& n) : m_pStr(s_szEmpty) { FromUnsigned("%lu", n); }
+CRukString::CRukString(const long& n) : CRukString() { FromInteger(n); }
+CRukString::CRukString(const unsigned long& n) : CRukString() { FromUnsigned(n); }
+CRukString::CRukString(const int& n) : CRukString() { FromInteger(n); }
+CRukString::CRukString(const unsigned int& n) : CRukString() { FromUnsigned(n); }
+CRukString::CRukString(const short& n) : CRukString() { FromInteger(n); }
+CRukString::CRukString(const unsigned short& n) : CRukString() { FromUnsigned(n); }
 
 CRukString::~CRukString()
 {
     _Free();
 }
 
-// Releases the block and leaves the null pointer.
+// The length of a block the caller has written into: the bytes before its
+// NUL, remembered until the text changes again.
+size_t CRukString::Measure() const
+{
+    m_nLength = static_cast<unsigned>(strlen(m_pStr));
+    return m_nLength;
+}
+
+// Releases the block; the members are left for the caller to set.
 void CRukString::_Free()
 {
     if (IsOwned(m_pStr))
         free(m_pStr);
-    m_pStr = nullptr;
 }
 
-// Replaces the text with n bytes of pData, sized exactly.
+// Points at the shared empty block, without releasing anything.
+void CRukString::SetEmpty()
+{
+    m_pStr = s_szEmpty;
+    m_nLength = 0;
+    m_nCapacity = 0;
+}
+
+// Makes the block hold at least nNeed bytes of text, keeping the text. A
+// block that must grow at least doubles (and holds at least 15 bytes), so
+// that n appends move each byte a constant number of times on average; the
+// first block of an empty string is sized exactly, since most strings are
+// set once and never appended to.
+void CRukString::Grow(size_t nNeed)
+{
+    if (nNeed <= m_nCapacity && IsOwned(m_pStr))
+        return;
+    if (nNeed > s_nMaxLength)
+        abort();
+    size_t nLength = GetLength();
+    size_t nNew = nNeed;
+    if (nLength > 0) {
+        nNew = std::max<size_t>(nNew, 2 * static_cast<size_t>(m_nCapacity));
+        nNew = std::min(std::max<size_t>(nNew, 15), s_nMaxLength);
+    }
+    char* p;
+    if (IsOwned(m_pStr)) {
+        p = static_cast<char*>(realloc(m_pStr, nNew + 1));
+        if (!p)
+            abort();
+    } else {
+        p = NewBlock(nNew);
+        p[0] = 0;
+    }
+    m_pStr = p;
+    m_nCapacity = static_cast<unsigned>(nNew);
+}
+
+void CRukString::Reserve(int n)
+{
+    if (n > 0)
+        Grow(static_cast<size_t>(n));
+}
+
+// Appends n bytes that hold no NUL. pData may lie inside this very block:
+// its place is taken before the block moves. The first text of an empty
+// string (the most common append: a field read from a file) gets a block of
+// its own size straight away.
+void CRukString::AppendText(const char* pData, size_t n)
+{
+    if (n == 0)
+        return;
+    if (!IsOwned(m_pStr)) {
+        char* p = NewBlock(n);
+        memcpy(p, pData, n);
+        p[n] = 0;
+        m_pStr = p;
+        m_nLength = static_cast<unsigned>(n);
+        m_nCapacity = static_cast<unsigned>(n);
+        return;
+    }
+    size_t nOld = GetLength();
+    if (nOld + n > m_nCapacity) {
+        bool bInside = pData >= m_pStr && pData <= m_pStr + nOld;
+        size_t nAt = bInside ? static_cast<size_t>(pData - m_pStr) : 0;
+        Grow(nOld + n);
+        if (bInside)
+            pData = m_pStr + nAt;
+    }
+    memmove(m_pStr + nOld, pData, n);
+    m_pStr[nOld + n] = 0;
+    m_nLength = static_cast<unsigned>(nOld + n);
+}
+
+// Replaces the text with n bytes of pData (no NUL among them), which may
+// lie inside this very block. A block large enough is reused; otherwise
+// the new block is sized exactly.
 void CRukString::Assign(const char* pData, size_t n)
 {
     if (n == 0) {
         Free();
         return;
     }
-    char* p = static_cast<char*>(malloc(n + 1));
-    if (!p)
-        abort();
-    memcpy(p, pData, n);
-    p[n] = 0;
-    _Free();
-    m_pStr = p;
+    if (IsOwned(m_pStr) && n <= m_nCapacity) {
+        memmove(m_pStr, pData, n);
+    } else {
+        char* p = NewBlock(n);
+        memcpy(p, pData, n);
+        _Free();
+        m_pStr = p;
+        m_nCapacity = static_cast<unsigned>(n);
+    }
+    m_pStr[n] = 0;
+    m_nLength = static_cast<unsigned>(n);
 }
 
-void CRukString::FromInteger(const char* pFormat, long n)
+// Takes a malloc'd block whose text is nLength bytes and NUL-terminated.
+void CRukString::AttachText(char* pBlock, size_t nLength, size_t nCapacity)
+{
+    if (nLength > s_nMaxLength)
+        abort();
+    if (pBlock != m_pStr)
+        _Free();
+    m_pStr = pBlock;
+    m_nLength = static_cast<unsigned>(nLength);
+    m_nCapacity = static_cast<unsigned>(std::min(std::max(nLength, nCapacity), s_nMaxLength));
+}
+
+// Takes the text built in str, leaving str empty; an empty text leaves
+// this string on the shared empty block, as an empty string always is
+// after an operation that empties it.
+void CRukString::TakeText(CRukString& str)
+{
+    if (str.IsEmpty()) {
+        Free();
+        str.Free();
+    } else {
+        *this = std::move(str);
+    }
+}
+
+void CRukString::FromInteger(long n)
 {
     char sz[32];
-    int len = snprintf(sz, sizeof(sz), pFormat, n);
+    int len = snprintf(sz, sizeof(sz), "%ld", n);
     Assign(sz, len);
 }
 
-void CRukString::FromUnsigned(const char* pFormat, unsigned long n)
+void CRukString::FromUnsigned(unsigned long n)
 {
     char sz[32];
-    int len = snprintf(sz, sizeof(sz), pFormat, n);
+    int len = snprintf(sz, sizeof(sz), "%lu", n);
     Assign(sz, len);
 }
 
@@ -99,8 +236,10 @@ CRukString& CRukString::operator=(CRukString&& str) noexcept
 {
     if (this != &str) {
         _Free();
-        m_pStr = str.m_pStr ? str.m_pStr : s_szEmpty;
-        str.m_pStr = s_szEmpty;
+        m_pStr = str.m_pStr;
+        m_nLength = str.m_nLength;
+        m_nCapacity = str.m_nCapacity;
+        str.SetEmpty();
     }
     return *this;
 }
@@ -114,12 +253,12 @@ CRukString& CRukString::operator=(const char* pText)
     return *this;
 }
 
-CRukString& CRukString::operator=(const long& n) { FromInteger("%ld", n); return *this; }
-CRukString& CRukString::operator=(const unsigned long& n) { FromUnsigned("%lu", n); return *this; }
-CRukString& CRukString::operator=(const int& n) { FromInteger("%ld", n); return *this; }
-CRukString& CRukString::operator=(const unsigned int& n) { FromUnsigned("%lu", n); return *this; }
-CRukString& CRukString::operator=(const short& n) { FromInteger("%ld", n); return *this; }
-CRukString& CRukString::operator=(const unsigned short& n) { FromUnsigned("%lu", n); return *this; }
+CRukString& CRukString::operator=(const long& n) { FromInteger(n); return *this; }
+CRukString& CRukString::operator=(const unsigned long& n) { FromUnsigned(n); return *this; }
+CRukString& CRukString::operator=(const int& n) { FromInteger(n); return *this; }
+CRukString& CRukString::operator=(const unsigned int& n) { FromUnsigned(n); return *this; }
+CRukString& CRukString::operator=(const short& n) { FromInteger(n); return *this; }
+CRukString& CRukString::operator=(const unsigned short& n) { FromUnsigned(n); return *this; }
 
 CRukString::operator long() const { return atol(GetText()); }
 CRukString::operator unsigned long() const { return static_cast<unsigned long>(atol(GetText())); }
@@ -131,67 +270,42 @@ CRukString::operator unsigned short() const
     return static_cast<unsigned short>(atoi(GetText()));
 }
 
-int CRukString::GetLength() const
-{
-    return m_pStr ? static_cast<int>(strlen(m_pStr)) : 0;
-}
-
 CRukString& CRukString::Append(const char* pData, int n)
 {
-    if (!pData || n <= 0)
-        return *this;
-    size_t nOld = m_pStr ? strlen(m_pStr) : 0;
-    if (IsOwned(m_pStr) && pData >= m_pStr && pData <= m_pStr + nOld) {
-        // a piece of this very block: copy it before the block moves
-        CRukString copy;
-        copy.Assign(pData, static_cast<size_t>(n));
-        return Append(copy.m_pStr, n);
-    }
-    char* p;
-    if (IsOwned(m_pStr)) {
-        p = static_cast<char*>(realloc(m_pStr, nOld + n + 1));
-    } else {
-        p = static_cast<char*>(malloc(nOld + n + 1));
-    }
-    if (!p)
-        abort();
-    memcpy(p + nOld, pData, n);
-    p[nOld + n] = 0;
-    m_pStr = p;
+    if (pData && n > 0)
+        AppendText(pData, TextLength(pData, static_cast<size_t>(n)));
     return *this;
 }
 
 CRukString& CRukString::operator+=(const CRukString& str)
 {
-    if (&str == this) {
-        CRukString copy(str);
-        return Append(copy.GetText(), copy.GetLength());
-    }
-    return Append(str.GetText(), str.GetLength());
+    AppendText(str.GetText(), str.GetLength());
+    return *this;
 }
 
 CRukString& CRukString::operator+=(const char* pText)
 {
-    if (!pText)
-        return *this;
-    if (pText == m_pStr) {
-        CRukString copy(pText);
-        return Append(copy.GetText(), copy.GetLength());
-    }
-    return Append(pText, static_cast<int>(strlen(pText)));
+    if (pText)
+        AppendText(pText, strlen(pText));
+    return *this;
 }
 
 CRukString CRukString::operator+(const CRukString& str) const
 {
-    CRukString result(*this);
-    result += str;
+    CRukString result;
+    result.Reserve(GetLength() + str.GetLength());
+    result.AppendText(GetText(), GetLength());
+    result.AppendText(str.GetText(), str.GetLength());
     return result;
 }
 
 CRukString CRukString::operator+(const char* pText) const
 {
-    CRukString result(*this);
-    result += pText;
+    size_t n = pText ? strlen(pText) : 0;
+    CRukString result;
+    result.Reserve(static_cast<int>(std::min(GetLength() + n, s_nMaxLength)));
+    result.AppendText(GetText(), GetLength());
+    result.AppendText(pText, n);
     return result;
 }
 
@@ -201,13 +315,23 @@ CRukString& CRukString::Insert(const CRukString& str)
 }
 
 // Prepends the text: the result is the argument followed by the old text.
+// The block grows as for an append and the old text moves up in place.
 CRukString& CRukString::Insert(const char* pText)
 {
     if (!pText || !*pText)
         return *this;
-    CRukString result(pText);
-    result += *this;
-    *this = std::move(result);
+    size_t nOld = GetLength();
+    if (IsOwned(m_pStr) && pText >= m_pStr && pText <= m_pStr + nOld) {
+        CRukString copy(pText);  // a piece of this very block
+        return Insert(copy.GetText());
+    }
+    size_t n = strlen(pText);
+    if (nOld + n > s_nMaxLength)
+        abort();
+    Grow(nOld + n);
+    memmove(m_pStr + n, m_pStr, nOld + 1);
+    memcpy(m_pStr, pText, n);
+    m_nLength = static_cast<unsigned>(nOld + n);
     return *this;
 }
 
@@ -296,20 +420,21 @@ int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, boo
     const char* q = Search(p, pFind, bNoCase);
     if (!q)
         return 0;
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(GetLength() + nWith));
+    const char* pEnd = m_pStr + GetLength();
+    CRukString out;
+    out.Reserve(static_cast<int>(std::min(GetLength() + nWith, s_nMaxLength)));
     int nCount = 0;
     while (q) {
-        out.Append(p, static_cast<unsigned>(q - p));
-        out.Append(pWith, static_cast<unsigned>(nWith));
+        out.AppendText(p, static_cast<size_t>(q - p));
+        out.AppendText(pWith, nWith);
         nCount++;
         p = q + nFind;
         if (!bAll)
             break;
         q = Search(p, pFind, bNoCase);
     }
-    out.Append(p, static_cast<unsigned>(strlen(p)));
-    Attach(out.Detach());
+    out.AppendText(p, static_cast<size_t>(pEnd - p));
+    TakeText(out);
     return nCount;
 }
 
@@ -323,8 +448,12 @@ int CRukString::ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char
         return 0;
     size_t nBegin = strlen(pBegin);
     size_t nEnd = strlen(pEnd);
+    size_t nNewBegin = pNewBegin ? strlen(pNewBegin) : 0;
+    size_t nNewEnd = pNewEnd ? strlen(pNewEnd) : 0;
+    size_t nWith = pWith ? strlen(pWith) : 0;
     const char* p = m_pStr;
-    CRukBuffer out;
+    const char* pLast = m_pStr + GetLength();
+    CRukString out;
     int nCount = 0;
     for (;;) {
         const char* b = Search(p, pBegin, bNoCase);
@@ -334,14 +463,14 @@ int CRukString::ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char
         if (!e)
             break;
         if (nCount == 0)
-            out.Reserve(static_cast<unsigned>(GetLength()));
-        out.Append(p, static_cast<unsigned>(b - p));
+            out.Reserve(GetLength());
+        out.AppendText(p, static_cast<size_t>(b - p));
         if (pNewBegin) {
-            out.Append(pNewBegin, static_cast<unsigned>(strlen(pNewBegin)));
-            out.Append(b + nBegin, static_cast<unsigned>(e - (b + nBegin)));
-            out.Append(pNewEnd, static_cast<unsigned>(strlen(pNewEnd)));
-        } else if (pWith) {
-            out.Append(pWith, static_cast<unsigned>(strlen(pWith)));
+            out.AppendText(pNewBegin, nNewBegin);
+            out.AppendText(b + nBegin, static_cast<size_t>(e - (b + nBegin)));
+            out.AppendText(pNewEnd, nNewEnd);
+        } else {
+            out.AppendText(pWith, nWith);
         }
         nCount++;
         p = e + nEnd;
@@ -350,8 +479,8 @@ int CRukString::ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char
     }
     if (nCount == 0)
         return 0;
-    out.Append(p, static_cast<unsigned>(strlen(p)));
-    Attach(out.Detach());
+    out.AppendText(p, static_cast<size_t>(pLast - p));
+    TakeText(out);
     return nCount;
 }
 
@@ -395,7 +524,7 @@ CRukString& CRukString::TrimLeft()
     while (*p && isspace(static_cast<unsigned char>(*p)))
         p++;
     if (p != GetText())
-        *this = CRukString(p);
+        Delete(0, static_cast<int>(p - GetText()));
     return *this;
 }
 
@@ -481,14 +610,37 @@ CRukString& CRukString::Nkf(const char* pOption)
 
 CRukString& CRukString::Format(const char* pFormat, ...)
 {
-    char sz[4096];
     va_list args;
     va_start(args, pFormat);
-    sz[0] = 0;
-    if (pFormat)
-        vsnprintf(sz, sizeof(sz), pFormat, args);
+    FormatV(pFormat, args);
     va_end(args);
-    *this = sz;
+    return *this;
+}
+
+// Expands the format once into a stack buffer; an expansion that does not
+// fit is measured by that pass and expanded again into a block of its
+// size, so nothing is ever cut. The arguments may point into this string:
+// its text is replaced only after the expansion.
+CRukString& CRukString::FormatV(const char* pFormat, va_list args)
+{
+    if (!pFormat) {
+        Free();
+        return *this;
+    }
+    char sz[1024];
+    va_list again;
+    va_copy(again, args);
+    int n = vsnprintf(sz, sizeof(sz), pFormat, args);
+    if (n < 0) {
+        Free();  // an encoding error: nothing sound to keep
+    } else if (static_cast<size_t>(n) < sizeof(sz)) {
+        Assign(sz, TextLength(sz, static_cast<size_t>(n)));
+    } else {
+        char* p = NewBlock(static_cast<size_t>(n));
+        vsnprintf(p, static_cast<size_t>(n) + 1, pFormat, again);
+        AttachText(p, TextLength(p, static_cast<size_t>(n)), static_cast<size_t>(n));
+    }
+    va_end(again);
     return *this;
 }
 
@@ -509,31 +661,30 @@ static const char s_szHex[] = "0123456789ABCDEF";
 CRukString CRukString::HexToChar() const
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(GetText());
-    CRukBuffer out;
+    CRukString result;
+    result.Reserve((GetLength() + 1) / 2);
     while (*p) {
         int hi = HexValue(*p++);
         int lo = *p ? HexValue(*p++) : 0;
         char c = static_cast<char>((hi << 4) | lo);
         if (c == 0)
             break;  // a string cannot hold a NUL byte
-        out.Append(&c, 1);
+        result.AppendText(&c, 1);
     }
-    CRukString result;
-    result.Attach(out.Detach());
+    if (result.IsEmpty())
+        result.Free();
     return result;
 }
 
 CRukString CRukString::CharToHex() const
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(GetText());
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(GetLength() * 2));
+    CRukString result;
+    result.Reserve(static_cast<int>(std::min(2 * static_cast<size_t>(GetLength()), s_nMaxLength)));
     for (; *p; p++) {
         char sz[2] = {s_szHex[*p >> 4], s_szHex[*p & 15]};
-        out.Append(sz, 2);
+        result.AppendText(sz, 2);
     }
-    CRukString result;
-    result.Attach(out.Detach());
     return result;
 }
 
@@ -544,9 +695,8 @@ CRukString CRukString::CharToHex() const
 CRukString CRukString::PerHexToChar() const
 {
     const char* p = GetText();
-    char* pOut = static_cast<char*>(malloc(strlen(p) + 1));
-    if (!pOut)
-        abort();
+    size_t nIn = GetLength();
+    char* pOut = NewBlock(nIn);
     size_t k = 0;
     for (;;) {
         size_t nRun = strcspn(p, "%+");
@@ -569,7 +719,10 @@ CRukString CRukString::PerHexToChar() const
     }
     pOut[k] = 0;
     CRukString result;
-    result.Attach(pOut);
+    if (k > 0)
+        result.AttachText(pOut, k, nIn);
+    else
+        free(pOut);
     return result;
 }
 
@@ -578,22 +731,20 @@ CRukString CRukString::PerHexToChar() const
 CRukString CRukString::PerHexImpl(const char* pKeep, bool bAll) const
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(GetText());
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(GetLength() * 3));
+    CRukString result;
+    result.Reserve(static_cast<int>(std::min(3 * static_cast<size_t>(GetLength()), s_nMaxLength)));
     for (; *p; p++) {
         if (*p == ' ') {
-            out.Append("+", 1);
+            result.AppendText("+", 1);
         } else if (!bAll && (isalnum(*p) && *p < 0x80)) {
-            out.Append(reinterpret_cast<const char*>(p), 1);
+            result.AppendText(reinterpret_cast<const char*>(p), 1);
         } else if (!bAll && strchr(pKeep, *p)) {
-            out.Append(reinterpret_cast<const char*>(p), 1);
+            result.AppendText(reinterpret_cast<const char*>(p), 1);
         } else {
             char sz[3] = {'%', s_szHex[*p >> 4], s_szHex[*p & 15]};
-            out.Append(sz, 3);
+            result.AppendText(sz, 3);
         }
     }
-    CRukString result;
-    result.Attach(out.Detach());
     return result;
 }
 
@@ -618,7 +769,9 @@ CRukString CRukString::Right(int n) const
         return CRukString();
     if (n > nLen)
         n = nLen;
-    return CRukString(GetText() + nLen - n);
+    CRukString result;
+    result.Assign(GetText() + nLen - n, n);
+    return result;
 }
 
 CRukString CRukString::Mid(int nStart, int nCount) const
@@ -640,7 +793,9 @@ CRukString CRukString::Mid(int nStart) const
     int nLen = GetLength();
     if (nStart < 0 || nStart >= nLen)
         return CRukString();
-    return CRukString(GetText() + nStart);
+    CRukString result;
+    result.Assign(GetText() + nStart, nLen - nStart);
+    return result;
 }
 
 // The text before the first pSep; the whole text when pSep does not occur
@@ -695,9 +850,12 @@ CRukString& CRukString::Delete(int nPos, int nCount)
         nCount = nLen - nPos;
     if (nCount <= 0)
         return *this;
-    memmove(m_pStr + nPos, m_pStr + nPos + nCount, nLen - nPos - nCount + 1);
-    if (m_pStr[0] == 0)
+    if (nCount == nLen) {
         Free();
+        return *this;
+    }
+    memmove(m_pStr + nPos, m_pStr + nPos + nCount, nLen - nPos - nCount + 1);
+    m_nLength = static_cast<unsigned>(nLen - nCount);
     return *this;
 }
 
@@ -707,55 +865,68 @@ CRukString& CRukString::Delete(int nPos)
         Free();
         return *this;
     }
-    if (nPos < GetLength())
+    if (nPos < GetLength()) {
         m_pStr[nPos] = 0;
+        m_nLength = static_cast<unsigned>(nPos);
+    }
     return *this;
 }
 
-// Gives the string a zero-filled block of n + 1 bytes.
+// Gives the string a zero-filled block of n + 1 bytes for the caller to
+// write into.
 char* CRukString::Alloc(int n)
 {
     if (n < 0)
         n = 0;
-    _Free();
-    m_pStr = static_cast<char*>(calloc(n + 1, 1));
-    if (!m_pStr)
+    char* p = static_cast<char*>(calloc(static_cast<size_t>(n) + 1, 1));
+    if (!p)
         abort();
+    _Free();
+    m_pStr = p;
+    m_nLength = s_nUnmeasured;
+    m_nCapacity = static_cast<unsigned>(n);
     return m_pStr;
 }
 
-// Resizes the block to n + 1 bytes, zero-filling any growth.
+// Resizes the block to n + 1 bytes, zero-filling everything after the
+// text, for the caller to write into.
 char* CRukString::ReAlloc(int n)
 {
     if (n < 0)
         n = 0;
-    int nOld = GetLength();
+    size_t nNew = static_cast<size_t>(n);
+    size_t nOld = GetLength();
     char* p;
     if (IsOwned(m_pStr)) {
-        p = static_cast<char*>(realloc(m_pStr, n + 1));
+        p = static_cast<char*>(realloc(m_pStr, nNew + 1));
+        if (!p)
+            abort();
     } else {
-        p = static_cast<char*>(malloc(n + 1));
+        p = NewBlock(nNew);
         nOld = 0;
     }
-    if (!p)
-        abort();
-    if (n > nOld)
-        memset(p + nOld, 0, n - nOld);
-    p[n] = 0;
+    if (nNew > nOld)
+        memset(p + nOld, 0, nNew - nOld);
+    p[nNew] = 0;
     m_pStr = p;
+    m_nLength = s_nUnmeasured;
+    m_nCapacity = static_cast<unsigned>(nNew);
     return m_pStr;
 }
 
 void CRukString::Free()
 {
     _Free();
-    m_pStr = s_szEmpty;
+    SetEmpty();
 }
 
-CRukString& CRukString::Attach(char* pBlock)
+CRukString& CRukString::Attach(char* pBlock, int nCapacity)
 {
-    _Free();
-    m_pStr = pBlock ? pBlock : s_szEmpty;
+    if (!pBlock) {
+        Free();
+        return *this;
+    }
+    AttachText(pBlock, strlen(pBlock), nCapacity > 0 ? static_cast<size_t>(nCapacity) : 0);
     return *this;
 }
 

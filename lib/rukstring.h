@@ -2,13 +2,32 @@
 //
 // A heap-owned, NUL-terminated byte string. Japanese text is carried as raw
 // Shift_JIS, EUC-JP or ISO-2022-JP bytes; the few operations that must not
-// split a two-byte character classify the encoding first (IsCode). The one
-// data member is the pointer to the block; the length is always strlen of
-// it. An empty string points at a shared, read-only one-byte block holding
-// NUL, so that the many empty fields of a loaded board cost no allocation.
+// split a two-byte character classify the encoding first (IsCode).
+//
+// The string keeps its block, the length of its text and the capacity of
+// the block (bytes of text it can hold before the NUL that always follows).
+// GetLength costs no measuring, and appending grows the block
+// geometrically, so building a text from n pieces costs time linear in its
+// length. An empty string points at a shared, read-only one-byte block
+// holding NUL, with capacity 0, so that the many empty fields of a loaded
+// board cost no allocation.
+//
+// The text never holds a NUL byte: it ends at the first NUL. Bytes given
+// with a NUL among them (Append, Format's "%c" of 0) are kept up to that
+// NUL only.
+//
+// The class has no virtual member, so that a string costs its three
+// members only (the store keeps a dozen per message); CRukStrPath derives
+// from it and is never deleted through a CRukString pointer.
+//
+// Code that fills the block itself takes it from Alloc or ReAlloc and
+// writes into it; the text is then whatever lies before the first NUL,
+// measured at the next operation that needs the length. Writing into the
+// block at any other time (through a cast of GetText) is not allowed.
 #ifndef RUKSTRING_H
 #define RUKSTRING_H
 
+#include <cstdarg>
 #include <cstddef>
 
 class CRukString {
@@ -23,7 +42,7 @@ public:
     CRukString(const unsigned int& n);
     CRukString(const short& n);
     CRukString(const unsigned short& n);
-    virtual ~CRukString();
+    ~CRukString();
 
     CRukString& operator=(const CRukString& str);
     CRukString& operator=(CRukString&& str) noexcept;
@@ -45,13 +64,22 @@ public:
     explicit operator unsigned short() const;
 
     // The text block; never null.
-    const char* GetText() const { return m_pStr ? m_pStr : ""; }
-    int GetLength() const;
-    bool IsEmpty() const { return !m_pStr || !*m_pStr; }
+    const char* GetText() const { return m_pStr; }
+    int GetLength() const
+    {
+        return static_cast<int>(m_nLength != s_nUnmeasured ? m_nLength : Measure());
+    }
+    bool IsEmpty() const { return !*m_pStr; }
+    // Bytes of text the block holds without growing.
+    int GetCapacity() const { return static_cast<int>(m_nCapacity); }
+    // Makes room for n bytes of text without changing it, so that a known
+    // number of appends allocates once.
+    void Reserve(int n);
 
     CRukString& operator+=(const CRukString& str);
     CRukString& operator+=(const char* pText);
-    // Appends exactly n bytes of pData (which must hold no NUL).
+    // Appends n bytes of pData, or the bytes before the first NUL among
+    // them (the text cannot hold a NUL).
     CRukString& Append(const char* pData, int n);
     CRukString operator+(const CRukString& str) const;
     CRukString operator+(const char* pText) const;
@@ -98,7 +126,10 @@ public:
     static CRukString Nkf(const char* pOption, const char* pText);
     CRukString& Nkf(const char* pOption);
 
+    // The whole expansion of the format, however long (up to a NUL that
+    // "%c" may give); a null format or an encoding error gives "".
     CRukString& Format(const char* pFormat, ...) __attribute__((format(printf, 2, 3)));
+    CRukString& FormatV(const char* pFormat, va_list args) __attribute__((format(printf, 2, 0)));
 
     CRukString HexToChar() const;
     CRukString CharToHex() const;
@@ -118,25 +149,45 @@ public:
     CRukString& Delete(int nPos, int nCount);
     CRukString& Delete(int nPos);
 
-    // Storage operations for code that fills the block directly.
+    // Storage operations for code that fills the block directly. Alloc
+    // gives a zero-filled block of n + 1 bytes; ReAlloc resizes the block
+    // to n + 1 bytes, keeping the text up to n bytes and zero-filling the
+    // rest. The caller may write up to n bytes into the block; the text is
+    // then what lies before its first NUL (the length is measured when it
+    // is next needed).
     char* Alloc(int n);
     char* ReAlloc(int n);
+    // Empties the string and releases its block.
     void Free();
-    // Takes ownership of a malloc'd, NUL-terminated block (null empties).
-    CRukString& Attach(char* pBlock);
+    // Takes ownership of a malloc'd, NUL-terminated block (null empties):
+    // the text is the block up to its NUL, the capacity that length or, if
+    // larger, nCapacity (the block must then hold nCapacity + 1 bytes).
+    CRukString& Attach(char* pBlock, int nCapacity = 0);
 
 private:
+    // m_nLength of a block the caller has written into: the length is
+    // measured by the next Measure.
+    static const unsigned s_nUnmeasured = ~0u;
+
+    size_t Measure() const;
     void _Free();
+    void SetEmpty();
+    void Grow(size_t nNeed);
+    void AppendText(const char* pData, size_t n);
     void Assign(const char* pData, size_t n);
-    void FromInteger(const char* pFormat, long n);
-    void FromUnsigned(const char* pFormat, unsigned long n);
+    void AttachText(char* pBlock, size_t nLength, size_t nCapacity);
+    void TakeText(CRukString& str);
+    void FromInteger(long n);
+    void FromUnsigned(unsigned long n);
     int ReplaceImpl(const char* pFind, const char* pWith, bool bAll, bool bNoCase);
     int ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char* pWith,
                         const char* pNewBegin, const char* pNewEnd, bool bAll,
                         bool bNoCase);
     CRukString PerHexImpl(const char* pKeep, bool bAll) const;
 
-    char* m_pStr;
+    char* m_pStr;                  // never null
+    mutable unsigned m_nLength;    // bytes before the NUL, or s_nUnmeasured
+    unsigned m_nCapacity;          // bytes of text the block can hold
 };
 
 // Text followed by a string, as a new string.

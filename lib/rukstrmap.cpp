@@ -1,7 +1,6 @@
 #include "rukstrmap.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <utility>
 
 CRukStrMap::CRukStrMap(int nInitSize, int nGrowBy) : CRukTagMap<CRukString>(nInitSize, nGrowBy) {}
@@ -66,16 +65,15 @@ int CRukStrMap::Add(const char* pName, const char* pValue)
     return CRukAry<CRukStrPair>::Add(std::move(pair));
 }
 
+// The whole expansion becomes the value, however long.
 int CRukStrMap::AddFormat(const char* pName, const char* pFormat, ...)
 {
-    char sz[4096];
+    CRukString text;
     va_list args;
     va_start(args, pFormat);
-    sz[0] = 0;
-    if (pFormat)
-        vsnprintf(sz, sizeof(sz), pFormat, args);
+    text.FormatV(pFormat, args);
     va_end(args);
-    return Add(pName, sz);
+    return Add(pName, text.GetText());
 }
 
 int CRukStrMap::SetAt(const char* pName, const char* pValue)
@@ -87,14 +85,13 @@ int CRukStrMap::SetAt(const char* pName, const char* pValue)
     return i;
 }
 
+// The whole expansion becomes the value, however long.
 int CRukStrMap::SetAtFormat(const char* pName, const char* pFormat, ...)
 {
-    char sz[4096];
+    CRukString text;
     va_list args;
     va_start(args, pFormat);
-    sz[0] = 0;
-    if (pFormat)
-        vsnprintf(sz, sizeof(sz), pFormat, args);
+    text.FormatV(pFormat, args);
     va_end(args);
-    return SetAt(pName, sz);
+    return SetAt(pName, text.GetText());
 }

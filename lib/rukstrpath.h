@@ -14,7 +14,7 @@ public:
     CRukStrPath(const char* pPath);
     CRukStrPath(const CRukStrPath& path) = default;
     CRukStrPath(CRukStrPath&& path) noexcept = default;
-    ~CRukStrPath() override = default;
+    ~CRukStrPath() = default;
     CRukStrPath& operator=(const CRukStrPath& path) = default;
     CRukStrPath& operator=(CRukStrPath&& path) noexcept = default;
     // Sets the text only; the parts are not refreshed until Split.

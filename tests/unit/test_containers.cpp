@@ -337,16 +337,20 @@ TEST(StrMap, AddSetAtAndLookups)
     EXPECT_EQ(Items(names), (Strings{"name", "list", "new"}));
 }
 
-TEST(StrMap, FormatFormsAreCutAt4095Bytes)
+// The formatting forms keep the whole expansion (they once cut it at
+// 4,095 bytes).
+TEST(StrMap, FormatFormsKeepTheWholeText)
 {
     CRukStrMap m;
     EXPECT_EQ(m.AddFormat("n", "%d/%s", 12, "x"), 0);
     EXPECT_STREQ(m.Value("n").GetText(), "12/x");
     EXPECT_EQ(m.AddFormat("n", "%d", 99), -1);
     EXPECT_STREQ(m.Value("n").GetText(), "12/x");
-    std::string big(6000, 'v');
+    std::string big(100000, 'v');
     EXPECT_EQ(m.SetAtFormat("n", "%s", big.c_str()), 0);
-    EXPECT_EQ(m.Value("n").GetLength(), 4095);
-    EXPECT_EQ(m.SetAtFormat("m", "%05d", 7), 1);
+    EXPECT_EQ(std::string(m.Value("n").GetText()), big);
+    EXPECT_EQ(m.AddFormat("long", "%s!", big.c_str()), 1);
+    EXPECT_EQ(std::string(m.Value("long").GetText()), big + "!");
+    EXPECT_EQ(m.SetAtFormat("m", "%05d", 7), 2);
     EXPECT_STREQ(m.Value("m").GetText(), "00007");
 }

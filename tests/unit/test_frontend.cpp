@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "rukbbsformbase.h"
@@ -127,6 +129,31 @@ TEST_F(Templates, ResourceReferencesAreRebased)
         base.m_cfBBS.SetAt("stylesheet", c.stylesheet);
         EXPECT_STREQ(base.GetTemplate("t.html").GetText(), c.out) << c.in;
     }
+}
+
+// The message page shows the whole text, however long: it once cut the
+// text at 4,095 bytes, which splits a two-byte character of this one.
+TEST_F(Templates, MessagePageShowsTheWholeText)
+{
+    Write("skin/default/templ_info.html", "<p>%MESSAGE%</p>");
+    std::string text;
+    for (int i = 0; i < 3000; i++)
+        text += "\x82\xa0";  // あ
+    std::string out = m_dir + "/page.out";
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(out.c_str(), "w", stdout))
+            _exit(2);
+        CRukBBSFormBase base;
+        base.Message("%s", text.c_str());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    std::ifstream in(out, std::ios::binary);
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(page.find("<p>" + text + "</p>"), std::string::npos) << page.size();
 }
 
 TEST(Escaping, VisitorTextAndNames)

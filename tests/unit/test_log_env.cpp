@@ -2,6 +2,7 @@
 // snapshot with its trace lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,22 @@ TEST_F(LogTest, LineFormat)
     char sz[16];
     strftime(sz, sizeof(sz), "%Y/%m/%d", &tmNow);
     EXPECT_EQ(text.substr(0, 10), sz);
+}
+
+// A long line is written whole, and the next line starts after it.
+TEST_F(LogTest, LongLinesAreWrittenWhole)
+{
+    CRukLog log;
+    log.Initialize(m_path.c_str());
+    std::string big(100000, 'L');
+    log.Trace("<%s>", big.c_str());
+    log.Trace("next");
+    std::string text = Read();
+    size_t nFirst = text.find('\n');
+    ASSERT_NE(nFirst, std::string::npos);
+    EXPECT_EQ(text.substr(nFirst - big.size() - 2, big.size() + 3), "<" + big + ">\n");
+    EXPECT_EQ(text.substr(text.size() - 5), "next\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
 // The log is private whatever mode the site's files get: created 0600, a

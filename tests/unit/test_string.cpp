@@ -3,7 +3,9 @@
 // and the storage operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -331,15 +333,48 @@ TEST(StringIsCode, ClassifiesEncodings)
     EXPECT_EQ(CRukString::IsCode(nullptr), 0);
 }
 
-TEST(StringFormat, FormatsAndCutsAt4095Bytes)
+// Every expansion is kept whole: the formatter once cut at 4,095 bytes,
+// even inside a two-byte character.
+TEST(StringFormat, ExpansionsAreKeptWhole)
 {
-    CRukString s;
-    s.Format("%d-%s-%05d", 7, "x", 42);
-    EXPECT_STREQ(s.GetText(), "7-x-00042");
-    std::string big(5000, 'z');
-    s.Format("%s", big.c_str());
-    EXPECT_EQ(s.GetLength(), 4095);
-    EXPECT_EQ(std::string(s.GetText()), big.substr(0, 4095));
+    const std::string k5000(5000, 'z');
+    const std::string k100000(100000, 'y');
+    std::string kanji;  // 3,000 two-byte characters: a cut at any odd byte splits one
+    for (int i = 0; i < 3000; i++)
+        kanji += "\x82\xa0";  // あ
+    struct {
+        const char* name;
+        std::function<void(CRukString&)> format;
+        std::string expected;
+    } cases[] = {
+        {"short", [](CRukString& s) { s.Format("%d-%s-%05d", 7, "x", 42); }, "7-x-00042"},
+        {"5,000 bytes", [&](CRukString& s) { s.Format("%s", k5000.c_str()); }, k5000},
+        {"100,000 bytes", [&](CRukString& s) { s.Format("<%s>", k100000.c_str()); },
+         "<" + k100000 + ">"},
+        {"Japanese", [&](CRukString& s) { s.Format("%s", kanji.c_str()); }, kanji},
+        {"a NUL from %c ends the text", [](CRukString& s) { s.Format("ab%cde", 0); }, "ab"},
+        {"a long text up to a NUL",
+         [&](CRukString& s) { s.Format("%s%c%s", k5000.c_str(), 0, "after"); }, k5000},
+        {"null format", [](CRukString& s) { s.Format(static_cast<const char*>(nullptr)); }, ""},
+    };
+    for (const auto& c : cases) {
+        CRukString s("old text");
+        c.format(s);
+        EXPECT_EQ(std::string(s.GetText()), c.expected) << c.name;
+        EXPECT_EQ(s.GetLength(), static_cast<int>(c.expected.size())) << c.name;
+    }
+}
+
+// The arguments may be the string's own text, short or long: it is read
+// before it is replaced.
+TEST(StringFormat, ArgumentsFromTheStringItself)
+{
+    for (size_t n : {3u, 3000u}) {
+        const std::string text(n, 'a');
+        CRukString s(text.c_str());
+        s.Format("%s|%s", s.GetText(), s.GetText());
+        EXPECT_EQ(std::string(s.GetText()), text + "|" + text) << n;
+    }
 }
 
 TEST(StringEncoding, HexAndPercentCoding)
@@ -471,4 +506,184 @@ TEST(StringStorage, AllocReAllocFreeAttach)
     EXPECT_EQ(s.GetText(), block);
     s.Attach(nullptr);
     EXPECT_STREQ(s.GetText(), "");
+}
+
+// Writing into the block that Alloc or ReAlloc gives, as file and
+// template readers do, leaves a string whose length is that of the text
+// written, and later operations work from it.
+TEST(StringStorage, TextWrittenIntoTheBlockIsMeasured)
+{
+    CRukString s("previous text");
+    memcpy(s.Alloc(10), "abc", 3);
+    EXPECT_EQ(s.GetLength(), 3);
+    s += "d";
+    EXPECT_STREQ(s.GetText(), "abcd");
+
+    char* p = s.ReAlloc(8);
+    memcpy(p + 4, "ef", 2);  // continues the text in the zero-filled growth
+    s += "g";
+    EXPECT_STREQ(s.GetText(), "abcdefg");
+    EXPECT_EQ(s.GetLength(), 7);
+
+    s.ReAlloc(2);
+    EXPECT_EQ(s.GetLength(), 2);
+    EXPECT_STREQ((s + "!").GetText(), "ab!");
+
+    CRukString e;
+    p = e.ReAlloc(5);
+    memcpy(p, "vwxyz", 5);
+    EXPECT_EQ(e.Find("z"), 4);
+    EXPECT_STREQ(e.Right(2).GetText(), "yz");
+}
+
+// Bytes after a NUL never become text: Append keeps what precedes it, and
+// the next append continues right there.
+TEST(StringStorage, AppendStopsAtANul)
+{
+    CRukString s("x");
+    s.Append("ab\0cd", 5);
+    EXPECT_EQ(s.GetLength(), 3);
+    s.Append("\0zz", 3);
+    EXPECT_EQ(s.GetLength(), 3);
+    s += "y";
+    EXPECT_STREQ(s.GetText(), "xaby");
+    EXPECT_EQ(s.GetLength(), 4);
+}
+
+// Appending n pieces reallocates the block O(log n) times, and an empty
+// string holds no block however it became empty.
+TEST(StringStorage, GrowthIsGeometricAndEmptyCostsNothing)
+{
+    CRukString s;
+    int nGrowths = 0;
+    int nCapacity = s.GetCapacity();
+    for (int i = 0; i < 100000; i++) {
+        s += "abc";
+        if (s.GetCapacity() != nCapacity) {
+            nGrowths++;
+            nCapacity = s.GetCapacity();
+        }
+    }
+    EXPECT_EQ(s.GetLength(), 300000);
+    EXPECT_LE(nGrowths, 20);
+    CRukString e("x");
+    e.Insert("");
+    for (int i = 0; i < 1000; i++)
+        e.Insert("ab");
+    EXPECT_EQ(e.GetLength(), 2001);
+    EXPECT_GE(e.GetCapacity(), 2001);
+
+    CRukString moved(std::move(s));
+    CRukString deleted("abc");
+    deleted.Delete(0, 3);
+    CRukString trimmed("   ");
+    trimmed.Trim();
+    CRukString replaced("ab");
+    replaced.Replace("ab", "", true);
+    CRukString freed("abc");
+    freed.Free();
+    const CRukString* empties[] = {&s, &deleted, &trimmed, &replaced, &freed};
+    for (const CRukString* p : empties) {
+        EXPECT_EQ(p->GetCapacity(), 0);
+        EXPECT_EQ(p->GetLength(), 0);
+        EXPECT_STREQ(p->GetText(), "");
+    }
+    EXPECT_EQ(CRukString().GetText(), CRukString("").GetText());  // the shared empty block
+}
+
+// A long run of mixed operations against std::string: after each, the
+// text, the stored length and the capacity must agree. A length that goes
+// stale after any one operation shows here.
+TEST(StringStorage, StoredLengthFollowsEveryOperation)
+{
+    using Op = std::function<void(CRukString&, std::string&, unsigned)>;
+    const Op ops[] = {
+        [](CRukString& s, std::string& m, unsigned r) {
+            std::string piece(r % 7, static_cast<char>('a' + r % 3));
+            s += piece.c_str();
+            m += piece;
+        },
+        [](CRukString& s, std::string& m, unsigned) {
+            if (m.size() < 4000) {
+                s += s;
+                m += m;
+            }
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            s.Append("q\0q", static_cast<int>(r % 4));
+            m += r % 4 ? "q" : "";
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            std::string piece(r % 5, 'i');
+            s.Insert(piece.c_str());
+            m = piece + m;
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            int nPos = m.empty() ? 0 : static_cast<int>(r % m.size());
+            int nCount = static_cast<int>(r % 9);
+            s.Delete(nPos, nCount);
+            if (nPos < static_cast<int>(m.size()))
+                m.erase(nPos, nCount);
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            int nPos = static_cast<int>(r % (m.size() + 1));
+            s.Delete(nPos);
+            m.resize(nPos <= 0 ? 0 : std::min<size_t>(m.size(), nPos));
+        },
+        [](CRukString& s, std::string& m, unsigned) {
+            s.Replace("ab", "xyz", true);
+            for (size_t at = m.find("ab"); at != std::string::npos; at = m.find("ab", at + 3))
+                m.replace(at, 2, "xyz");
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            std::string text = "  " + std::string(r % 6, 'w') + " ";
+            s = text.c_str();
+            s.Trim();
+            m = std::string(r % 6, 'w');
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            std::string text(r % 20, 'm');
+            memcpy(s.Alloc(static_cast<int>(r % 20 + 3)), text.data(), text.size());
+            m = text;
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            int n = static_cast<int>(r % 40);
+            char* p = s.ReAlloc(n);
+            m.resize(std::min<size_t>(m.size(), n));
+            if (static_cast<int>(m.size()) < n) {
+                p[m.size()] = 'r';
+                m += 'r';
+            }
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            s.Format("%s-%u", s.GetText(), r % 100);
+            m += "-" + std::to_string(r % 100);
+        },
+        [](CRukString& s, std::string& m, unsigned r) {
+            s = s.Mid(static_cast<int>(r % 3));
+            m = r % 3 < m.size() ? m.substr(r % 3) : "";
+        },
+        [](CRukString& s, std::string& m, unsigned) {
+            char* p = static_cast<char*>(malloc(m.size() + 5));  // room for 4 more
+            memcpy(p, m.c_str(), m.size() + 1);
+            s.Attach(p, static_cast<int>(m.size() + 4));
+        },
+        [](CRukString& s, std::string&, unsigned) {
+            CRukString copy(s);
+            s = std::move(copy);
+        },
+    };
+    const size_t nOps = sizeof(ops) / sizeof(ops[0]);
+    CRukString s;
+    std::string model;
+    unsigned seed = 12345;
+    for (int step = 0; step < 5000; step++) {
+        seed = seed * 1103515245u + 12345u;
+        unsigned r = seed >> 8;
+        size_t nOp = r % nOps;
+        ops[nOp](s, model, r / nOps);
+        ASSERT_EQ(std::string(s.GetText()), model) << "step " << step << " op " << nOp;
+        ASSERT_EQ(s.GetLength(), static_cast<int>(model.size())) << "step " << step << " op " << nOp;
+        ASSERT_GE(s.GetCapacity(), s.GetLength()) << "step " << step << " op " << nOp;
+    }
 }
