@@ -162,6 +162,44 @@ def set_board_settings(www, values):
         f.write(b"\n".join(lines))
 
 
+def phone_photo(width=1000, height=800):
+    """A picture of the size a phone takes (about 2.5 MB: noise does not
+    compress), for the upload of a phone photo."""
+    noise = os.urandom(width * height * 3)
+
+    def pixel(x, y):
+        i = (y * width + x) * 3
+        return noise[i:i + 3]
+    return png(width, height, pixel)
+
+
+def add_members_board(www):
+    """A second board beside the demo's, for members only: its posting
+    password is "members-only" (stored as a crypt(3) code), owned as the
+    demo board's data is so that the server can write it."""
+    import crypt  # Python's own libcrypt binding; SHA-512 codes verify anywhere
+    data = os.path.join(www, "data")
+    with open(os.path.join(data, "demo.conf"), "rb") as f:
+        lines = [l for l in f.read().split(b"\n") if l]
+    values = {"datadir": "data/members/", "bbs_title": "会員の掲示板",
+              "write_passwd": "*%s*" % crypt.crypt("members-only", crypt.mksalt(crypt.METHOD_SHA512))}
+    out = []
+    for line in lines:
+        name = line.split(b"=", 1)[0].decode()
+        out.append(name.encode() + b"=" + per_hex(values.pop(name)) if name in values else line)
+    out += [k.encode() + b"=" + per_hex(v) for k, v in values.items()]
+    conf = os.path.join(data, "members.conf")
+    with open(conf, "wb") as f:
+        f.write(b"\n".join(out) + b"\n")
+    board = os.path.join(data, "members")
+    os.makedirs(board)
+    st = os.stat(os.path.join(data, "demo"))
+    for path, mode in ((conf, 0o600), (board, 0o755)):
+        os.chmod(path, mode)
+        if os.geteuid() == 0:
+            os.chown(path, st.st_uid, st.st_gid)
+
+
 class BrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -207,6 +245,9 @@ class BrowserTest(unittest.TestCase):
         # Every script posts from this one address within seconds, which
         # the demo's flood limits would refuse (their own tests show them).
         set_board_settings(cls.www, {"post_interval": "0", "post_burst": ""})
+        add_members_board(cls.www)
+        with open(os.path.join(cls.assets, "猫の写真.png"), "wb") as f:
+            f.write(phone_photo())
 
     @classmethod
     def tearDownClass(cls):
@@ -232,6 +273,9 @@ class BrowserTest(unittest.TestCase):
 
     def test_visitor(self):
         self.drive("visitor.mjs")
+
+    def test_members_board_and_phone_photo(self):
+        self.drive("members.mjs")
 
     def test_posting_and_reading_features(self):
         self.drive("features.mjs")
