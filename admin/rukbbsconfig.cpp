@@ -51,7 +51,7 @@ int main()
         conf.m_strOldID.Free();
         conf.MessageKey("msg11");
     }
-    conf.ApplySystemModes();
+    conf.ApplySystemSettings();
 
     go.m_log.Trace("-- %d fields", nFields);
     conf.Run(form, cookie);

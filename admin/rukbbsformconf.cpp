@@ -229,25 +229,6 @@ CRukString BuildSelect(const char* pName, const CRukStrAry& names, const CRukStr
 // ---------------------------------------------------------------------------
 // Common parts
 
-bool CRukBBSFormConf::ParseMode(const char* pText, int& nMode)
-{
-    if (!pText || !*pText || strlen(pText) > 4 || strspn(pText, "01234567") != strlen(pText))
-        return false;
-    long n = strtol(pText, nullptr, 8);
-    if (n > 0777)
-        return false;
-    nMode = static_cast<int>(n);
-    return true;
-}
-
-// Applies the stored permission modes; empty or malformed ones are
-// ignored so that files never get a mode nobody can read.
-void CRukBBSFormConf::ApplySystemModes()
-{
-    ParseMode(m_cfSystem.Value("fmode666").GetText(), go.m_nFileMode);
-    ParseMode(m_cfSystem.Value("fmode777").GetText(), go.m_nDirMode);
-}
-
 CRukString CRukBBSFormConf::BoardSettingsPath() const
 {
     return CRukString(s_pRegistry) + "/" + m_strBBSID + ".conf";
@@ -304,7 +285,7 @@ void CRukBBSFormConf::WriteAdminPage(const CRukString& page, TagList& tags)
     // session pages.
     CRukString shown = page;
     KeepBlock(shown, "ADMIN_ONLY", IsAdmin());
-    CRukString text = FillTags(shown, tags);
+    CRukString text = ::FillTags(shown, tags);
     m_html.WriteHttpCookie(m_strCookieLines.GetText(), "text/html");
     WritePage(text);
 }

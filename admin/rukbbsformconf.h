@@ -66,12 +66,6 @@ public:
     // moderation page.
     void ShowBoard(CRukForm& form);
 
-    // Applies the system keys fmode666 and fmode777 to go's file and
-    // directory modes.
-    void ApplySystemModes();
-    // Parses an octal permission mode (up to 0777); false leaves nMode.
-    static bool ParseMode(const char* pText, int& nMode);
-
     // The settings file of the current board.
     CRukString BoardSettingsPath() const;
     // True when the data directory pDataDir holds the working directory,

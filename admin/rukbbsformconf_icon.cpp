@@ -148,7 +148,7 @@ void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
                         {"%PREVIEW%", PreviewOf(i, name, url), false},
                         {"%NAME%", name, false},
                         {"%URL%", url, false}};
-        CRukString row = FillTags(pattern, tags);
+        CRukString row = ::FillTags(pattern, tags);
         rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
     }
     CRukString sent = form.Value("icon_no");

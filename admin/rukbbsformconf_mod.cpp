@@ -225,7 +225,7 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
              false},
             {"%REMOTE%", RemoteCell(rec.remote), false},
         };
-        CRukString row = FillTags(pattern, tags);
+        CRukString row = ::FillTags(pattern, tags);
         rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
     }
     // The rows go in with the other tags, so that no message text is taken

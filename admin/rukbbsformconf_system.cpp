@@ -151,7 +151,7 @@ static CRukString BoardRows(const CRukString& pattern, const CRukStrAry& boards)
             {"%ROW_BID%", CRukBBSFormBase::EscapeHtml(boards[i].GetText()), true},
             {"%ROW_TITLE%", CRukBBSFormBase::EscapeHtml(cf.Value("bbs_title").GetText()), true},
         };
-        CRukString row = FillTags(pattern, tags);
+        CRukString row = ::FillTags(pattern, tags);
         rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
     }
     return BufferText(rows);

@@ -176,6 +176,65 @@ CRukString CRukBBSFormBase::GetTemplate(const char* pPath)
     return text;
 }
 
+bool CRukBBSFormBase::ParseMode(const char* pText, int& nMode)
+{
+    if (!pText || !*pText || strlen(pText) > 4 || strspn(pText, "01234567") != strlen(pText))
+        return false;
+    long n = strtol(pText, nullptr, 8);
+    if (n > 0777)
+        return false;
+    nMode = static_cast<int>(n);
+    return true;
+}
+
+void CRukBBSFormBase::ApplySystemSettings()
+{
+    (void)ParseMode(m_cfSystem.Value("fmode666").GetText(), go.m_nFileMode);
+    (void)ParseMode(m_cfSystem.Value("fmode777").GetText(), go.m_nDirMode);
+    CRukString wait = m_cfSystem.Value("lock_wait");
+    if (!wait.IsEmpty() && IsDigits(wait.GetText()) && wait.GetLength() <= 5) {
+        int n = atoi(wait.GetText());
+        go.m_nLockWait = n > 60000 ? 60000 : n;
+    }
+}
+
+CRukString CRukBBSFormBase::FillTags(const CRukString& page, const CRukTagList& tags)
+{
+    // The values as they go into the page, and which tags are used up.
+    std::vector<CRukString> values;
+    std::vector<size_t> lengths;
+    std::vector<bool> done(tags.size(), false);
+    values.reserve(tags.size());
+    lengths.reserve(tags.size());
+    for (const SRukTag& t : tags) {
+        values.push_back(t.bMarkup ? t.value : EscapeHtml(t.value.GetText()));
+        lengths.push_back(strlen(t.pTag));
+    }
+    CRukBuffer out;
+    out.Reserve(static_cast<unsigned>(page.GetLength()));
+    const char* p = page.GetText();
+    const char* pRun = p;
+    while ((p = strchr(p, '%')) != nullptr) {
+        size_t i = 0;
+        for (; i < tags.size(); i++)
+            if (!(done[i] && !tags[i].bAll) && strncmp(p, tags[i].pTag, lengths[i]) == 0)
+                break;
+        if (i == tags.size()) {
+            p++;
+            continue;
+        }
+        out.Append(pRun, static_cast<unsigned>(p - pRun));
+        out.Append(values[i].GetText(), static_cast<unsigned>(values[i].GetLength()));
+        p += lengths[i];
+        pRun = p;
+        done[i] = true;
+    }
+    out.Append(pRun, static_cast<unsigned>(strlen(pRun)));
+    CRukString text;
+    text.Attach(out.Detach());
+    return text;
+}
+
 void CRukBBSFormBase::WritePage(const CRukString& page)
 {
     m_html.WriteHttpHeader("text/html", "");

@@ -8,10 +8,22 @@
 #define RUKBBSFORMBASE_H
 
 #include <initializer_list>
+#include <vector>
 
 #include "rukconfig.h"
 #include "rukhtml.h"
 #include "rukstring.h"
+
+// One tag of a page or a pattern and its value. A value is text, written
+// HTML-escaped, unless the program built it as markup (a link, an image,
+// a rendered body), which is written as it is.
+struct SRukTag {
+    const char* pTag;      // the tag as written, e.g. "%NAME%"
+    CRukString value;
+    bool bAll = false;     // every occurrence (otherwise the first only)
+    bool bMarkup = false;  // trusted markup (otherwise text)
+};
+typedef std::vector<SRukTag> CRukTagList;
 
 // A tag of a catalogue text and the value that fills it.
 struct SRukFill {
@@ -40,6 +52,15 @@ public:
     // "%WAIT%") replaced by its value, HTML-escaped.
     [[noreturn]] void MessageFill(const char* pKey, std::initializer_list<SRukFill> fills);
 
+    // Applies the system settings every request of either program obeys:
+    // the modes of created files and directories (fmode666, fmode777;
+    // octal; empty or malformed ones are ignored so that files never get a
+    // mode nobody can read) and how long a lock is waited for (lock_wait,
+    // milliseconds, 0 to 60000; empty keeps ten seconds).
+    void ApplySystemSettings();
+    // Parses an octal permission mode (up to 0777); false leaves nMode.
+    static bool ParseMode(const char* pText, int& nMode);
+
     // True when the request came by POST.
     static bool IsPostRequest();
     // True when the request names no other origin than its own: the host
@@ -66,6 +87,11 @@ public:
     void WritePage(const CRukString& page);
     // 0 the visitor may proceed; 1, 2 or 3 the list refuses them.
     int AccessDenyCheck(const char* pPath);
+
+    // The one template filler of both programs: fills the tags of page in
+    // one pass, each value escaped unless marked as markup. A value is
+    // never read again as a tag, so text holding "%NAME%" stays as typed.
+    static CRukString FillTags(const CRukString& page, const CRukTagList& tags);
 
     // Replaces "<", ">", '"' and "'" by character references ("&" stays):
     // for visitor text that enters a page.

@@ -218,12 +218,7 @@ int main()
         bbs.MessageKey("msg51");
     }
     go.m_env.GetEnv();
-    CRukString mode666 = bbs.m_cfSystem.Value("fmode666");
-    if (!mode666.IsEmpty())
-        go.m_nFileMode = static_cast<int>(strtoul(mode666.GetText(), nullptr, 8));
-    CRukString mode777 = bbs.m_cfSystem.Value("fmode777");
-    if (!mode777.IsEmpty())
-        go.m_nDirMode = static_cast<int>(strtoul(mode777.GetText(), nullptr, 8));
+    bbs.ApplySystemSettings();
 
     // Board settings and access.
     if (bbs.m_strBBSID.IsEmpty())

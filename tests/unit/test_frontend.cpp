@@ -234,3 +234,31 @@ TEST(TemplateBlocks, EdgeCases)
 }
 
 }  // namespace
+
+namespace {
+
+// The one template filler: one pass, text escaped, markup as built, the
+// first or every occurrence, and nothing inserted read again as a tag.
+TEST(FillTags, OnePassEscapedByDefault)
+{
+    struct Case {
+        const char* pLabel;
+        const char* pPage;
+        CRukTagList tags;
+        const char* pExpect;
+    } cases[] = {
+        {"text is escaped", "<p>%NAME%</p>", {{"%NAME%", "<b>\"x\"&'"}}, "<p>&lt;b&gt;&quot;x&quot;&&#39;</p>"},
+        {"markup as built", "%LINK%", {{"%LINK%", "<a href=\"x\">x</a>", false, true}},
+         "<a href=\"x\">x</a>"},
+        {"first occurrence", "%A%-%A%", {{"%A%", "1"}}, "1-%A%"},
+        {"every occurrence", "%A%-%A%", {{"%A%", "1", true}}, "1-1"},
+        {"values are never tags", "%A% %B%", {{"%A%", "%B%"}, {"%B%", "b"}}, "%B% b"},
+        {"a tag is whole", "%PAGE_PPNUM% %PAGE%", {{"%PAGE%", "3", true}}, "%PAGE_PPNUM% 3"},
+        {"stray percent signs", "100% %X% 5%", {{"%X%", "x"}}, "100% x 5%"},
+        {"no tags", "plain", {}, "plain"},
+    };
+    for (const Case& c : cases)
+        EXPECT_STREQ(CRukBBSFormBase::FillTags(c.pPage, c.tags).GetText(), c.pExpect) << c.pLabel;
+}
+
+}  // namespace

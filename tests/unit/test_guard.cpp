@@ -163,3 +163,41 @@ TEST(Guard, HostNamesMustResolveBack)
 }
 
 }  // namespace
+
+namespace {
+
+// The system settings every request applies: file modes only when they
+// are octal modes, the lock wait only when it is a number of milliseconds.
+TEST(Guard, SystemSettingsApplied)
+{
+    struct Case {
+        const char* pFile;
+        const char* pDir;
+        const char* pWait;
+        int nFile, nDir, nWait;
+    } cases[] = {
+        {"644", "755", "500", 0644, 0755, 500},
+        {"", "", "", 0666, 0777, 10000},           // empty keeps the defaults
+        {"999", "7777", "x", 0666, 0777, 10000},   // malformed: ignored
+        {"600", "700", "999999", 0600, 0700, 60000},  // a wait past a minute is a minute
+    };
+    for (const Case& c : cases) {
+        int savedFile = go.m_nFileMode, savedDir = go.m_nDirMode, savedWait = go.m_nLockWait;
+        go.m_nFileMode = 0666;
+        go.m_nDirMode = 0777;
+        go.m_nLockWait = 10000;
+        CRukBBSFormBase base;
+        base.m_cfSystem.SetAt("fmode666", c.pFile);
+        base.m_cfSystem.SetAt("fmode777", c.pDir);
+        base.m_cfSystem.SetAt("lock_wait", c.pWait);
+        base.ApplySystemSettings();
+        EXPECT_EQ(go.m_nFileMode, c.nFile) << c.pFile;
+        EXPECT_EQ(go.m_nDirMode, c.nDir) << c.pDir;
+        EXPECT_EQ(go.m_nLockWait, c.nWait) << c.pWait;
+        go.m_nFileMode = savedFile;
+        go.m_nDirMode = savedDir;
+        go.m_nLockWait = savedWait;
+    }
+}
+
+}  // namespace
