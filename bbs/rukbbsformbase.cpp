@@ -192,7 +192,7 @@ void CRukBBSFormBase::ApplySystemSettings()
     (void)ParseMode(m_cfSystem.Value("fmode666").GetText(), go.m_nFileMode);
     (void)ParseMode(m_cfSystem.Value("fmode777").GetText(), go.m_nDirMode);
     CRukString wait = m_cfSystem.Value("lock_wait");
-    if (!wait.IsEmpty() && IsDigits(wait.GetText()) && wait.GetLength() <= 5) {
+    if (!wait.IsEmpty() && IsDigits(wait.GetText()) && wait.GetLength() <= 9) {
         int n = atoi(wait.GetText());
         go.m_nLockWait = n > 60000 ? 60000 : n;
     }
