@@ -3,7 +3,8 @@
 // board, mobile-phone table), the page title and the HTTP output, and it
 // maps server paths to URLs, reads templates with the common tags filled,
 // ends a failed request with the catalogue's message page, and checks the
-// visitor against a deny list.
+// visitor against a deny list (rukbbsformbase_deny.cpp) and a request
+// against forgery and password guessing (rukbbsformbase_guard.cpp).
 #ifndef RUKBBSFORMBASE_H
 #define RUKBBSFORMBASE_H
 
@@ -12,18 +13,8 @@
 
 #include "rukconfig.h"
 #include "rukhtml.h"
+#include "rukpattern.h"
 #include "rukstring.h"
-
-// One tag of a page or a pattern and its value. A value is text, written
-// HTML-escaped, unless the program built it as markup (a link, an image,
-// a rendered body), which is written as it is.
-struct SRukTag {
-    const char* pTag;      // the tag as written, e.g. "%NAME%"
-    CRukString value;
-    bool bAll = false;     // every occurrence (otherwise the first only)
-    bool bMarkup = false;  // trusted markup (otherwise text)
-};
-typedef std::vector<SRukTag> CRukTagList;
 
 // A tag of a catalogue text and the value that fills it.
 struct SRukFill {
@@ -79,8 +70,19 @@ public:
     // "dat-throttle.dat".
     void RequirePasswordTries();
     void RecordPasswordFailure();
-    // Reads a template with the common tags filled (%BBS_TITLE%,
-    // %PAGE_TITLE%, %BID%, %SKIN%...) and its resource references rebased.
+    // --- templates (rukbbsformbase_template.cpp)
+    // A template as the skin wrote it, with its signatures put in, runs of
+    // two blanks taken out and its resource references rebased: no tag is
+    // filled yet.
+    CRukString ReadTemplate(const char* pPath);
+    // The tags every page shares: %DOMAIN%, %BBS_TITLE%, %PAGE_TITLE%,
+    // %BID% and %SKIN%, all text.
+    CRukTagList CommonTags() const;
+    // A part of a template (a page, or a block cut from one) filled in one
+    // pass with the common tags and tags, so that no value is read again.
+    CRukString FillWithCommon(const CRukString& text, const CRukTagList& tags) const;
+    // A template with the common tags filled (ReadTemplate, then
+    // FillWithCommon): for a page whose other tags are filled with it.
     CRukString GetTemplate(const char* pPath);
     // Writes the "text/html" header (unless one was written) and the page;
     // a failed write (the client went away) is traced.
@@ -91,11 +93,13 @@ public:
     // The one template filler of both programs: fills the tags of page in
     // one pass, each value escaped unless marked as markup. A value is
     // never read again as a tag, so text holding "%NAME%" stays as typed.
+    // (A pattern filled once per message is cut once: CRukPattern.)
     static CRukString FillTags(const CRukString& page, const CRukTagList& tags);
 
     // Replaces "<", ">", '"' and "'" by character references ("&" stays):
     // for visitor text that enters a page.
     static CRukString EscapeHtml(const char* pText);
+    static CRukString EscapeHtml(const CRukString& text) { return EscapeHtml(text.GetText()); }
     // True for ids made only of decimal digits (or empty).
     static bool IsDigits(const char* pText);
     // True for names made of letters, digits, "_" and "-" only (not empty).
@@ -121,6 +125,13 @@ public:
     CRukConfig m_cfSystem;   // dat-system.dat, encoded
     CRukConfig m_cfBBS;      // data/BOARD.conf, encoded
     CRukConfig m_cfKeitai;   // mobile-phone table, encoded
+
+private:
+    // Parts of GetTemplate (rukbbsformbase_template.cpp).
+    CRukString WithSignatures(const CRukString& text);
+    void RebaseStyleSheet(CRukString& text);
+    // The link back of the message page (rukbbsformbase_message.cpp).
+    CRukString ReturnLink() const;
 };
 
 #endif

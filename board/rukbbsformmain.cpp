@@ -1,10 +1,9 @@
-// CRukBBSFormMain: construction, the cutting of the board template into
-// its blocks and the putting back of what the views built, and the filler
-// that writes one message pattern in a single pass.
+// CRukBBSFormMain: construction and the board template. The template is
+// cut into its blocks (the input form, the navigation, the patterns of a
+// message, a title line and a search hit), what the views built is put
+// back in their places, and a message pattern is cut once at its tags for
+// every message of the page.
 #include "rukbbsformmain.h"
-
-#include <cstring>
-#include <string>
 
 #include "rukbbsformmain_shared.h"
 
@@ -58,65 +57,76 @@ int CRukBBSFormMain::PutRealizeBlock(CRukString& page, CRukString& inputForm,
     return PutBlock(page, "DATA_TITLE", dataTitle, true);
 }
 
-// The byte that marks a tag's place while a pattern is cut.
-static const char s_cSlotMark = '\x01';
+// The attachment block of a message pattern, and the opening of the link
+// tag of its attachments (in that block, or in a title pattern), which
+// runs through the next "%" and names the button picture.
+static const char s_szAttachOpen[] = "<!--ATTACH-->";
+static const char s_szAttachClose[] = "<!--/ATTACH-->";
+static const char s_szLinkOpen[] = "%ATTACH_LINK%%";
+static const char s_szButtonOpen[] = "%ATTACH_LINK%%BUTTON=";
 
-// Fills the tags as Tag would one after the other, in the slots' order;
-// the cut is made once per pattern by replacing each tag in that order
-// with a mark, so the same places are found. A value is put in as text and
-// never read again as a tag. With pDropOpen the first span from it through
-// the next pDropClose is left out (cut out of the pattern once, rather
-// than out of every filled message).
-CRukString CRukBBSFormMain::FillPattern(const CRukString& pattern, const STagSlot* pSlots,
-                                        int nSlots, const CRukString* pValues,
-                                        const char* pDropOpen, const char* pDropClose)
+// The first link tag of text as written ("%ATTACH_LINK%%BUTTON=x.gif%"),
+// and the button picture it names; both empty without one.
+static void FindLinkTag(const CRukString& text, CRukString& tag, CRukString& button)
 {
-    const SCutPattern* pCut = nullptr;
-    for (const SCutPattern& cut : m_patterns)
-        if (cut.pSlots == pSlots && cut.pDropOpen == pDropOpen && cut.source == pattern.GetText())
-            pCut = &cut;
-    if (!pCut) {
-        SCutPattern cut;
-        cut.pSlots = pSlots;
-        cut.source = pattern.GetText();
-        cut.pDropOpen = pDropOpen;
-        cut.bWhole = strchr(pattern.GetText(), s_cSlotMark) != nullptr || nSlots > 26;
-        if (!cut.bWhole) {
-            CRukString text = pattern;
-            if (pDropOpen)
-                text.Replace(pDropOpen, pDropClose, "", false);
-            for (int k = 0; k < nSlots; k++) {
-                const char szMark[] = {s_cSlotMark, static_cast<char>('A' + k), 0};
-                Tag(text, pSlots[k].pTag, szMark, pSlots[k].bAll);
-            }
-            std::string piece;
-            for (const char* p = text.GetText(); *p; p++) {
-                if (*p == s_cSlotMark && p[1] >= 'A' && p[1] < 'A' + nSlots) {
-                    cut.pieces.emplace_back(std::move(piece), p[1] - 'A');
-                    piece.clear();
-                    p++;
-                } else {
-                    piece += *p;
-                }
-            }
-            cut.pieces.emplace_back(std::move(piece), -1);
-        }
-        m_patterns.push_back(std::move(cut));
-        pCut = &m_patterns.back();
+    int nOpen = text.Find(s_szLinkOpen);
+    int nAfter = nOpen + static_cast<int>(sizeof(s_szLinkOpen) - 1);
+    int nClose = nOpen < 0 ? -1 : text.Find("%", nAfter);
+    if (nClose >= 0)
+        tag = text.Mid(nOpen, nClose + 1 - nOpen);
+    button = text.GetToken(s_szButtonOpen, "%");
+}
+
+// The text a pattern of a kind is cut from (see SMessagePattern).
+static void PreparePattern(CRukString& text, CRukString& linkTag, CRukString& viewTag,
+                           CRukString& button, bool bAttach, bool bTable)
+{
+    if (!bAttach) {  // the part of the attachments left out
+        if (bTable)
+            text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
+        else
+            text.Replace(s_szLinkOpen, "%", "", false);
+        return;
     }
-    if (pCut->bWhole) {
-        CRukString text = pattern;
-        for (int k = 0; k < nSlots; k++)
-            Tag(text, pSlots[k].pTag, pValues[k].GetText(), pSlots[k].bAll);
-        if (pDropOpen)
-            text.Replace(pDropOpen, pDropClose, "", false);
-        return text;
+    if (!bTable) {
+        FindLinkTag(text, linkTag, button);
+        return;
     }
-    CRukBuffer out;
-    for (const auto& piece : pCut->pieces) {
-        out.Append(piece.first.data(), static_cast<unsigned>(piece.first.size()));
-        if (piece.second >= 0)
-            AddPiece(out, pValues[piece.second]);
+    // The first attachment block, without its markers, holds the tags of
+    // the attachments; a pattern without one shows none.
+    if (text.Find(s_szAttachOpen) < 0)
+        return;
+    CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
+    if (text.Replace(s_szAttachOpen, s_szAttachClose, part.GetText(), false) == 0)
+        return;
+    FindLinkTag(part, linkTag, button);
+    viewTag = "%ATTACH_VIEW%";
+}
+
+CRukBBSFormMain::SMessagePattern& CRukBBSFormMain::MessagePattern(const CRukString& source,
+                                                                  EPatternKind nKind)
+{
+    for (SMessagePattern& cut : m_patterns)
+        if (cut.nKind == nKind && cut.source == source)
+            return cut;
+    m_patterns.emplace_back();
+    SMessagePattern& cut = m_patterns.back();
+    cut.source = source;
+    cut.nKind = nKind;
+    cut.text = source;
+    if (nKind != kFound) {
+        bool bAttach = nKind == kTableAttach || nKind == kTitleAttach;
+        bool bTable = nKind == kTable || nKind == kTableAttach;
+        PreparePattern(cut.text, cut.linkTag, cut.viewTag, cut.button, bAttach, bTable);
     }
-    return Joined(out);
+    return cut;
+}
+
+CRukString CRukBBSFormMain::FillMessage(SMessagePattern& cut, const CRukTagList& tags)
+{
+    if (!cut.bCut) {
+        cut.pattern = CRukPattern(cut.text, tags, CommonTags());
+        cut.bCut = true;
+    }
+    return cut.pattern.Fill(tags);
 }

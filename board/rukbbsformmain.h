@@ -1,18 +1,20 @@
-// CRukBBSFormMain: the board program's front end. It cuts the board
-// template into its blocks, renders message bodies, lists, the input form,
-// search results and the icon list, and performs posting and deletion.
+// CRukBBSFormMain: the board program's front end. It sets up a request
+// (the site, the board, the skin, the data directory), runs its one action
+// from a table, cuts the board template into its blocks, renders message
+// bodies, lists, the input form, search results, the icon list and the
+// feed, and performs posting and deletion. Its implementation is split
+// over the files rukbbsformmain_*.cpp by concern, each named below.
 #ifndef RUKBBSFORMMAIN_H
 #define RUKBBSFORMMAIN_H
 
 #include <ctime>
-#include <string>
-#include <utility>
-#include <vector>
+#include <deque>
 
 #include "rukbbsdata.h"
 #include "rukbbsformbase.h"
 #include "rukcookie.h"
 #include "rukform.h"
+#include "rukpattern.h"
 #include "rukstrary.h"
 #include "rukstring.h"
 
@@ -21,7 +23,24 @@ public:
     CRukBBSFormMain();
     ~CRukBBSFormMain() override = default;
 
-    // --- template blocks
+    // --- setting up a request (rukbbsformmain_setup.cpp, _skin.cpp), in
+    //     this order; each ends the request with a message page on a fault.
+    // The catalogue, the system settings and the trace log.
+    void LoadSite();
+    // The cookies and fields of the request and the board id it names.
+    void ReadRequest(CRukCookie& cookie, CRukForm& form);
+    // The board's settings; false when its deny list refuses the visitor.
+    bool OpenBoard();
+    // The skin: the board's, the request's, or a phone's.
+    void ChooseSkin(CRukForm& form);
+    // The data directory (an old log's), the title, the store's limits,
+    // the style and the page.
+    void ReadBoardValues(CRukForm& form);
+
+    // --- the one action of a request (rukbbsformmain_action.cpp)
+    void RunAction(CRukCookie& cookie, CRukForm& form);
+
+    // --- template blocks (rukbbsformmain.cpp)
     void GetTemplateBlock(CRukString& page, CRukString& inputForm, CRukString& navigation,
                           CRukString& tableParent, CRukString& tableChild,
                           CRukString& titleParent, CRukString& titleChild,
@@ -29,16 +48,36 @@ public:
     int PutRealizeBlock(CRukString& page, CRukString& inputForm, CRukString& navigation,
                         CRukString& dataTable, CRukString& dataTitle);
 
-    // --- message body rendering
+    // --- message body rendering (rukbbsformmain_render.cpp) and the
+    //     "new" mark (rukbbsformmain_newmark.cpp)
     void ReplaceUrlLink(CRukString& body, const char* pScheme);
     void ReplaceResQuot(CRukString& body, const CRukBBSData& rec);
     void ReplaceText2Html(CRukString& body, const CRukBBSData& rec);
     void ReplacePreFormat(CRukString& body, const CRukBBSData& rec);
     CRukString CreateNewImage(const CRukBBSData& rec);
 
-    // --- page assembly and views
+    // --- page assembly (rukbbsformmain_page.cpp)
+    // The board template cut into its blocks, and the parts a view puts
+    // back into it.
+    struct SBoardPage {
+        CRukString page;
+        CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
+            foundWord, foundResult;
+        CRukString inputForm, navigation, dataTable, dataTitle;
+    };
+    // The board template cut, with the navigation filled.
+    SBoardPage CutBoardPage(CRukCookie& cookie, CRukForm& form);
+    // Ends with "msg90" when a message could not be read whole; else fills
+    // the header and footer, puts the parts back and writes the page.
+    void WriteBoardPage(SBoardPage& b);
+    // Every ordinary board page: a page of threads, or a form.
     void Reload(CRukCookie& cookie, CRukForm& form);
     CRukString CreateNavigation(CRukCookie& cookie, CRukForm& form, const CRukString& block);
+    // Sets the page title: pWhat (a thread's title, the search...) when
+    // given, the old log when one is shown, and the board's title.
+    void SetPageTitle(const char* pWhat);
+
+    // --- the views of messages (rukbbsformmain_view.cpp)
     CRukString CreateTable1(CRukCookie& cookie, CRukForm& form, const CRukString& pattern,
                             const CRukBBSData& rec);
     CRukString CreateTableThread(CRukCookie& cookie, CRukForm& form,
@@ -49,6 +88,12 @@ public:
     CRukString CreateTitleThread(CRukCookie& cookie, CRukForm& form,
                                  const CRukString& rootPattern,
                                  const CRukString& replyPattern, const CRukBBSData& root);
+    // The body of rec as a page shows it: rendered, or preformatted.
+    CRukString RenderedBody(const CRukBBSData& rec);
+
+    // --- the input form (rukbbsformmain_form.cpp), the search
+    //     (rukbbsformmain_search.cpp) and the icon list
+    //     (rukbbsformmain_icon.cpp)
     CRukString CreateInputForm(CRukCookie& cookie, CRukForm& form, const CRukString& block,
                                const CRukBBSData& rec, const CRukString& ppid,
                                const CRukString& pid, const CRukString& id);
@@ -56,21 +101,17 @@ public:
     CRukString CreateFound1(CRukCookie& cookie, CRukForm& form, const CRukString& block,
                             CRukStrAry& words, const CRukBBSData& rec);
     void ViewIcoForm(CRukForm& form);
-    // Sets the page title: pWhat (a thread's title, the search...) when
-    // given, the old log when one is shown, and the board's title.
-    void SetPageTitle(const char* pWhat);
 
     // --- old logs (rukbbsformmain_oldlog.cpp)
     // The board's old logs, newest first.
     const CRukStrAry& OldLogIds();
     // Ends the request with "msg67" when the request names an old log.
     void RequireWritableLog();
-    // The board template with the common tags filled, without its
-    // WRITABLE blocks in an old log.
+    // The board template, without its WRITABLE blocks in an old log; its
+    // parts are filled (each with the common tags) as they are cut.
     CRukString BoardTemplate();
-    // Fills %OLD_LOGS% with links to the old logs, or drops the OLD_LOGS
-    // block when the board has none.
-    void FillOldLogs(CRukString& page);
+    // The links to the board and its old logs, for %OLD_LOGS%.
+    CRukString OldLogList();
     // The notice for a thread id that is not on the board, with a link to
     // the old log that holds it when one does.
     CRukString ThreadGoneNotice(const CRukString& ppid);
@@ -89,10 +130,14 @@ public:
     // --- the Atom feed (rukbbsformmain_feed.cpp)
     void WriteFeed();
 
-    // --- posting, deletion, mail
+    // --- posting (rukbbsformmain_post.cpp) and deletion
+    //     (rukbbsformmain_stored.cpp); the action table takes both only as
+    //     a POST from the board's own pages on a board that is no old log
     void Write(CRukCookie& cookie, CRukForm& form);
     CRukString CreateNewID(long* pWhen);
     void Delete(CRukCookie& cookie, CRukForm& form);
+
+    // --- mail (rukbbsformmain_mail.cpp)
     // The notice of rec of kind pKind ("reply", "owner") to the addresses
     // pTo and pCc: CRukMail's result.
     [[nodiscard]] int Sendmail(const char* pTo, const char* pCc, const char* pKind,
@@ -106,31 +151,62 @@ public:
     CRukString m_strCookieLines;  // Set-Cookie lines of a stored post, not yet written
     CRukString m_strChanged;  // the query and fragment of the page after a change
 
-    // One tag of a message pattern and whether all its places are filled
-    // (else only the first).
-    struct STagSlot {
-        const char* pTag;
-        bool bAll;
-    };
-
 private:
-    // A message pattern cut once at the places its tags fill, so that each
-    // message is written in one pass: text pieces, each followed by the
-    // value of a slot (-1 none). bWhole: the pattern holds the byte used
-    // to mark the places, so it is filled tag by tag instead.
-    struct SCutPattern {
-        const STagSlot* pSlots;
-        std::string source;
-        std::vector<std::pair<std::string, int>> pieces;
-        bool bWhole;
-        const char* pDropOpen;  // the span left out, or null
+    // Parts of setting up (rukbbsformmain_setup.cpp, _skin.cpp).
+    void ReadBoardId(CRukForm& form);
+    void ChooseDataDir();
+    bool FindPhoneSkin(CRukString& skinDir);
+
+    // Parts of Reload (rukbbsformmain_page.cpp). The thread a page opens:
+    // the one named in the title view, or the one a reply or an edit
+    // concerns. One named in the title view that is not on the board
+    // (pruned, archived, deleted) is gone: the page says so.
+    struct SOpenThread {
+        CRukBBSData root;
+        bool bRoot = false;
+        bool bGone = false;
     };
-    // The pattern with the slots' values put in, in the slots' order, and
-    // without the first span from pDropOpen through pDropClose when given.
-    CRukString FillPattern(const CRukString& pattern, const STagSlot* pSlots, int nSlots,
-                           const CRukString* pValues, const char* pDropOpen = nullptr,
-                           const char* pDropClose = nullptr);
-    std::vector<SCutPattern> m_patterns;
+    void ChoosePage(CRukForm& form, int n, int nPer);
+    SOpenThread OpenThread(int nMode, int n, const CRukString& id, const CRukString& ppid);
+    void ListThreads(CRukCookie& cookie, CRukForm& form, SBoardPage& b, int nPer,
+                     const CRukString& ppid, const SOpenThread& open);
+    // The headline and the hits of a search (rukbbsformmain_search.cpp).
+    CRukString FoundList(CRukCookie& cookie, CRukForm& form, CRukString pattern,
+                         CRukStrAry& words, const CRukBBSDataAry& results);
+
+    // The kinds of message pattern: a message in full or as a title line,
+    // each without or with its attachments, and a search hit.
+    enum EPatternKind { kTable, kTableAttach, kTitle, kTitleAttach, kFound };
+    // A message pattern of a kind, cut once at its tags and kept for every
+    // message of the page (rukbbsformmain.cpp). The text is the pattern
+    // with its attachment part left out (kTable, kTitle) or its markers
+    // taken away (kTableAttach); linkTag is that part's link tag as written
+    // ("%ATTACH_LINK%%BUTTON=attach.gif%"), button the picture it names,
+    // and viewTag the place of the pictures shown (each empty when the
+    // pattern has none).
+    struct SMessagePattern {
+        CRukString source;
+        EPatternKind nKind;
+        CRukString text;
+        CRukString linkTag;
+        CRukString viewTag;
+        CRukString button;
+        bool bCut = false;
+        CRukPattern pattern;
+    };
+    SMessagePattern& MessagePattern(const CRukString& source, EPatternKind nKind);
+    // The pattern filled with the common tags and the values of tags (cut
+    // at them the first time, with the common tags filled then).
+    CRukString FillMessage(SMessagePattern& cut, const CRukTagList& tags);
+    // The root's text with the replies, each written by pWrite with
+    // replyPattern, in its block pBlock (rukbbsformmain_view.cpp).
+    typedef CRukString (CRukBBSFormMain::*FWriteMessage)(CRukCookie&, CRukForm&,
+                                                         const CRukString&, const CRukBBSData&);
+    CRukString WithReplies(CRukString root, const char* pBlock, const CRukBBSDataAry& ordered,
+                           FWriteMessage pWrite, CRukCookie& cookie, CRukForm& form,
+                           const CRukString& replyPattern);
+
+    std::deque<SMessagePattern> m_patterns;
     CRukStrAry m_oldLogs;  // OldLogIds, once read
     bool m_bOldLogsRead = false;
 

@@ -57,7 +57,7 @@ std::string Rfc3339(const struct tm& tm, int nYear, int nMonth, int nDay, int nH
     long nOffset = tm.tm_gmtoff;
     char cSign = nOffset < 0 ? '-' : '+';
     nOffset = labs(nOffset);
-    char sz[64];
+    char sz[80];
     snprintf(sz, sizeof(sz), "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", nYear, nMonth, nDay,
              nHour, nMin, nSec, cSign, nOffset / 3600, nOffset % 3600 / 60);
     return sz;
@@ -67,25 +67,15 @@ std::string Rfc3339(const struct tm& tm, int nYear, int nMonth, int nDay, int nH
 // UTC offset at that time, and that moment; false when it is no such date.
 bool StoredDate(const CRukString& date, std::string& text, time_t& when)
 {
-    static const char s_szShape[] = "dddd/dd/dd dd:dd:dd";
-    const char* p = date.GetText();
-    if (strlen(p) != sizeof(s_szShape) - 1)
+    int nYear, nMonth, nDay, nHour, nMin, nSec;
+    if (date.GetLength() != 19 ||
+        !ParseStoredDate(date.GetText(), nYear, nMonth, nDay, nHour, nMin, nSec))
         return false;
-    for (size_t i = 0; s_szShape[i]; i++)
-        if (s_szShape[i] == 'd' ? (p[i] < '0' || p[i] > '9') : p[i] != s_szShape[i])
-            return false;
-    int nYear = atoi(p), nMonth = atoi(p + 5), nDay = atoi(p + 8);
-    int nHour = atoi(p + 11), nMin = atoi(p + 14), nSec = atoi(p + 17);
     if (nYear < 1970 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 ||
         nMin > 59 || nSec > 59)
         return false;
     struct tm tm = {};
-    tm.tm_year = nYear - 1900;
-    tm.tm_mon = nMonth - 1;
-    tm.tm_mday = nDay;
-    tm.tm_hour = nHour;
-    tm.tm_min = nMin;
-    tm.tm_sec = nSec;
+    SetDateTime(tm, nYear, nMonth, nDay, nHour, nMin, nSec);
     tm.tm_isdst = -1;
     when = mktime(&tm);
     // A day the month does not have (2026/02/30) is moved on by mktime.
@@ -167,11 +157,7 @@ void CRukBBSFormMain::WriteFeed()
         }
         const CRukString& thread = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
         std::string link = XmlText(board + "&style=1&ppid=" + thread + "#m" + rec.id);
-        CRukString body = rec.mess;
-        if (atoi(rec.preform.GetText()) == 0)
-            ReplaceText2Html(body, rec);
-        else
-            ReplacePreFormat(body, rec);
+        CRukString body = RenderedBody(rec);
         entry.xml = "<entry>\n<id>" + link + "</id>\n<title type=\"text\">" + XmlText(rec.title) +
                     "</title>\n<author><name>" + XmlText(rec.name) + "</name></author>\n" +
                     "<updated>" + updated + "</updated>\n<link rel=\"alternate\" " +

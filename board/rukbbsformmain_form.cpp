@@ -1,6 +1,12 @@
 // CRukBBSFormMain: the input form for a new post, a reply or an edit,
 // preset from the visitor's cookie or the stored message, with the icon
 // selector, the file fields and, for an edit, the stored attachments.
+//
+// The form's blocks are chosen on the pattern as the skin wrote it (the
+// icon selector and the file fields kept or left out), its tags are then
+// filled in one pass, and the parts made of the skin's own text (the
+// headline of the form and the list of stored attachments) go into their
+// blocks last, so that no value is read again.
 #include "rukbbsformmain.h"
 
 #include <cstdlib>
@@ -11,26 +17,47 @@ static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
 // 添付ファイル, the name of a file field with its number after it.
 static const char* const s_pFileLabel = "\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b";
 
+// The opening and closing markers of the block pName.
+static CRukString BlockOpen(const char* pName)
+{
+    return CRukString("<!--") + pName + "-->";
+}
+
+static CRukString BlockClose(const char* pName)
+{
+    return CRukString("<!--/") + pName + "-->";
+}
+
+// The text of the first block pName of text.
+static CRukString BlockText(const CRukString& text, const char* pName)
+{
+    return text.GetToken(BlockOpen(pName).GetText(), BlockClose(pName).GetText());
+}
+
+// Replaces every block pName of text by with.
+static void ReplaceBlocks(CRukString& text, const char* pName, const CRukString& with)
+{
+    text.Replace(BlockOpen(pName).GetText(), BlockClose(pName).GetText(), with.GetText(), true);
+}
+
 // The stored attachments of a message being edited: the block
 // EDIT_ATTACH with its part EDIT_ATTACH_ITEM once per file, %ATTACH_NAME%
 // its name and %ATTACH_INDEX% its place in the stored list, which names
 // its check box "delattachN" (each box a name of its own: the form keeps
-// only the first field of a name). Empty for other forms and for a
-// message without attachments.
-static CRukString EditAttachList(const CRukString& block, const CRukBBSData& rec)
+// only the first field of a name). Empty for a message without
+// attachments.
+static CRukString EditAttachList(CRukBBSFormMain& bbs, const CRukString& block,
+                                 const CRukBBSData& rec)
 {
     if (rec.attach.GetSize() == 0)
         return CRukString();
-    CRukString item = block.GetToken("<!--EDIT_ATTACH_ITEM-->", "<!--/EDIT_ATTACH_ITEM-->");
+    CRukString item = BlockText(block, "EDIT_ATTACH_ITEM");
     CRukString items;
-    for (int i = 0; i < rec.attach.GetSize(); i++) {
-        CRukString one = item;
-        Tag(one, "%ATTACH_NAME%", EscapeField(rec.attach[i].m_strTag).GetText(), true);
-        Tag(one, "%ATTACH_INDEX%", Decimal(i).GetText(), true);
-        items += one;
-    }
-    CRukString list = block;
-    list.Replace("<!--EDIT_ATTACH_ITEM-->", "<!--/EDIT_ATTACH_ITEM-->", items.GetText(), true);
+    for (int i = 0; i < rec.attach.GetSize(); i++)
+        items += bbs.FillWithCommon(item, {{"%ATTACH_NAME%", rec.attach[i].m_strTag, true},
+                                           {"%ATTACH_INDEX%", Decimal(i), true}});
+    CRukString list = bbs.FillWithCommon(block, CRukTagList());
+    ReplaceBlocks(list, "EDIT_ATTACH_ITEM", items);
     return list;
 }
 
@@ -39,7 +66,7 @@ static CRukString EditAttachList(const CRukString& block, const CRukBBSData& rec
 static CRukString IconOption(const char* pValue, bool bSelected, const CRukString& label)
 {
     return CRukString("<option value=\"") + pValue + "\"" + (bSelected ? " selected" : "") + ">" +
-           EscapeField(label) + "</option>\n";
+           CRukBBSFormBase::EscapeHtml(label) + "</option>\n";
 }
 
 // The icon selector: "なし" (no icon) first, chosen when the visitor holds
@@ -72,105 +99,117 @@ static CRukString IconSelector(CRukBBSFormMain& bbs, const CRukString& chosen)
            "</select>\n";
 }
 
+// The file fields, each named for a screen reader: 添付ファイル1, 2...
+static CRukString FileFields(int nFiles, int nWidth)
+{
+    CRukString fields;
+    for (int i = 0; i < nFiles; i++) {
+        CRukString field;
+        field.Format("<input type=file name=file%d size=%d aria-label=\"%s%d\" /><br />\n", i,
+                     nWidth, s_pFileLabel, i + 1);
+        fields += field;
+    }
+    return fields;
+}
+
+// A form holding the remembered password is private: never framed by
+// another site, never kept by a cache; so is one holding a remembered
+// name with its trip key ("#", "＃").
+static void MarkPrivateForm(CRukCookie& cookie, const CRukString& block)
+{
+    if (!cookie.Value("passwd").IsEmpty() && block.Find("%PASSWD%") >= 0)
+        CRukHtml::SetPrivate();
+    CRukString name = cookie.Value("name");
+    if ((name.Find("#") >= 0 || name.Find("\x81\x94") >= 0) && block.Find("%NAME%") >= 0)
+        CRukHtml::SetPrivate();
+}
+
+// The icon selector in its block, when the board shows icons: the icon of
+// the message edited, else the visitor's (the administrator's when a new
+// form was opened with "icon=0").
+static void AddIconSelector(CRukBBSFormMain& bbs, CRukString& text, CRukTagList& tags,
+                            CRukForm& form, const CRukString& id, const CRukString& icon)
+{
+    if (atoi(bbs.m_cfBBS.Value("use_icon").GetText()) != 1) {
+        ReplaceBlocks(text, "SELECT_ICON", CRukString());
+        return;
+    }
+    ReplaceBlocks(text, "SELECT_ICON", BlockText(text, "SELECT_ICON"));
+    bool bAdmin = id.IsEmpty() && form.Value("icon") == "0";
+    tags.push_back({"%SELECT_ICON%", IconSelector(bbs, bAdmin ? CRukString("0") : icon), false,
+                    true});
+}
+
+// The file fields in their block, when the board takes attachments: the
+// block's tag "%INPUT_FILE%%WIDTH=N%", kept as written in fileTag, names
+// their width.
+static void AddFileFields(CRukBBSFormMain& bbs, CRukString& text, CRukTagList& tags,
+                          CRukString& fileTag)
+{
+    if (atoi(bbs.m_cfBBS.Value("use_attach").GetText()) != 1) {
+        ReplaceBlocks(text, "INPUT_FILE", CRukString());
+        return;
+    }
+    CRukString block = BlockText(text, "INPUT_FILE");
+    ReplaceBlocks(text, "INPUT_FILE", block);
+    int nOpen = block.Find("%INPUT_FILE%%");
+    int nClose = nOpen < 0 ? -1 : block.Find("%", nOpen + 13);
+    if (nClose < 0)
+        return;
+    int nWidth = atoi(block.GetToken("%WIDTH=", "%").GetText());
+    fileTag = block.Mid(nOpen, nClose + 1 - nOpen);
+    int nFiles = atoi(bbs.m_cfBBS.Value("attach_num").GetText());
+    tags.push_back({fileTag.GetText(), FileFields(nFiles, nWidth ? nWidth : 60), false, true});
+}
+
 CRukString CRukBBSFormMain::CreateInputForm(CRukCookie& cookie, CRukForm& form,
                                             const CRukString& block, const CRukBBSData& rec,
                                             const CRukString& ppid, const CRukString& pid,
                                             const CRukString& id)
 {
-    CRukString text = block;
+    MarkPrivateForm(cookie, block);
     CRukString home = cookie.Value("home");
     if (home.IsEmpty())
         home = "http://";
-    CRukString icon = cookie.Value("icon");
-    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    // A form holding the remembered password is private: never framed by
-    // another site, never kept by a cache.
-    CRukString remembered = cookie.Value("passwd");
-    if (!remembered.IsEmpty() && text.Find("%PASSWD%") >= 0)
-        CRukHtml::SetPrivate();
-    // So is one holding a remembered name with its trip key ("#", "＃").
-    CRukString name = cookie.Value("name");
-    if ((name.Find("#") >= 0 || name.Find("\x81\x94") >= 0) && text.Find("%NAME%") >= 0)
-        CRukHtml::SetPrivate();
-    Tag(text, "%PASSWD%", EscapeField(remembered).GetText(), true);
-    Tag(text, "%PPID%", EscapeField(ppid).GetText(), true);
-    Tag(text, "%PID%", EscapeField(pid).GetText(), true);
-    Tag(text, "%ID%", EscapeField(id).GetText(), true);
-
-    auto checked = [](const CRukString& flag) { return atoi(flag.GetText()) != 0 ? "checked" : ""; };
-    const char* pVariant;
-    if (!id.IsEmpty()) {
-        pVariant = "INPUT_HEAD_UPD";
-        Tag(text, "%NAME%", EscapeField(rec.name).GetText());
-        Tag(text, "%MAIL%", EscapeField(rec.mail).GetText());
-        Tag(text, "%HOME%", EscapeField(rec.home.IsEmpty() ? home : rec.home).GetText());
-        Tag(text, "%TITLE%", EscapeField(rec.title).GetText());
-        Tag(text, "%MESSAGE%", EscapeField(rec.mess).GetText());
-        Tag(text, "%RESMAIL_CHECKED%", checked(rec.resmail));
-        Tag(text, "%PREFORM_CHECKED%", checked(rec.preform));
-        icon = rec.icon;
-    } else if (!pid.IsEmpty()) {
-        pVariant = "INPUT_HEAD_RES";
-        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
-        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
-        Tag(text, "%HOME%", EscapeField(home).GetText());
-        Tag(text, "%TITLE%", EscapeField("Re: " + rec.title).GetText());
-        CRukString quote = "> " + rec.mess;
+    auto checked = [](const CRukString& flag) {
+        return CRukString(atoi(flag.GetText()) != 0 ? "checked" : "");
+    };
+    bool bEdit = !id.IsEmpty();
+    bool bReply = !bEdit && !pid.IsEmpty();
+    CRukString quote;
+    if (bReply) {
+        quote = "> " + rec.mess;
         quote.Replace("\n", "\n> ", true);
         int nLen = quote.GetLength();
         if (nLen > 2 && quote.GetText()[nLen - 3] == '\n')
             quote.Delete(nLen - 2);
-        Tag(text, "%MESSAGE%", EscapeField(quote).GetText());
-        Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
-        Tag(text, "%PREFORM_CHECKED%", "");
-    } else {
-        pVariant = "INPUT_HEAD_NEW";
-        Tag(text, "%NAME%", EscapeField(cookie.Value("name")).GetText());
-        Tag(text, "%MAIL%", EscapeField(cookie.Value("mail")).GetText());
-        Tag(text, "%HOME%", EscapeField(home).GetText());
-        Tag(text, "%TITLE%", "");
-        Tag(text, "%MESSAGE%", "");
-        Tag(text, "%RESMAIL_CHECKED%", checked(cookie.Value("resmail")));
-        Tag(text, "%PREFORM_CHECKED%", "");
     }
-    CRukString editAttach = text.GetToken("<!--EDIT_ATTACH-->", "<!--/EDIT_ATTACH-->");
-    text.Replace("<!--EDIT_ATTACH-->", "<!--/EDIT_ATTACH-->",
-                 id.IsEmpty() ? "" : EditAttachList(editAttach, rec).GetText(), true);
-    CRukString headline = block.GetToken((CRukString("<!--") + pVariant + "-->").GetText(),
-                                         (CRukString("<!--/") + pVariant + "-->").GetText());
-    text.Replace("<!--INPUT_HEADLINE-->", "<!--/INPUT_HEADLINE-->", headline.GetText(), true);
+    CRukTagList tags = {
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%PAGE%", Decimal(m_nPage), true},
+        {"%PASSWD%", cookie.Value("passwd"), true},
+        {"%PPID%", ppid, true},
+        {"%PID%", pid, true},
+        {"%ID%", id, true},
+        {"%NAME%", bEdit ? rec.name : cookie.Value("name")},
+        {"%MAIL%", bEdit ? rec.mail : cookie.Value("mail")},
+        {"%HOME%", bEdit && !rec.home.IsEmpty() ? rec.home : home},
+        {"%TITLE%", bEdit ? rec.title : bReply ? "Re: " + rec.title : CRukString()},
+        {"%MESSAGE%", bEdit ? rec.mess : quote},
+        {"%RESMAIL_CHECKED%", checked(bEdit ? rec.resmail : cookie.Value("resmail"))},
+        {"%PREFORM_CHECKED%", bEdit ? checked(rec.preform) : CRukString()},
+    };
+    CRukString text = block;
+    CRukString fileTag;
+    AddIconSelector(*this, text, tags, form, id, bEdit ? rec.icon : cookie.Value("icon"));
+    AddFileFields(*this, text, tags, fileTag);
+    text = FillWithCommon(text, tags);
 
-    // Icon selector.
-    if (atoi(m_cfBBS.Value("use_icon").GetText()) == 1) {
-        CRukString iconBlock = text.GetToken("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->");
-        if (id.IsEmpty() && form.Value("icon") == "0")
-            icon = "0";
-        iconBlock.Replace("%SELECT_ICON%", IconSelector(*this, icon).GetText(), false);
-        text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", iconBlock.GetText(), true);
-    } else {
-        text.Replace("<!--SELECT_ICON-->", "<!--/SELECT_ICON-->", "", true);
-    }
-
-    // File fields.
-    if (atoi(m_cfBBS.Value("use_attach").GetText()) == 1) {
-        CRukString fileBlock = text.GetToken("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->");
-        int nFiles = atoi(m_cfBBS.Value("attach_num").GetText());
-        int nWidth = atoi(fileBlock.GetToken("%WIDTH=", "%").GetText());
-        if (nWidth == 0)
-            nWidth = 60;
-        CRukString fields;
-        for (int i = 0; i < nFiles; i++) {
-            CRukString field;
-            // Each field is named for a screen reader: 添付ファイル1, 2...
-            field.Format("<input type=file name=file%d size=%d aria-label=\"%s%d\" /><br />\n", i,
-                         nWidth, s_pFileLabel, i + 1);
-            fields += field;
-        }
-        fileBlock.Replace("%INPUT_FILE%%", "%", fields.GetText(), false);
-        text.Replace("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->", fileBlock.GetText(), true);
-    } else {
-        text.Replace("<!--INPUT_FILE-->", "<!--/INPUT_FILE-->", "", true);
-    }
+    const char* pVariant = bEdit ? "INPUT_HEAD_UPD" : bReply ? "INPUT_HEAD_RES" : "INPUT_HEAD_NEW";
+    CRukString editList = bEdit ? EditAttachList(*this, BlockText(block, "EDIT_ATTACH"), rec)
+                                : CRukString();
+    ReplaceBlocks(text, "EDIT_ATTACH", editList);
+    CRukString headline = FillWithCommon(BlockText(block, pVariant), CRukTagList());
+    ReplaceBlocks(text, "INPUT_HEADLINE", headline);
     return text;
 }

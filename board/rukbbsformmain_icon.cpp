@@ -14,24 +14,24 @@ static const int s_nIconsPerRow = 5;
 
 // One cell: the icon's picture with its name as the picture's text, and
 // the name. Both are the administrator's text, escaped.
-static CRukString IconCell(const CRukString& pattern, const CRukString& url,
-                           const CRukString& name)
+static CRukString IconCell(CRukBBSFormMain& bbs, const CRukString& pattern,
+                           const CRukString& url, const CRukString& name)
 {
-    CRukString cell = pattern;
-    CRukString image =
-        CRukString("<img src=\"") + EscapeField(url) + "\" alt=\"" + EscapeField(name) + "\">";
-    Tag(cell, "%IMAGE%", image.GetText());
-    Tag(cell, "%NAME%", EscapeField(name).GetText());
-    return cell;
+    CRukString image = CRukString("<img src=\"") + CRukBBSFormBase::EscapeHtml(url) +
+                       "\" alt=\"" + CRukBBSFormBase::EscapeHtml(name) + "\">";
+    return bbs.FillWithCommon(pattern, {{"%IMAGE%", image, false, true}, {"%NAME%", name}});
 }
 
 void CRukBBSFormMain::ViewIcoForm(CRukForm&)
 {
-    CRukString page = GetTemplate((m_strSkinDir + "templ_ico.html").GetText());
+    CRukString page = ReadTemplate((m_strSkinDir + "templ_ico.html").GetText());
     CRukString row = page.GetToken("<!--TR_ICON-->", "<!--/TR_ICON-->");
     CRukString cell = row.GetToken("<!--TD_ICON-->", "<!--/TD_ICON-->");
+    // The page, a row and a cell are each filled once.
+    page = FillWithCommon(page, CRukTagList());
+    row = FillWithCommon(row, CRukTagList());
     int nMax = atoi(m_cfSystem.Value("icon_max").GetText());
-    CRukBuffer rows;
+    CRukString rows;
     CRukString cells;
     int nCells = 0;
     auto endRow = [&]() {
@@ -39,7 +39,7 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
             return;
         CRukString full = row;
         full.Replace("<!--TD_ICON-->", "<!--/TD_ICON-->", cells.GetText(), false);
-        AddPiece(rows, full);
+        rows += full;
         cells.Free();
         nCells = 0;
     };
@@ -49,11 +49,11 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
         CRukString url = m_cfBBS.Value(("ico_url" + number).GetText());
         if (url.IsEmpty())
             continue;
-        cells += IconCell(cell, url, m_cfBBS.Value(("ico_name" + number).GetText()));
+        cells += IconCell(*this, cell, url, m_cfBBS.Value(("ico_name" + number).GetText()));
         if (++nCells == s_nIconsPerRow)
             endRow();
     }
     endRow();
-    page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", Joined(rows).GetText(), false);
+    page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", rows.GetText(), false);
     WritePage(page);
 }

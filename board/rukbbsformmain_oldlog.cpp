@@ -96,7 +96,7 @@ void CRukBBSFormMain::RequireWritableLog()
 
 CRukString CRukBBSFormMain::BoardTemplate()
 {
-    CRukString page = GetTemplate((m_strSkinDir + "templ_bbs.html").GetText());
+    CRukString page = ReadTemplate((m_strSkinDir + "templ_bbs.html").GetText());
     KeepBlock(page, "WRITABLE", m_strOldID.IsEmpty());
     return page;
 }
@@ -107,22 +107,19 @@ static CRukString LogItem(const CRukString& board, const CRukString& log, const 
                           bool bShown)
 {
     CRukString bid = log.IsEmpty() ? board : board + "=" + log;
-    return CRukString("<li><a href=\"ruk-bbs.cgi?bid=") + EscapeField(bid) + "\"" +
-           (bShown ? " aria-current=\"page\"" : "") + ">" + EscapeField(pLabel) + "</a></li>";
+    return CRukString("<li><a href=\"ruk-bbs.cgi?bid=") + CRukBBSFormBase::EscapeHtml(bid) +
+           "\"" + (bShown ? " aria-current=\"page\"" : "") + ">" +
+           CRukBBSFormBase::EscapeHtml(pLabel) + "</a></li>";
 }
 
-void CRukBBSFormMain::FillOldLogs(CRukString& page)
+CRukString CRukBBSFormMain::OldLogList()
 {
-    const CRukStrAry& logs = OldLogIds();
-    KeepBlock(page, "OLD_LOGS", logs.GetSize() > 0);
-    if (logs.GetSize() == 0)
-        return;
-    CRukBuffer items;
+    CRukString items;
     if (!m_strOldID.IsEmpty())
-        AddPiece(items, LogItem(m_strBBSID, CRukString(), s_pCurrentLog, false));
-    for (const CRukString& log : logs)
-        AddPiece(items, LogItem(m_strBBSID, log, log.GetText(), log == m_strOldID));
-    Tag(page, "%OLD_LOGS%", Joined(items).GetText(), true);
+        items += LogItem(m_strBBSID, CRukString(), s_pCurrentLog, false);
+    for (const CRukString& log : OldLogIds())
+        items += LogItem(m_strBBSID, log, log.GetText(), log == m_strOldID);
+    return items;
 }
 
 CRukString CRukBBSFormMain::ThreadGoneNotice(const CRukString& ppid)
@@ -140,11 +137,10 @@ CRukString CRukBBSFormMain::ThreadGoneNotice(const CRukString& ppid)
         if (file.FindRecord(dir.GetText(), ppid.GetText(), found, bHasReplies, true) != 1)
             continue;
         const CRukString& root = found.ppid.IsEmpty() ? found.id : found.ppid;
-        CRukString link = CRukString("<a href=\"ruk-bbs.cgi?bid=") + EscapeField(m_strBBSID) +
-                          "=" + EscapeField(log) + "&amp;style=1&amp;ppid=" + EscapeField(root) +
-                          "#m" + EscapeField(found.id) + "\">" + EscapeField(log) + "</a>";
-        CRukString text = m_cfMessage.Value("msg71");
-        text.Replace("%LINK%", link.GetText(), true);
+        CRukString link = CRukString("<a href=\"ruk-bbs.cgi?bid=") + EscapeHtml(m_strBBSID) +
+                          "=" + EscapeHtml(log) + "&amp;style=1&amp;ppid=" + EscapeHtml(root) +
+                          "#m" + EscapeHtml(found.id) + "\">" + EscapeHtml(log) + "</a>";
+        CRukString text = FillTags(m_cfMessage.Value("msg71"), {{"%LINK%", link, true, true}});
         go.m_log.Trace("-- thread %s is in the old log %s", ppid.GetText(), log.GetText());
         return "<p class=\"notice\" role=\"status\">" + text + "</p>\n";
     }

@@ -1,6 +1,8 @@
 // CRukBBSFormMain: page assembly. Reload builds every ordinary board page
 // (a page of threads, the form for a new post, a reply or an edit with the
-// thread it concerns) and CreateNavigation fills the page selector.
+// thread it concerns); the board and search pages share the cutting of
+// the board template, the page selector, the header and footer and the
+// writing of the page.
 #include "rukbbsformmain.h"
 
 #include <cstdlib>
@@ -19,49 +21,83 @@ static const char* const s_pTitleJoin = " - ";
 static const char* const s_pOldLogOpen = "\x89\xdf\x8b\x8e\x83\x8d\x83\x4f\x81\x75";  // 過去ログ「
 static const char* const s_pOldLogClose = "\x81\x76";  // 」
 
-CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
+// The page selector: one option per page (a large board on a phone has
+// thousands).
+static CRukString PageSelect(int nPages, int nPage)
 {
-    CRukString text = block;
-    Tag(text, "%HOME%", m_cfBBS.Value("home_url").GetText());
-    Tag(text, "%FIND_WORD%", EscapeField(m_strFindWord).GetText(), true);
-    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-    // One option per page: a large board on a phone has thousands, so the
-    // list is joined in a buffer rather than by growing a string.
-    CRukBuffer select;
-    AddPiece(select, "<select name=sel_page>\n");
-    for (int i = 0; i < m_nPageNum; i++) {
+    CRukString select = "<select name=sel_page>\n";
+    for (int i = 0; i < nPages; i++) {
         CRukString label;
         label.Format(s_pPageLabel, i + 1);
         if (i == 0)
             label += s_pLatestMark;
         CRukString option;
-        option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == m_nPage ? "selected" : "",
+        option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == nPage ? "selected" : "",
                       label.GetText());
-        AddPiece(select, option);
+        select += option;
     }
-    AddPiece(select, "</select>\n");
-    Tag(text, "%SELECT_PAGE%", Joined(select).GetText());
-    return text;
+    select += "</select>\n";
+    return select;
 }
 
-// Fills the header and footer tags shared by the board and search pages:
-// the old-log heading, the board's header and footer, the board id, the
-// list of old logs.
-void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
+CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
+{
+    CRukTagList tags = {
+        {"%HOME%", m_cfBBS.Value("home_url")},
+        {"%FIND_WORD%", m_strFindWord, true},
+        {"%PAGE%", Decimal(m_nPage), true},
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%SELECT_PAGE%", PageSelect(m_nPageNum, m_nPage), false, true},
+    };
+    return FillWithCommon(block, tags);
+}
+
+// The heading of an old log's pages: the catalogue's text "msg54" with the
+// log's id.
+static CRukString OldLogHeading(CRukBBSFormMain& bbs)
+{
+    CRukString heading =
+        CRukBBSFormBase::FillTags(bbs.m_cfMessage.Value("msg54"), {{"%ID%", bbs.m_strOldID, true}});
+    return CRukString("<h3>") + s_pFiller + heading + "</h3>";
+}
+
+// Fills the header and footer tags of the board and search pages:
+// the board's header (below the old-log heading) and footer, which are the
+// site administrator's markup, and the list of old logs (its block left
+// out when the board has none).
+static void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
 {
     CRukString header = bbs.m_cfBBS.Value("user_header");
-    if (!bbs.m_strOldID.IsEmpty()) {
-        CRukString heading = bbs.m_cfMessage.Value("msg54");
-        heading.Replace("%ID%", bbs.m_strOldID.GetText(), true);
-        CRukString h3;
-        h3.Format("<h3>%s%s</h3>", s_pFiller, heading.GetText());
-        header.Insert(h3);
-    }
-    Tag(page, "%USER_HEADER%", header.GetText());
-    Tag(page, "%USER_FOOTER%", bbs.m_cfBBS.Value("user_footer").GetText());
-    Tag(page, "%BID%", bbs.m_strBBSID.GetText(), true);
-    bbs.FillOldLogs(page);
+    if (!bbs.m_strOldID.IsEmpty())
+        header.Insert(OldLogHeading(bbs));
+    bool bLogs = bbs.OldLogIds().GetSize() > 0;
+    KeepBlock(page, "OLD_LOGS", bLogs);
+    CRukTagList tags = {
+        {"%USER_HEADER%", header, false, true},
+        {"%USER_FOOTER%", bbs.m_cfBBS.Value("user_footer"), false, true},
+    };
+    if (bLogs)
+        tags.push_back({"%OLD_LOGS%", bbs.OldLogList(), true, true});
+    page = bbs.FillWithCommon(page, tags);
+}
+
+CRukBBSFormMain::SBoardPage CRukBBSFormMain::CutBoardPage(CRukCookie& cookie, CRukForm& form)
+{
+    SBoardPage b;
+    b.page = BoardTemplate();
+    GetTemplateBlock(b.page, b.inputPat, b.navPat, b.tableParent, b.tableChild, b.titleParent,
+                     b.titleChild, b.foundWord, b.foundResult);
+    b.navigation = CreateNavigation(cookie, form, b.navPat);
+    return b;
+}
+
+void CRukBBSFormMain::WriteBoardPage(SBoardPage& b)
+{
+    if (m_bbsFile.HasReadFailed())
+        MessageKey("msg90");  // the page would show a message without its text
+    FillHeaderFooter(*this, b.page);
+    PutRealizeBlock(b.page, b.inputForm, b.navigation, b.dataTable, b.dataTitle);
+    WritePage(b.page);
 }
 
 void CRukBBSFormMain::SetPageTitle(const char* pWhat)
@@ -74,11 +110,21 @@ void CRukBBSFormMain::SetPageTitle(const char* pWhat)
     m_strPageTitle = title + m_strTitle;
 }
 
-// True when the request opens a stored message in the edit form: it names
-// a message and is no reply.
-static bool IsEditFormRequest(CRukForm& form)
+// What an ordinary page shows.
+enum EPageMode {
+    kThreads,    // the board's threads
+    kNewForm,    // the form for a new thread
+    kEditForm,   // the edit form of a stored message: it names a message and is no reply
+    kReplyForm,  // the reply form
+};
+
+static EPageMode PageMode(CRukForm& form)
 {
-    return !form.Data("submit_res.x") && !form.Value("id").IsEmpty();
+    if (form.Data("submit_res.x"))
+        return kReplyForm;
+    if (!form.Value("id").IsEmpty())
+        return kEditForm;
+    return form.Value("mode") == "new" ? kNewForm : kThreads;
 }
 
 // The edit form opens with the message's password or the board's (checked
@@ -100,48 +146,24 @@ static void CheckEditPassword(CRukBBSFormMain& bbs, CRukForm& form, const CRukBB
     bbs.MessageKey("msg03");
 }
 
-// What an ordinary page shows: 0 the board's threads, 1 the form for a
-// new thread, 2 the edit form of a stored message, 3 the reply form.
-static int PageMode(CRukForm& form)
+// The threads a page shows at most: the board's setting for the view, or
+// on a phone the phone table's, at least 1.
+static int ThreadsPerPage(CRukBBSFormMain& bbs)
 {
-    if (form.Data("submit_res.x"))
-        return 3;
-    if (IsEditFormRequest(form))
-        return 2;
-    return form.Value("mode") == "new" ? 1 : 0;
+    const char* pKey = bbs.m_nStyle == 1 ? "page_ppnum2" : "page_ppnum";
+    int nPer = atoi((bbs.m_nKeitai ? bbs.m_cfKeitai.Value("page_ppnum") : bbs.m_cfBBS.Value(pKey))
+                        .GetText());
+    return nPer > 0 ? nPer : 1;
 }
 
-void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
+// Sets the number of pages and the page shown (as the form names it, or as
+// the paging buttons move it) for a board of n messages (of which a phone
+// shows every one, others the threads), nPer to a page.
+void CRukBBSFormMain::ChoosePage(CRukForm& form, int n, int nPer)
 {
-    go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    int nMode = PageMode(form);
-    // Opening a message for editing checks its password: like every
-    // action that does, it is taken only as a POST from the board's pages.
-    if (nMode == 2)
-        RequireSameOriginPost();
-    // An old log offers no form.
-    if (nMode != 0)
-        RequireWritableLog();
-    // A page shows a few dozen messages of the board: all are loaded by
-    // their keys, and the shown ones read whole as they are handed out.
-    int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
-                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
-    if (n == -2)
-        MessageKey("msg90");
-    m_nStyle = atoi(form.Value("style").GetText());
     m_nPage = atoi(form.Value("page").GetText());
-
-    int nPer = atoi(m_cfBBS.Value(m_nStyle == 1 ? "page_ppnum2" : "page_ppnum").GetText());
-    if (nPer <= 0)
-        nPer = 1;
-    if (m_nKeitai) {
-        nPer = atoi(m_cfKeitai.Value("page_ppnum").GetText());
-        if (nPer <= 0)
-            nPer = 1;
-        m_nPageNum = ((n > 0 ? n : 0) + nPer - 1) / nPer;
-    } else {
-        m_nPageNum = (m_bbsFile.GetPPNum() + nPer - 1) / nPer;
-    }
+    int nItems = m_nKeitai ? (n > 0 ? n : 0) : m_bbsFile.GetPPNum();
+    m_nPageNum = (nItems + nPer - 1) / nPer;
     if (form.Data("submit_jump.x")) {
         m_nPage = atoi(form.Value("sel_page").GetText());
     } else if (form.Data("submit_prev.x")) {
@@ -153,6 +175,82 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     }
     if (m_nPage < 0)
         m_nPage = 0;
+}
+
+CRukBBSFormMain::SOpenThread CRukBBSFormMain::OpenThread(int nMode, int n,
+                                                         const CRukString& id,
+                                                         const CRukString& ppid)
+{
+    SOpenThread open;
+    const CRukBBSData* p = nullptr;
+    if (nMode == kThreads && !m_nKeitai && m_nStyle == 1 && !ppid.IsEmpty()) {
+        p = n > 0 ? m_bbsFile.GetData(ppid.GetText()) : nullptr;
+        open.bGone = !p;
+    } else if (nMode == kEditForm || nMode == kReplyForm) {
+        p = m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText());
+    }
+    open.bRoot = p != nullptr;
+    if (p)
+        open.root = *p;
+    return open;
+}
+
+// The threads of a page of the board: on a phone its messages one after
+// another in full; in the title view the trees of title lines, after the
+// thread it opens (in full, its anchors leading to the messages) and the
+// navigation; otherwise the threads in full.
+void CRukBBSFormMain::ListThreads(CRukCookie& cookie, CRukForm& form, SBoardPage& b, int nPer,
+                                  const CRukString& ppid, const SOpenThread& open)
+{
+    CRukBBSDataAry list;
+    CRukString& titles = b.dataTitle;
+    if (m_nKeitai) {
+        if (m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer)) < 0)
+            MessageKey("msg90");
+        for (int i = 0; i < list.GetSize(); i++)
+            titles += CreateTable1(cookie, form, b.tableParent, list[i]);
+        return;
+    }
+    if (m_bbsFile.GetDataParents(list, nPer, PageSkip(m_nPage, nPer)) <= 0)
+        return;
+    go.m_log.Trace(" --- Parent = %d", list.GetSize());
+    if (m_nStyle != 1) {
+        for (int i = 0; i < list.GetSize(); i++)
+            titles += CreateTableThread(cookie, form, b.tableParent, b.tableChild, list[i]);
+        return;
+    }
+    if (!ppid.IsEmpty()) {
+        CRukString openParent = b.tableParent, openChild = b.tableChild;
+        openParent.Replace("#b", "#m", true);
+        openChild.Replace("#b", "#m", true);
+        if (open.bRoot)
+            b.dataTable = CreateTableThread(cookie, form, openParent, openChild, open.root);
+        titles += b.navigation;
+    }
+    for (int i = 0; i < list.GetSize(); i++)
+        titles += CreateTitleThread(cookie, form, b.titleParent, b.titleChild, list[i]);
+}
+
+void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
+{
+    go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
+    EPageMode nMode = PageMode(form);
+    // Opening a message for editing checks its password: like every
+    // action that does, it is taken only as a POST from the board's pages.
+    if (nMode == kEditForm)
+        RequireSameOriginPost();
+    // An old log offers no form.
+    if (nMode != kThreads)
+        RequireWritableLog();
+    // A page shows a few dozen messages of the board: all are loaded by
+    // their keys, and the shown ones read whole as they are handed out.
+    int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
+                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+    if (n == -2)
+        MessageKey("msg90");
+    m_nStyle = atoi(form.Value("style").GetText());
+    int nPer = ThreadsPerPage(*this);
+    ChoosePage(form, n, nPer);
 
     CRukString id = form.Value("id");
     CRukString pid = form.Value("pid");
@@ -162,89 +260,33 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
         record = *p;
     if (m_bbsFile.HasReadFailed())
         MessageKey("msg90");  // a message could not be read whole
-    if (nMode == 3) {
+    if (nMode == kReplyForm) {
         if (ppid.IsEmpty())
             ppid = id;
         pid = id;
         id.Free();
-    } else if (nMode == 2) {
+    } else if (nMode == kEditForm) {
         CheckEditPassword(*this, form, m_bbsFile.GetData(id.GetText()));
     }
     go.m_log.Trace("mode(%d) nDataNum(%d)", nMode, n);
 
-    // The thread the page opens: the one named in the title view, or the
-    // one a reply or an edit concerns. One named that is not on the board
-    // (pruned, archived, deleted) gets a notice instead.
-    CRukBBSData root;
-    bool bRoot = false;
-    bool bGone = false;
-    if (nMode == 0 && !m_nKeitai && m_nStyle == 1 && !ppid.IsEmpty()) {
-        const CRukBBSData* p = n > 0 ? m_bbsFile.GetData(ppid.GetText()) : nullptr;
-        bRoot = p != nullptr;
-        bGone = !bRoot;
-        if (p)
-            root = *p;
-    } else if (nMode == 2 || nMode == 3) {
-        if (const CRukBBSData* p = m_bbsFile.GetData((ppid.IsEmpty() ? id : ppid).GetText())) {
-            root = *p;
-            bRoot = true;
-        }
-    }
-    SetPageTitle(bRoot ? root.title.GetText() : nullptr);
-
-    CRukString page = BoardTemplate();
-    CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
-        foundResult;
-    GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
-                     foundWord, foundResult);
-
-    CRukString navigation = CreateNavigation(cookie, form, navPat);
-    CRukString inputForm, dataTable, dataTitle;
-    if (nMode == 0 && n > 0) {
-        CRukBBSDataAry list;
-        CRukBuffer titles;
-        if (m_nKeitai) {
-            if (m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer)) < 0)
-                MessageKey("msg90");
-            for (int i = 0; i < list.GetSize(); i++)
-                AddPiece(titles, CreateTable1(cookie, form, tableParent, list[i]));
-        } else if (m_bbsFile.GetDataParents(list, nPer, PageSkip(m_nPage, nPer)) > 0) {
-            go.m_log.Trace(" --- Parent = %d", list.GetSize());
-            if (m_nStyle == 1) {
-                if (!ppid.IsEmpty()) {
-                    CRukString openParent = tableParent, openChild = tableChild;
-                    openParent.Replace("#b", "#m", true);
-                    openChild.Replace("#b", "#m", true);
-                    if (bRoot)
-                        dataTable = CreateTableThread(cookie, form, openParent, openChild, root);
-                    AddPiece(titles, navigation);
-                }
-                for (int i = 0; i < list.GetSize(); i++)
-                    AddPiece(titles,
-                             CreateTitleThread(cookie, form, titleParent, titleChild, list[i]));
-            } else {
-                for (int i = 0; i < list.GetSize(); i++)
-                    AddPiece(titles,
-                             CreateTableThread(cookie, form, tableParent, tableChild, list[i]));
-            }
-        }
-        dataTitle = Joined(titles);
-    } else if (nMode != 0 || m_strOldID.IsEmpty()) {
+    SOpenThread open = OpenThread(nMode, n, id, ppid);
+    SetPageTitle(open.bRoot ? open.root.title.GetText() : nullptr);
+    SBoardPage b = CutBoardPage(cookie, form);
+    if (nMode == kThreads && n > 0) {
+        ListThreads(cookie, form, b, nPer, ppid, open);
+    } else if (nMode != kThreads || m_strOldID.IsEmpty()) {
         // (An empty board opens with the form for its first thread.)
-        inputForm = CreateInputForm(cookie, form, inputPat, record, ppid, pid, id);
+        b.inputForm = CreateInputForm(cookie, form, b.inputPat, record, ppid, pid, id);
         // The posting password has a field of its own for new messages of
         // a board that has one; an edit needs the message's password only.
-        KeepBlock(inputForm, "WRITE_PASSWD",
-                  nMode != 2 && !m_cfBBS.Value("write_passwd").IsEmpty());
-        if ((nMode == 2 || nMode == 3) && bRoot)
-            dataTable = CreateTableThread(cookie, form, tableParent, tableChild, root);
+        KeepBlock(b.inputForm, "WRITE_PASSWD",
+                  nMode != kEditForm && !m_cfBBS.Value("write_passwd").IsEmpty());
+        if ((nMode == kEditForm || nMode == kReplyForm) && open.bRoot)
+            b.dataTable = CreateTableThread(cookie, form, b.tableParent, b.tableChild, open.root);
     }
-    if (bGone)
-        dataTable = ThreadGoneNotice(ppid);
-    if (m_bbsFile.HasReadFailed())
-        MessageKey("msg90");  // the page would show a message without its text
-    FillHeaderFooter(*this, page);
-    PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
-    WritePage(page);
+    if (open.bGone)
+        b.dataTable = ThreadGoneNotice(ppid);
+    WriteBoardPage(b);
     go.m_log.Trace("<< CRukBBSFormMain::Reload END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }

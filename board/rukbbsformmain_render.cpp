@@ -2,19 +2,16 @@
 // allowed tags through with their attributes filtered, escapes every
 // other angle bracket, links web addresses, marks quoted lines and breaks
 // lines; the preformatted one escapes everything and keeps line feeds.
-// The "new" mark beside recent messages is made here as well.
 #include "rukbbsformmain.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <strings.h>
+#include <utility>
 
-#include "rukbuffer.h"
 #include "rukglobal.h"
 
 // Markers that stand in for the angle brackets of allowed tags and for
@@ -32,15 +29,10 @@ static const char* const s_rgUrlAttributes[] = {"href", "src", "srcset", "lowsrc
                                                 "background", "action", "formaction",
                                                 "xlink:href", "poster"};
 
-// Every step below reads its input once and builds its result in a
-// CRukBuffer or a std::string, which grow geometrically: a CRukString
-// grown a piece at a time is measured and reallocated to its exact length
-// on every append, which costs the square of a long body.
-
 // Appends a C text.
-static void AppendText(CRukBuffer& out, const char* pText)
+static void AppendText(CRukString& out, const char* pText)
 {
-    out.Append(pText, static_cast<unsigned>(strlen(pText)));
+    out += pText;
 }
 
 // Decodes the character references of an attribute value ("&#106;",
@@ -140,11 +132,11 @@ static bool IsUrlAttribute(const char* pName, size_t nName)
 }
 
 // Appends the value with every double quote written as "&quot;".
-static void AppendQuotedValue(CRukBuffer& out, const char* p, const char* pEnd)
+static void AppendQuotedValue(CRukString& out, const char* p, const char* pEnd)
 {
     for (;;) {
         const char* q = static_cast<const char*>(memchr(p, '"', static_cast<size_t>(pEnd - p)));
-        out.Append(p, static_cast<unsigned>((q ? q : pEnd) - p));
+        out.Append(p, static_cast<int>((q ? q : pEnd) - p));
         if (!q)
             break;
         out.Append("&quot;", 6);
@@ -164,7 +156,7 @@ static const char* SkipBlanks(const char* p, const char* pEnd)
 // between its name and ">") onto out, dropping every "on..." attribute
 // and every URL attribute with an unsafe value, and anything that is not
 // an attribute. What stays is written as name="value".
-static void FilterAttributes(const char* p, const char* pEnd, CRukBuffer& out)
+static void FilterAttributes(const char* p, const char* pEnd, CRukString& out)
 {
     while (p < pEnd) {
         const char* pStart = p;
@@ -213,7 +205,7 @@ static void FilterAttributes(const char* p, const char* pEnd, CRukBuffer& out)
         // Written again as blank, name and a double-quoted value, so that
         // nothing typed can run into the tag name or out of the value.
         out.Append(" ", 1);
-        out.Append(pName, static_cast<unsigned>(nName));
+        out.Append(pName, static_cast<int>(nName));
         if (pValue) {
             out.Append("=\"", 2);
             AppendQuotedValue(out, pValue, pValueEnd);
@@ -228,9 +220,9 @@ static void FilterAttributes(const char* p, const char* pEnd, CRukBuffer& out)
 // searching again (a body of many unclosed "<a" stays linear).
 static void ProtectTags(CRukString& body)
 {
-    CRukBuffer out;
+    CRukString out;
     const char* p = body.GetText();
-    out.Reserve(static_cast<unsigned>(strlen(p)));
+    out.Reserve(static_cast<int>(strlen(p)));
     bool bNoClose = false;
     while (*p) {
         if (*p == '<' && !bNoClose) {
@@ -248,7 +240,7 @@ static void ProtectTags(CRukString& body)
                     break;
                 }
                 out.Append(&CAN, 1);
-                out.Append(pTag, static_cast<unsigned>(n));
+                out.Append(pTag, static_cast<int>(n));
                 FilterAttributes(p + 1 + n, pClose, out);
                 out.Append(&EM, 1);
                 p = pClose + 1;
@@ -261,10 +253,10 @@ static void ProtectTags(CRukString& body)
         // Everything up to the next "<" is copied as it is, in one piece.
         const char* q = strchr(p + 1, '<');
         size_t n = q && !bNoClose ? static_cast<size_t>(q - p) : strlen(p);
-        out.Append(p, static_cast<unsigned>(n));
+        out.Append(p, static_cast<int>(n));
         p += n;
     }
-    body.Attach(out.Detach());
+    body = std::move(out);
 }
 
 // Writes every "<" as "&lt;" and every ">" as "&gt;" in one pass (the same
@@ -275,18 +267,18 @@ static void EscapeAngles(CRukString& body)
     const char* p = body.GetText();
     if (!strpbrk(p, "<>"))
         return;
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(strlen(p)));
+    CRukString out;
+    out.Reserve(static_cast<int>(strlen(p)));
     while (*p) {
         size_t n = strcspn(p, "<>");
-        out.Append(p, static_cast<unsigned>(n));
+        out.Append(p, static_cast<int>(n));
         p += n;
         if (*p) {
             out.Append(*p == '<' ? "&lt;" : "&gt;", 4);
             p++;
         }
     }
-    body.Attach(out.Detach());
+    body = std::move(out);
 }
 
 // Puts the angle brackets of the protected tags back, in one pass. Every
@@ -299,18 +291,18 @@ static void UnprotectTags(CRukString& body)
     if (!strchr(p, CAN))
         return;
     const char szMarkers[] = {CAN, EM, 0};
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(strlen(p)));
+    CRukString out;
+    out.Reserve(static_cast<int>(strlen(p)));
     while (*p) {
         size_t n = strcspn(p, szMarkers);
-        out.Append(p, static_cast<unsigned>(n));
+        out.Append(p, static_cast<int>(n));
         p += n;
         if (*p) {
             out.Append(*p == CAN ? "<" : ">", 1);
             p++;
         }
     }
-    body.Attach(out.Detach());
+    body = std::move(out);
 }
 
 void CRukBBSFormMain::ReplaceText2Html(CRukString& body, const CRukBBSData& rec)
@@ -356,15 +348,15 @@ static bool IsDownloadAddress(const char* pAddr, size_t nAddr)
 }
 
 // Appends scheme://address, the target and the text of a link.
-static void AppendAddress(CRukBuffer& out, const char* pScheme, const char* pAddr, size_t nAddr)
+static void AppendAddress(CRukString& out, const char* pScheme, const char* pAddr, size_t nAddr)
 {
     AppendText(out, pScheme);
     out.Append("://", 3);
-    out.Append(pAddr, static_cast<unsigned>(nAddr));
+    out.Append(pAddr, static_cast<int>(nAddr));
 }
 
 // Appends the link to scheme://address, showing the address.
-static void AppendLink(CRukBuffer& out, const char* pScheme, const char* pAddr, size_t nAddr)
+static void AppendLink(CRukString& out, const char* pScheme, const char* pAddr, size_t nAddr)
 {
     AppendText(out, "<a href=\"");
     AppendAddress(out, pScheme, pAddr, nAddr);
@@ -383,26 +375,26 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
     size_t nPrefix = prefix.GetLength();
     if (body.FindNoCase(prefix.GetText()) < 0)
         return;
-    CRukBuffer out;
+    CRukString out;
     const char* p = body.GetText();
-    out.Reserve(static_cast<unsigned>(strlen(p)));
+    out.Reserve(static_cast<int>(strlen(p)));
     while (*p) {
         if (*p == CAN) {  // a protected tag: copied through its EM
             const char* e = strchr(p, EM);
             const char* pEnd = e ? e + 1 : p + strlen(p);
-            out.Append(p, static_cast<unsigned>(pEnd - p));
+            out.Append(p, static_cast<int>(pEnd - p));
             p = pEnd;
             continue;
         }
         if (strncmp(p, "<a ", 3) == 0) {  // a link made by an earlier pass
             const char* e = CRukString::Search(p, "</a>");
             const char* pEnd = e ? e + 4 : p + strlen(p);
-            out.Append(p, static_cast<unsigned>(pEnd - p));
+            out.Append(p, static_cast<int>(pEnd - p));
             p = pEnd;
             continue;
         }
         if ((*p == '"' || *p == '\'') && strncasecmp(p + 1, prefix.GetText(), nPrefix) == 0) {
-            out.Append(p, static_cast<unsigned>(1 + nPrefix));
+            out.Append(p, static_cast<int>(1 + nPrefix));
             p += 1 + nPrefix;
             continue;
         }
@@ -413,7 +405,7 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
                 e++;
             go.m_log.Trace("-- Token=[%.*s]", static_cast<int>(e - a), a);
             if (e == a)
-                out.Append(p, static_cast<unsigned>(nPrefix));
+                out.Append(p, static_cast<int>(nPrefix));
             else
                 AppendLink(out, pScheme, a, static_cast<size_t>(e - a));
             p = e;
@@ -423,10 +415,10 @@ void CRukBBSFormMain::ReplaceUrlLink(CRukString& body, const char* pScheme)
         // text is copied in one piece.
         const char szStops[] = {CAN, '<', '"', '\'', prefix.GetText()[0], 0};
         size_t n = 1 + strcspn(p + 1, szStops);
-        out.Append(p, static_cast<unsigned>(n));
+        out.Append(p, static_cast<int>(n));
         p += n;
     }
-    body.Attach(out.Detach());
+    body = std::move(out);
 }
 
 // Wraps every line that starts with "&gt;" in a span of the quote class
@@ -439,126 +431,34 @@ void CRukBBSFormMain::ReplaceResQuot(CRukString& body, const CRukBBSData& rec)
         return;
     const char* pOpen =
         rec.pid.IsEmpty() ? "<span class=\"prMessage\">>" : "<span class=\"crMessage\">>";
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(strlen(p)));
+    CRukString out;
+    out.Reserve(static_cast<int>(strlen(p)));
     for (;;) {
         const char* pEol = strchr(p, '\n');
         size_t n = pEol ? static_cast<size_t>(pEol - p) : strlen(p);
         if (strncmp(p, "&gt;", 4) == 0) {
             AppendText(out, pOpen);
-            out.Append(p + 4, static_cast<unsigned>(n - 4));
+            out.Append(p + 4, static_cast<int>(n - 4));
             out.Append("</span>", 7);
         } else {
-            out.Append(p, static_cast<unsigned>(n));
+            out.Append(p, static_cast<int>(n));
         }
         if (!pEol)
             break;
         out.Append("\n", 1);
         p = pEol + 1;
     }
-    body.Attach(out.Detach());
+    body = std::move(out);
 }
 
 void CRukBBSFormMain::ReplacePreFormat(CRukString& body, const CRukBBSData& rec)
 {
     EscapeAngles(body);
     ReplaceResQuot(body, rec);
-    CRukBuffer out;
-    out.Reserve(static_cast<unsigned>(body.GetLength() + 11));
-    out.Append("<pre>", 5);
-    out.Append(body.GetText(), static_cast<unsigned>(body.GetLength()));
-    out.Append("</pre>", 6);
-    body.Attach(out.Detach());
-}
-
-// Reads a date in the exact form the board stores, "YYYY/MM/DD hh:mm:ss"
-// (what the sscanf below gives for it, without its cost per message);
-// false for any other text, which is left to sscanf.
-static bool ParseStoredDate(const char* p, int& y, int& mo, int& d, int& h, int& mi, int& s)
-{
-    static const char s_szForm[] = "dddd/dd/dd dd:dd:dd";
-    for (int i = 0; s_szForm[i]; i++) {
-        bool bDigit = p[i] >= '0' && p[i] <= '9';
-        if (s_szForm[i] == 'd' ? !bDigit : p[i] != s_szForm[i])
-            return false;
-    }
-    auto num = [&](int at, int n) {
-        int v = 0;
-        for (int i = 0; i < n; i++)
-            v = v * 10 + (p[at + i] - '0');
-        return v;
-    };
-    y = num(0, 4);
-    mo = num(5, 2);
-    d = num(8, 2);
-    h = num(11, 2);
-    mi = num(14, 2);
-    s = num(17, 2);
-    return true;
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar; the
-// month may lie outside 1-12 and the day outside the month, which carry
-// over as mktime carries them.
-static long long DaysFromCivil(long long y, long long m, long long d)
-{
-    long long nMonths = m - 1;
-    y += nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12);
-    m = nMonths - 12 * (nMonths >= 0 ? nMonths / 12 : -((11 - nMonths) / 12)) + 1;
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    long long yoe = y - era * 400;
-    long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5;
-    long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468 + (d - 1);
-}
-
-CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
-{
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    if (!ParseStoredDate(rec.date.GetText(), y, mo, d, h, mi, s))
-        sscanf(rec.date.GetText(), "%04d/%02d/%02d %02d:%02d:%02d", &y, &mo, &d, &h, &mi, &s);
-    // The shifted clock is the same for every message of a page: it is
-    // worked out again only when the second or the time lag changes.
-    time_t t = time(nullptr);
-    int nLagHours = atoi(m_cfBBS.Value("timelag_hh").GetText());
-    int nLagMinutes = atoi(m_cfBBS.Value("timelag_mm").GetText());
-    if (!m_newClock.bSet || t != m_newClock.tAt || nLagHours != m_newClock.nLagHours ||
-        nLagMinutes != m_newClock.nLagMinutes) {
-        localtime_r(&t, &m_newClock.tmLocal);
-        struct tm now = m_newClock.tmLocal;
-        now.tm_hour += nLagHours;
-        now.tm_min += nLagMinutes;
-        m_newClock = {true, t, nLagHours, nLagMinutes, m_newClock.tmLocal, mktime(&now)};
-    }
-    // Most messages are far older than the mark lasts: their age on the
-    // calendar, less two days for any change of the zone's offset, already
-    // settles it without asking the zone rules (mktime).
-    int nNewHours = atoi(m_cfBBS.Value("new_time").GetText());
-    const struct tm& now = m_newClock.tmLocal;
-    long long nCivil =
-        (DaysFromCivil(now.tm_year + 1900LL, now.tm_mon + 1, now.tm_mday) -
-         DaysFromCivil(y, mo, d)) * 86400LL +
-        (now.tm_hour - h) * 3600LL + (now.tm_min - mi) * 60LL + (now.tm_sec - s) +
-        nLagHours * 3600LL + nLagMinutes * 60LL;
-    if (nCivil - 48 * 3600LL >= nNewHours * 3600LL)
-        return CRukString();
-    struct tm posted = m_newClock.tmLocal;
-    posted.tm_year = y - 1900;
-    posted.tm_mon = mo - 1;
-    posted.tm_mday = d;
-    posted.tm_hour = h;
-    posted.tm_min = mi;
-    posted.tm_sec = s;
-    long seconds = static_cast<long>(difftime(m_newClock.tShifted, mktime(&posted)));
-    long hours = seconds / 3600;
-    if (hours >= nNewHours)
-        return CRukString();
-    CRukString image = m_cfBBS.Value("new_image");
-    if (image.IsEmpty())
-        image = m_strSkinUrl + "new.gif";
-    CRukString result;
-    result.Format("<img src=\"%s\" alt=\"%s\">", EscapeHtml(image.GetText()).GetText(),
-                  "\x90\x56\x92\x85");  // 新着
-    return result;
+    CRukString out;
+    out.Reserve(static_cast<int>(body.GetLength() + 11));
+    out += "<pre>";
+    out += body;
+    out += "</pre>";
+    body = std::move(out);
 }

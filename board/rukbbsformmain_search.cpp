@@ -3,6 +3,7 @@
 // matched.
 #include "rukbbsformmain.h"
 
+#include <cstdlib>
 #include <ctime>
 
 #include "rukbbsformmain_shared.h"
@@ -13,16 +14,6 @@ static const char* const s_pEllipsis = "\x81\x63";  // …
 static const char* const s_pSearch = "\x8c\x9f\x8d\xf5";  // 検索
 static const char* const s_pResultsOpen = "\x8c\x9f\x8d\xf5\x8c\x8b\x89\xca\x81\x75";  // 検索結果「
 static const char* const s_pResultsClose = "\x81\x76";  // 」
-
-// Visitor text for a search page: HTML-escaped, and with "%" written as a
-// character reference so that no later tag replacement finds a tag inside
-// it (a title "%NAME%" must show as typed, not take the author's name).
-static CRukString EscapeFound(const char* pText)
-{
-    CRukString text = CRukBBSFormBase::EscapeHtml(pText);
-    text.Replace("%", "&#37;", true);
-    return text;
-}
 
 // Splits the search text into its words at blanks, ASCII or the
 // ideographic space of a Japanese keyboard (Shift_JIS 0x81 0x40), walking
@@ -49,6 +40,20 @@ static void SplitSearchWords(const CRukString& text, CRukStrAry& words)
     flush();
 }
 
+// The hits of a search, below the headline of the results.
+CRukString CRukBBSFormMain::FoundList(CRukCookie& cookie, CRukForm& form, CRukString pattern,
+                                      CRukStrAry& words, const CRukBBSDataAry& results)
+{
+    static const char s_szOpen[] = "<!--FOUND_RESULT_HEADLINE-->";
+    static const char s_szClose[] = "<!--/FOUND_RESULT_HEADLINE-->";
+    CRukString headline = pattern.GetToken(s_szOpen, s_szClose);
+    pattern.Replace(s_szOpen, s_szClose, "", true);
+    CRukString hits = FillWithCommon(headline, {{"%WORD%", m_strFindWord.CharToPerHex(), true}});
+    for (int i = 0; i < results.GetSize(); i++)
+        hits += CreateFound1(cookie, form, pattern, words, results[i]);
+    return hits;
+}
+
 void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::FindResult START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
@@ -72,79 +77,64 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
     SetPageTitle((word.IsEmpty() ? CRukString(s_pSearch)
                                  : CRukString(s_pResultsOpen) + word + s_pResultsClose)
                      .GetText());
-    CRukString page = BoardTemplate();
-    CRukString inputPat, navPat, tableParent, tableChild, titleParent, titleChild, foundWord,
-        foundResult;
-    GetTemplateBlock(page, inputPat, navPat, tableParent, tableChild, titleParent, titleChild,
-                     foundWord, foundResult);
-    CRukString navigation = CreateNavigation(cookie, form, navPat);
-
-    CRukString dataTable = foundWord;
-    Tag(dataTable, "%NUM%", Decimal(nCount).GetText());
-    Tag(dataTable, "%WORD%", EscapeFound(word.GetText()).GetText());
-    Tag(dataTable, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-    Tag(dataTable, "%CPUTIME%", CRukString(static_cast<long>(time(nullptr) - t0)).GetText());
+    SBoardPage b = CutBoardPage(cookie, form);
+    CRukTagList summary = {
+        {"%NUM%", Decimal(nCount)},
+        {"%WORD%", word},
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%CPUTIME%", CRukString(static_cast<long>(time(nullptr) - t0))},
+    };
+    b.dataTable = FillWithCommon(b.foundWord, summary);
     if (!ppid.IsEmpty()) {
-        tableParent.Replace("#b", "#m", true);
-        tableChild.Replace("#b", "#m", true);
+        b.tableParent.Replace("#b", "#m", true);
+        b.tableChild.Replace("#b", "#m", true);
         if (const CRukBBSData* pRoot = m_bbsFile.GetData(ppid.GetText())) {
             CRukBBSData root = *pRoot;
-            dataTable += CreateTableThread(cookie, form, tableParent, tableChild, root);
+            b.dataTable += CreateTableThread(cookie, form, b.tableParent, b.tableChild, root);
         }
     }
-    CRukString dataTitle;
-    if (nCount > 0) {
-        dataTitle = foundResult.GetToken("<!--FOUND_RESULT_HEADLINE-->",
-                                         "<!--/FOUND_RESULT_HEADLINE-->");
-        foundResult.Replace("<!--FOUND_RESULT_HEADLINE-->", "<!--/FOUND_RESULT_HEADLINE-->", "",
-                            true);
-        // Every hit of a large board can be listed: joined in a buffer.
-        CRukBuffer hits;
-        AddPiece(hits, dataTitle);
-        for (int i = 0; i < results.GetSize(); i++)
-            AddPiece(hits, CreateFound1(cookie, form, foundResult, words, results[i]));
-        dataTitle = Joined(hits);
-        dataTitle.Replace("%WORD%", word.CharToPerHex().GetText(), true);
-    }
-    if (m_bbsFile.HasReadFailed())
-        MessageKey("msg90");  // a message could not be read whole
-    FillHeaderFooter(*this, page);
-    CRukString inputForm;
-    PutRealizeBlock(page, inputForm, navigation, dataTable, dataTitle);
-    WritePage(page);
+    // Every hit of a large board can be listed.
+    if (nCount > 0)
+        b.dataTitle = FoundList(cookie, form, b.foundResult, words, results);
+    WriteBoardPage(b);
     go.m_log.Trace("<< CRukBBSFormMain::FindResult END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
+}
+
+// The line of a hit's body that holds a word first, with an ellipsis for
+// the lines left out before and after it; empty when none does.
+static CRukString Excerpt(const CRukBBSData& rec, const CRukStrAry& words)
+{
+    CRukStrAry lines(0, 10);
+    lines.SetToken(rec.mess.GetText(), "\n");
+    for (int i = 0; i < lines.GetSize(); i++) {
+        for (int w = 0; w < words.GetSize(); w++) {
+            if (lines[i].Find(words[w].GetText()) < 0)
+                continue;
+            CRukString excerpt = i > 0 ? s_pEllipsis : "";
+            excerpt += lines[i];
+            if (i < lines.GetSize() - 1)
+                excerpt += s_pEllipsis;
+            return excerpt;
+        }
+    }
+    return CRukString();
 }
 
 CRukString CRukBBSFormMain::CreateFound1(CRukCookie&, CRukForm&, const CRukString& block,
                                          CRukStrAry& words, const CRukBBSData& rec)
 {
-    CRukString text = block;
-    Tag(text, "%NEW_IMAGE%", CreateNewImage(rec).GetText());
-    Tag(text, "%TITLE%", EscapeFound(rec.title.GetText()).GetText());
-    Tag(text, "%NAME%", EscapeFound(rec.name.GetText()).GetText());
-    Tag(text, "%DATE%", EscapeFound(rec.date.GetText()).GetText());
-    Tag(text, "%ID%", EscapeFound(rec.id.GetText()).GetText(), true);
-    Tag(text, "%PID%", EscapeFound(rec.pid.GetText()).GetText());
-    Tag(text, "%PPID%", EscapeFound((rec.ppid.IsEmpty() ? rec.id : rec.ppid).GetText()).GetText());
-    Tag(text, "%PAGE%", Decimal(m_nPage).GetText(), true);
-    Tag(text, "%STYLE%", Decimal(m_nStyle).GetText(), true);
-
-    CRukStrAry lines(0, 10);
-    lines.SetToken(rec.mess.GetText(), "\n");
-    CRukString excerpt;
-    bool bFound = false;
-    for (int i = 0; i < lines.GetSize() && !bFound; i++) {
-        for (int w = 0; w < words.GetSize() && !bFound; w++) {
-            if (lines[i].Find(words[w].GetText()) < 0)
-                continue;
-            bFound = true;
-            if (i > 0)
-                excerpt += s_pEllipsis;
-            excerpt += EscapeFound(lines[i].GetText());
-            if (i < lines.GetSize() - 1)
-                excerpt += s_pEllipsis;
-        }
-    }
-    Tag(text, "%MESSAGE%", excerpt.GetText());
-    return text;
+    CRukTagList tags = {
+        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
+        {"%TITLE%", rec.title},
+        {"%NAME%", rec.name},
+        {"%DATE%", rec.date},
+        {"%ID%", rec.id, true},
+        {"%PID%", rec.pid},
+        {"%PPID%", rec.ppid.IsEmpty() ? rec.id : rec.ppid},
+        {"%PAGE%", Decimal(m_nPage), true},
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%MESSAGE%", Excerpt(rec, words)},
+        {"%WORD%", m_strFindWord.CharToPerHex(), true},
+    };
+    return FillMessage(MessagePattern(block, kFound), tags);
 }

@@ -1,42 +1,23 @@
-// Helpers shared by the files that implement CRukBBSFormMain: filling a
-// tag, escaping visitor text for a pattern, joining the pieces of a page,
-// the size shown for an attachment and the header and footer of a board
-// page. Internal to the board program.
+// Helpers shared by the files that implement CRukBBSFormMain: numbers as
+// text, keeping or dropping a block of the template, the size shown for an
+// attachment, the header and footer of a board page, the stored date of a
+// message and the site's URL. Internal to the board program.
 #ifndef RUKBBSFORMMAIN_SHARED_H
 #define RUKBBSFORMMAIN_SHARED_H
 
 #include <climits>
+#include <ctime>
 
 #include "rukbbsformmain.h"
-#include "rukbuffer.h"
 #include "rukfile.h"
 #include "rukstring.h"
 
 // The ideographic space.
 inline const char* const s_pFiller = "\x81\x40";  // 　
 
-// Replaces the first (or every) pTag in text by the value.
-inline void Tag(CRukString& text, const char* pTag, const char* pValue, bool bAll = false)
-{
-    text.Replace(pTag, pValue ? pValue : "", bAll);
-}
-
 inline CRukString Decimal(int n)
 {
     return CRukString(n);
-}
-
-
-// Visitor text for a message pattern or the input form: HTML-escaped, and
-// with "%" written as a character reference, so that a value holding a tag
-// name ("%MESSAGE%") is not filled by a later tag of the same pattern. The
-// browser shows and submits the reference as "%", so nothing typed is lost.
-inline CRukString EscapeField(const CRukString& value)
-{
-    CRukString text = CRukBBSFormBase::EscapeHtml(value.GetText());
-    if (text.Find("%") >= 0)
-        text.Replace("%", "&#37;", true);
-    return text;
 }
 
 // Keeps every block pName of text, without its markers, when bKeep;
@@ -61,21 +42,6 @@ inline int PageSkip(int nPage, int nPer)
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
-// Appends one rendered message or thread to a part of the page. The buffer
-// grows geometrically, so a page of many messages is joined in linear time.
-inline void AddPiece(CRukBuffer& out, const CRukString& piece)
-{
-    out.Append(piece.GetText(), static_cast<unsigned>(piece.GetLength()));
-}
-
-// The joined pieces as text; the buffer is left empty.
-inline CRukString Joined(CRukBuffer& out)
-{
-    CRukString text;
-    text.Attach(out.Detach());
-    return text;
-}
-
 // The size of an attachment in whole KB, at least 1 (also when missing).
 inline int AttachKB(const CRukString& path)
 {
@@ -83,10 +49,12 @@ inline int AttachKB(const CRukString& path)
     return n > 0 ? static_cast<int>(n) : 1;
 }
 
-// Fills the header and footer tags shared by the board and search pages:
-// the old-log heading, the board's header and footer, the board id, the
-// list of old logs.
-void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page);
+// Reads a date in the exact form the board stores, "YYYY/MM/DD hh:mm:ss"
+// (followed by anything); false for any other text. In
+// rukbbsformmain_newmark.cpp.
+bool ParseStoredDate(const char* p, int& y, int& mo, int& d, int& h, int& mi, int& s);
+// Sets the calendar date and the time of day of tm.
+void SetDateTime(struct tm& tm, int y, int mo, int d, int h, int mi, int s);
 
 // The site as the system setting site_url names it
 // ("https://bbs.example.jp/bbs/"), in rukbbsformmain_link.cpp.

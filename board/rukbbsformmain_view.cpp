@@ -13,12 +13,6 @@
 // The extensions of pictures that may be shown inline.
 static const char* const s_rgInlineExt[] = {".jpeg", ".jpg", ".gif", ".png"};
 
-// The attachment block of a message pattern and the attachment tag of a
-// title pattern, dropped for a message without attachments.
-static const char s_szAttachOpen[] = "<!--ATTACH-->";
-static const char s_szAttachClose[] = "<!--/ATTACH-->";
-static const char s_szAttachLink[] = "%ATTACH_LINK%%";
-
 // The words of the mail and home-page links of a message.
 static const char* const s_pMailLabel = "\x83\x81\x81\x5b\x83\x8b";  // メール
 static const char* const s_pHomeLabel = "\x83\x7a\x81\x5b\x83\x80";  // ホーム
@@ -36,11 +30,11 @@ struct AttachLinks {
     CRukString dirUrl;   // its URL
 };
 
-static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& part,
+static AttachLinks MakeAttachLinks(CRukBBSFormMain& bbs, const CRukString& button,
                                    const CRukBBSData& rec)
 {
     AttachLinks links;
-    links.button = bbs.m_strSkinUrl + part.GetToken("%ATTACH_LINK%%BUTTON=", "%");
+    links.button = bbs.m_strSkinUrl + button;
     CRukString key = rec.attach.Value(0);
     links.dirPath = bbs.m_bbsFile.CreateAttachPath(bbs.m_strDataDir.GetText(), key.GetText());
     links.dirUrl = bbs.ServerPath2UrlPath((bbs.m_strDataDir + key).GetText(), 0);
@@ -58,6 +52,12 @@ static bool IsPicture(const CRukString& name)
     return false;
 }
 
+// Text written into markup the program builds.
+static CRukString Html(const CRukString& text)
+{
+    return CRukBBSFormBase::EscapeHtml(text);
+}
+
 // The control that opens the viewer (ruk-view.cgi) on one attachment: a
 // real link, so that Tab reaches it and Enter opens it, in a tab of its
 // own that the viewer closes again. The attachment button inside it says
@@ -65,11 +65,12 @@ static bool IsPicture(const CRukString& name)
 static CRukString ViewerLink(const AttachLinks& links, const CRukString& name,
                              const CRukString& url)
 {
-    const char* pAction = IsPicture(name) ? "\x82\xf0\x8a\x67\x91\xe5\x95\x5c\x8e\xa6"  // を拡大表示
-                                          : "\x82\xf0\x8a\x4a\x82\xad";  // を開く
+    const char* pAction = IsPicture(name)
+                              ? "\x82\xf0\x8a\x67\x91\xe5\x95\x5c\x8e\xa6"  // を拡大表示
+                              : "\x82\xf0\x8a\x4a\x82\xad";  // を開く
     return CRukString("<a class=\"attachView\" href=\"ruk-view.cgi?url=") +
-           EscapeField(url.CharToPerHexWithoutSlash()) + "\" target=\"_blank\"><img src=\"" +
-           EscapeField(links.button) + "\" alt=\"" + EscapeField(name) + pAction + "\"></a>";
+           Html(url.CharToPerHexWithoutSlash()) + "\" target=\"_blank\"><img src=\"" +
+           Html(links.button) + "\" alt=\"" + Html(name) + pAction + "\"></a>";
 }
 
 // The icon a message was posted with, when the board shows icons and the
@@ -79,68 +80,56 @@ static CRukString IconImage(CRukBBSFormMain& bbs, const CRukString& icon)
     CRukString url = bbs.m_cfBBS.Value(("ico_url" + icon).GetText());
     if (url.IsEmpty() || atoi(bbs.m_cfBBS.Value("use_icon").GetText()) == 0)
         return CRukString();
-    return CRukString("<img class=\"icon\" src=\"") + EscapeField(url) + "\" alt=\"" +
-           EscapeField(bbs.m_cfBBS.Value(("ico_name" + icon).GetText())) + "\">";
+    return CRukString("<img class=\"icon\" src=\"") + Html(url) + "\" alt=\"" +
+           Html(bbs.m_cfBBS.Value(("ico_name" + icon).GetText())) + "\">";
 }
 
-CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukString& pattern,
-                                         const CRukBBSData& rec)
+// The mail link of a message that gives an address.
+static CRukString MailLink(const CRukBBSData& rec)
 {
-    bool bRoot = rec.pid.IsEmpty();
-    CRukString mail;
-    if (!rec.mail.IsEmpty())
-        mail = CRukString("<a href=\"mailto:") + EscapeField(rec.mail) + "\"><span class=\"" +
-               (bRoot ? "pMail" : "cMail") + "\">" + s_pMailLabel + "</span></a>";
-    CRukString home;
-    if (IsWebAddress(rec.home))
-        home = CRukString("<a href=\"") + EscapeField(rec.home) +
-               "\" target=_blank><span class=\"" + (bRoot ? "pHome" : "cHome") + "\">" +
-               s_pHomeLabel + "</span></a>";
+    if (rec.mail.IsEmpty())
+        return CRukString();
+    return CRukString("<a href=\"mailto:") + Html(rec.mail) + "\"><span class=\"" +
+           (rec.pid.IsEmpty() ? "pMail" : "cMail") + "\">" + s_pMailLabel + "</span></a>";
+}
+
+// The home-page link of a message that gives a web address.
+static CRukString HomeLink(const CRukBBSData& rec)
+{
+    if (!IsWebAddress(rec.home))
+        return CRukString();
+    return CRukString("<a href=\"") + Html(rec.home) + "\" target=_blank><span class=\"" +
+           (rec.pid.IsEmpty() ? "pHome" : "cHome") + "\">" + s_pHomeLabel + "</span></a>";
+}
+
+// The body of a message as the page shows it.
+CRukString CRukBBSFormMain::RenderedBody(const CRukBBSData& rec)
+{
     CRukString body = rec.mess;
     if (atoi(rec.preform.GetText()) == 0)
         ReplaceText2Html(body, rec);
     else
         ReplacePreFormat(body, rec);
-    static const STagSlot s_rgSlots[] = {
-        {"%ICON_IMAGE%", false}, {"%NEW_IMAGE%", false}, {"%TITLE%", false},
-        {"%NAME%", false},       {"%DATE%", false},      {"%MAIL%", false},
-        {"%HOME%", false},       {"%ID%", true},         {"%PID%", false},
-        {"%PPID%", false},       {"%PAGE%", true},       {"%STYLE%", true},
-        {"%PASSWD%", true},      {"%MESSAGE%", false}};
-    const CRukString values[] = {IconImage(*this, rec.icon),
-                                 CreateNewImage(rec),
-                                 EscapeField(rec.title),
-                                 EscapeField(rec.name),
-                                 EscapeField(rec.date),
-                                 mail,
-                                 home,
-                                 EscapeField(rec.id),
-                                 EscapeField(rec.pid),
-                                 EscapeField(rec.ppid),
-                                 Decimal(m_nPage),
-                                 Decimal(m_nStyle),
-                                 CRukString(),
-                                 body};
-    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
-                  "one value per tag");
-    bool bNoAttach = rec.attach.GetSize() == 0;
-    CRukString text =
-        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
-                    bNoAttach ? s_szAttachOpen : nullptr, s_szAttachClose);
-    if (bNoAttach)
-        return text;
-    CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
-    AttachLinks links = MakeAttachLinks(*this, part, rec);
-    const char* pClass = bRoot ? "pAttach" : "cAttach";
-    bool bEmbed = atoi(m_cfBBS.Value("attach_embed").GetText()) != 0;
-    int nEmbed = atoi(m_cfBBS.Value("embed_size").GetText());
-    CRukString linkList, inlineList;
+    return body;
+}
+
+// The attachments of a message in full: a link (with the viewer's) for
+// each, and the pictures small enough to show in the message when the
+// board shows them.
+static void AttachmentLists(CRukBBSFormMain& bbs, const CRukString& button,
+                            const CRukBBSData& rec, CRukString& linkList,
+                            CRukString& inlineList)
+{
+    AttachLinks links = MakeAttachLinks(bbs, button, rec);
+    const char* pClass = rec.pid.IsEmpty() ? "pAttach" : "cAttach";
+    bool bEmbed = atoi(bbs.m_cfBBS.Value("attach_embed").GetText()) != 0;
+    int nEmbed = atoi(bbs.m_cfBBS.Value("embed_size").GetText());
     for (int i = 0; i < rec.attach.GetSize(); i++) {
         const CRukString& name = rec.attach[i].m_strTag;
         int nKB = AttachKB(links.dirPath + "/" + name);
         CRukString url = links.dirUrl + "/" + name;
-        CRukString safeUrl = EscapeField(url);
-        CRukString safeName = EscapeField(name);
+        CRukString safeUrl = Html(url);
+        CRukString safeName = Html(name);
         linkList += CRukString(" <span class=\"attachItem\">") + ViewerLink(links, name, url) +
                     " <a href=\"" + safeUrl + "\"><span class=\"" + pClass + "\">" + safeName +
                     "</span></a>(" + Decimal(nKB) + "KB)</span>";
@@ -150,10 +139,42 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
             inlineList += CRukString(" <img src=\"") + safeUrl + "\" alt=\"" + safeName +
                           "\" style=\"max-width:100%;height:auto\">";
     }
-    part.Replace("%ATTACH_LINK%%", "%", linkList.GetText(), false);
-    part.Replace("%ATTACH_VIEW%", inlineList.GetText(), false);
-    text.Replace(s_szAttachOpen, s_szAttachClose, part.GetText(), false);
-    return text;
+}
+
+// A tag written at the places of text, or no tag when text is empty.
+static const char* TagOrNone(const CRukString& text)
+{
+    return text.IsEmpty() ? nullptr : text.GetText();
+}
+
+CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukString& pattern,
+                                         const CRukBBSData& rec)
+{
+    bool bAttach = rec.attach.GetSize() > 0;
+    SMessagePattern& cut = MessagePattern(pattern, bAttach ? kTableAttach : kTable);
+    CRukTagList tags = {
+        {"%ICON_IMAGE%", IconImage(*this, rec.icon), false, true},
+        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
+        {"%TITLE%", rec.title},
+        {"%NAME%", rec.name},
+        {"%DATE%", rec.date},
+        {"%MAIL%", MailLink(rec), false, true},
+        {"%HOME%", HomeLink(rec), false, true},
+        {"%ID%", rec.id, true},
+        {"%PID%", rec.pid},
+        {"%PPID%", rec.ppid},
+        {"%PAGE%", Decimal(m_nPage), true},
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%PASSWD%", CRukString(), true},
+        {"%MESSAGE%", RenderedBody(rec), false, true},
+    };
+    if (bAttach) {
+        CRukString linkList, inlineList;
+        AttachmentLists(*this, cut.button, rec, linkList, inlineList);
+        tags.push_back({TagOrNone(cut.linkTag), linkList, false, true});
+        tags.push_back({TagOrNone(cut.viewTag), inlineList, false, true});
+    }
+    return FillMessage(cut, tags);
 }
 
 // The replies of a thread in display order: every message of the thread
@@ -179,19 +200,30 @@ static void ThreadReplies(CRukBBSFormMain& bbs, const CRukBBSData& root, CRukBBS
         ordered.RemoveAll();
 }
 
+CRukString CRukBBSFormMain::WithReplies(CRukString root, const char* pBlock,
+                                        const CRukBBSDataAry& ordered, FWriteMessage pWrite,
+                                        CRukCookie& cookie, CRukForm& form,
+                                        const CRukString& replyPattern)
+{
+    CRukString replies;
+    for (int i = 0; i < ordered.GetSize(); i++)
+        replies += (this->*pWrite)(cookie, form, replyPattern, ordered[i]);
+    CRukString open = CRukString("<!--") + pBlock + "-->";
+    CRukString close = CRukString("<!--/") + pBlock + "-->";
+    root.Replace(open.GetText(), close.GetText(), replies.GetText(), true);
+    return root;
+}
+
 CRukString CRukBBSFormMain::CreateTableThread(CRukCookie& cookie, CRukForm& form,
                                               const CRukString& rootPattern,
                                               const CRukString& replyPattern,
                                               const CRukBBSData& root)
 {
-    CRukString result = CreateTable1(cookie, form, rootPattern, root);
+    CRukString text = CreateTable1(cookie, form, rootPattern, root);
     CRukBBSDataAry ordered;
     ThreadReplies(*this, root, ordered, false);
-    CRukBuffer replies;
-    for (int i = 0; i < ordered.GetSize(); i++)
-        AddPiece(replies, CreateTable1(cookie, form, replyPattern, ordered[i]));
-    result.Replace("<!--TABLE_CHILD-->", "<!--/TABLE_CHILD-->", Joined(replies).GetText(), true);
-    return result;
+    return WithReplies(std::move(text), "TABLE_CHILD", ordered, &CRukBBSFormMain::CreateTable1,
+                       cookie, form, replyPattern);
 }
 
 // The tree columns of a reply as images: blanks widen a spacer, "+", "|"
@@ -227,6 +259,19 @@ static CRukString BranchImages(const CRukString& skinUrl, const CRukBuffer& dept
     return out;
 }
 
+// The viewer links of a message's attachments on its title line.
+static CRukString AttachmentIcons(CRukBBSFormMain& bbs, const CRukString& button,
+                                  const CRukBBSData& rec)
+{
+    AttachLinks links = MakeAttachLinks(bbs, button, rec);
+    CRukString icons;
+    for (int i = 0; i < rec.attach.GetSize(); i++) {
+        const CRukString& name = rec.attach[i].m_strTag;
+        icons += ViewerLink(links, name, links.dirUrl + "/" + name);
+    }
+    return icons;
+}
+
 CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukString& pattern,
                                          const CRukBBSData& rec)
 {
@@ -237,36 +282,24 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
         go.m_log.Trace("Depth %s", depth.GetText());
         branch = BranchImages(m_strSkinUrl, rec.depth);
     }
-    static const STagSlot s_rgSlots[] = {
-        {"%NEW_IMAGE%", false}, {"%TITLE%", false}, {"%NAME%", false}, {"%DATE%", false},
-        {"%ID%", true},         {"%PID%", false},   {"%PPID%", false}, {"%PAGE%", true},
-        {"%STYLE%", true},      {"%BRANCH%", true}};
-    const CRukString values[] = {CreateNewImage(rec),
-                                 EscapeField(rec.title),
-                                 EscapeField(rec.name),
-                                 EscapeField(rec.date),
-                                 EscapeHtml(rec.id.GetText()),
-                                 EscapeField(rec.pid),
-                                 EscapeField(rec.ppid.IsEmpty() ? rec.id : rec.ppid),
-                                 Decimal(m_nPage),
-                                 Decimal(m_nStyle),
-                                 branch};
-    static_assert(sizeof(values) / sizeof(values[0]) == sizeof(s_rgSlots) / sizeof(s_rgSlots[0]),
-                  "one value per tag");
-    bool bNoAttach = rec.attach.GetSize() == 0;
-    CRukString text =
-        FillPattern(pattern, s_rgSlots, sizeof(s_rgSlots) / sizeof(s_rgSlots[0]), values,
-                    bNoAttach ? s_szAttachLink : nullptr, "%");
-    if (bNoAttach)
-        return text;
-    AttachLinks links = MakeAttachLinks(*this, text, rec);
-    CRukString icons;
-    for (int i = 0; i < rec.attach.GetSize(); i++) {
-        const CRukString& name = rec.attach[i].m_strTag;
-        icons += ViewerLink(links, name, links.dirUrl + "/" + name);
-    }
-    text.Replace(s_szAttachLink, "%", icons.GetText(), false);
-    return text;
+    bool bAttach = rec.attach.GetSize() > 0;
+    SMessagePattern& cut = MessagePattern(pattern, bAttach ? kTitleAttach : kTitle);
+    CRukTagList tags = {
+        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
+        {"%TITLE%", rec.title},
+        {"%NAME%", rec.name},
+        {"%DATE%", rec.date},
+        {"%ID%", rec.id, true},
+        {"%PID%", rec.pid},
+        {"%PPID%", rec.ppid.IsEmpty() ? rec.id : rec.ppid},
+        {"%PAGE%", Decimal(m_nPage), true},
+        {"%STYLE%", Decimal(m_nStyle), true},
+        {"%BRANCH%", branch, true, true},
+    };
+    if (bAttach)
+        tags.push_back(
+            {TagOrNone(cut.linkTag), AttachmentIcons(*this, cut.button, rec), false, true});
+    return FillMessage(cut, tags);
 }
 
 CRukString CRukBBSFormMain::CreateTitleThread(CRukCookie& cookie, CRukForm& form,
@@ -276,10 +309,7 @@ CRukString CRukBBSFormMain::CreateTitleThread(CRukCookie& cookie, CRukForm& form
 {
     CRukBBSDataAry ordered;
     ThreadReplies(*this, root, ordered, true);
-    CRukString result = CreateTitle1(cookie, form, rootPattern, root);
-    CRukBuffer replies;
-    for (int i = 0; i < ordered.GetSize(); i++)
-        AddPiece(replies, CreateTitle1(cookie, form, replyPattern, ordered[i]));
-    result.Replace("<!--TITLE_CHILD-->", "<!--/TITLE_CHILD-->", Joined(replies).GetText(), true);
-    return result;
+    CRukString text = CreateTitle1(cookie, form, rootPattern, root);
+    return WithReplies(std::move(text), "TITLE_CHILD", ordered, &CRukBBSFormMain::CreateTitle1,
+                       cookie, form, replyPattern);
 }

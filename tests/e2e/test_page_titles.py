@@ -42,7 +42,7 @@ class PageTitleTest(unittest.TestCase):
             ("board", "bid=test", BOARD_HTML),
             ("open thread", "bid=test&style=1&ppid=100", SAKURA + " - " + BOARD_HTML),
             ("hostile thread title", "bid=test&style=1&ppid=200",
-             "&lt;/title&gt;&lt;script&gt;x()&lt;/script&gt; &#37;USER_HEADER&#37; - "
+             "&lt;/title&gt;&lt;script&gt;x()&lt;/script&gt; %USER_HEADER% - "
              + BOARD_HTML),
             ("gone thread", "bid=test&style=1&ppid=999", BOARD_HTML),
             ("reply form", "bid=test&submit_res.x=1&id=100", SAKURA + " - " + BOARD_HTML),

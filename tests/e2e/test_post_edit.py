@@ -203,7 +203,7 @@ class EditAttachFormTest(unittest.TestCase):
                 boxes = re.findall(r'<input type="checkbox" name="(delattach\d+)" value="1">'
                                    r'\s*([^<]*?)\s*\u3092', form)  # を
                 self.assertEqual(boxes, [("delattach0", "a.png"),
-                                         ("delattach1", "x&quot;&lt;b&gt;&#37;NAME&#37;.txt")])
+                                         ("delattach1", "x&quot;&lt;b&gt;%NAME%.txt")])
                 self.assertNotIn("<b>", form)
                 self.assertNotIn("<!--", form)
                 for label, fields in [("new", {"mode": "new"}),

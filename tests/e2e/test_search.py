@@ -102,8 +102,8 @@ class SearchTest(unittest.TestCase):
         self.assertNotIn("<script>", text)
         # Tags inside visitor text stay text.
         self.assertEqual(self.rows(self.search("pct")),
-                         ["107 107 a &#37;NAME&#37; b [pct &#37;WORD&#37; here] w=pct"])
-        self.assertIn("FOUND[0][&#37;NUM&#37;][0]", self.search("%NUM%"))
+                         ["107 107 a %NAME% b [pct %WORD% here] w=pct"])
+        self.assertIn("FOUND[0][%NUM%][0]", self.search("%NUM%"))
 
     def test_no_search_and_no_data(self):
         text = self.search("   ")

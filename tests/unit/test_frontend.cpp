@@ -261,4 +261,82 @@ TEST(FillTags, OnePassEscapedByDefault)
         EXPECT_STREQ(CRukBBSFormBase::FillTags(c.pPage, c.tags).GetText(), c.pExpect) << c.pLabel;
 }
 
+// A pattern cut once is filled for each message with that message's
+// values: the places of the fixed tags hold their (escaped) values from the
+// cut on, a fixed tag comes first where both name one, a fill with a list
+// of another length is still right, and a tag that does not start with
+// "%" (or is empty) has no place.
+TEST(FillTags, PatternCutOnceFilledMany)
+{
+    CRukTagList fixed = {{"%BID%", "b<1>", true}, {"%X%", "fixed", true}};
+    auto tags = [](const char* pName, const char* pBody) {
+        return CRukTagList{{"%NAME%", pName}, {"%BODY%", pBody, false, true}, {"%X%", "own", true},
+                           {"", "empty"}, {"NAME", "bare"}};
+    };
+    CRukPattern pattern("[%NAME%|%BODY%|%BID%|%X%|%NAME%] NAME", tags("", ""), fixed);
+    EXPECT_STREQ(pattern.Fill(tags("a<b>", "<i>1</i>")).GetText(),
+                 "[a&lt;b&gt;|<i>1</i>|b&lt;1&gt;|fixed|%NAME%] NAME");
+    EXPECT_STREQ(pattern.Fill(tags("%BID%", "%NAME%")).GetText(),
+                 "[%BID%|%NAME%|b&lt;1&gt;|fixed|%NAME%] NAME");
+    CRukTagList fewer = {{"%NAME%", "n"}};
+    EXPECT_STREQ(pattern.Fill(fewer).GetText(), "[n|%BODY%|b&lt;1&gt;|fixed|%NAME%] NAME");
+    EXPECT_STREQ(pattern.Source().GetText(), "[%NAME%|%BODY%|%BID%|%X%|%NAME%] NAME");
+    CRukString out = "x";
+    pattern.AppendFilled(out, fewer);
+    EXPECT_STREQ(out.GetText(), "x[n|%BODY%|b&lt;1&gt;|fixed|%NAME%] NAME");
+}
+
+}  // namespace
+
+namespace {
+
+using OnePass = InTempDir;
+
+// Writes the message page of base for text into a file, as a request that
+// ends with it would, and returns the page.
+std::string MessagePage(const std::string& dir, CRukBBSFormBase& base, const char* pText)
+{
+    std::string out = dir + "/page.out";
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(out.c_str(), "w", stdout))
+            _exit(2);
+        base.Message("%s", pText);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    std::ifstream in(out, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every part of a page is filled once with the common tags and its own: a
+// title (the board's, or a thread's or a search's in the page title)
+// holding a tag name is shown as typed, and takes nothing from the tags of
+// the page, the message page, the navigation or a message pattern.
+TEST_F(OnePass, TitlesHoldingTagNamesStayText)
+{
+    CRukBBSFormMain bbs;
+    bbs.m_strTitle = "%MESSAGE%";
+    bbs.m_strPageTitle = "%HOME% <x>";
+    bbs.m_cfBBS.SetAt("home_url", "http://home.example/");
+    EXPECT_STREQ(bbs.FillWithCommon("%PAGE_TITLE%|%BBS_TITLE%|%MESSAGE%", {{"%MESSAGE%", "m"}})
+                     .GetText(),
+                 "%HOME% &lt;x&gt;|%MESSAGE%|m");
+    CRukCookie cookie;
+    CRukForm form;
+    EXPECT_STREQ(bbs.CreateNavigation(cookie, form, "[%PAGE_TITLE%][%HOME%]").GetText(),
+                 "[%HOME% &lt;x&gt;][http://home.example/]");
+    CRukBBSData rec;
+    rec.id = "1";
+    rec.title = "%BBS_TITLE%";
+    EXPECT_STREQ(bbs.CreateTitle1(cookie, form, "%BBS_TITLE%|%TITLE%", rec).GetText(),
+                 "%MESSAGE%|%BBS_TITLE%");
+
+    Write("skin/default/templ_info.html", "<title>%BBS_TITLE%</title><p>%MESSAGE%</p>");
+    std::string page = MessagePage(m_dir, bbs, "TEXT");
+    EXPECT_NE(page.find("<title>%MESSAGE%</title><p>TEXT</p>"), std::string::npos) << page;
+}
+
 }  // namespace

@@ -280,20 +280,20 @@ TEST_F(Render, TagNamesInValuesStayText)
     rec.mail = "a@b.jp";
     rec.mess = "body";
     EXPECT_STREQ(m_bbs.CreateTable1(cookie, form, "%TITLE%|%NAME%|%MAIL%|%MESSAGE%", rec).GetText(),
-                 "&#37;MESSAGE&#37;|&#37;MAIL&#37;|<a href=\"mailto:a@b.jp\"><span "
+                 "%MESSAGE%|%MAIL%|<a href=\"mailto:a@b.jp\"><span "
                  "class=\"pMail\">\x83\x81\x81\x5b\x83\x8b</span></a>|body");  // メール
     rec.mess = "%RESMAIL_CHECKED%";
     rec.resmail = "1";
     CRukString form1 = m_bbs.CreateInputForm(cookie, form, "%TITLE%|%MESSAGE%|%RESMAIL_CHECKED%",
                                              rec, "", "", "1");
-    EXPECT_STREQ(form1.GetText(), "&#37;MESSAGE&#37;|&#37;RESMAIL_CHECKED&#37;|checked");
+    EXPECT_STREQ(form1.GetText(), "%MESSAGE%|%RESMAIL_CHECKED%|checked");
 }
 
 // A pattern is cut at its tags once and reused for every message: a tag
 // filled only at its first place stays as written further on, one filled
 // everywhere is filled everywhere, %BRANCH% stays without tree columns, a
-// second message gets its own values, and a pattern holding the byte that
-// marks the places is still filled.
+// second message gets its own values, and a pattern holding control bytes
+// is still filled.
 TEST_F(Render, PatternsAreFilledPerMessage)
 {
     CRukCookie cookie;
@@ -324,6 +324,38 @@ TEST_F(Render, PatternsAreFilledPerMessage)
                 << c.pPattern;
         }
     }
+}
+
+// The attachments of a message fill the places of the pattern's
+// attachment part (a title line's link tag, a full message's block with
+// its link tag and pictures); a message without them leaves the part out.
+// A title holding the text of those tags stays as typed.
+TEST_F(Render, AttachmentPlaces)
+{
+    CRukCookie cookie;
+    CRukForm form;
+    m_bbs.m_strDataDir = "data/b/";
+    CRukBBSData rec;
+    rec.id = "100";
+    rec.title = "%ATTACH_LINK%%BUTTON=x.gif% %ATTACH_VIEW%";
+    rec.attach.Add("a.txt", "100");
+    const char* pTitleLine = "[%TITLE%] %ATTACH_LINK%%BUTTON=b.gif%|";
+    const std::string link = "<a class=\"attachView\" href=\"ruk-view.cgi?url=data/b/100/a.txt\" "
+                             "target=\"_blank\"><img src=\"/s/b.gif\" alt=\"a.txt\x82\xf0\x8a\x4a"
+                             "\x82\xad\"></a>";  // を開く
+    EXPECT_EQ(m_bbs.CreateTitle1(cookie, form, pTitleLine, rec).GetText(),
+              "[" + std::string(rec.title.GetText()) + "] " + link + "|");
+    const char* pMessage = "[%TITLE%]<!--ATTACH-->{%ATTACH_LINK%%BUTTON=b.gif%|%ATTACH_VIEW%}"
+                           "<!--/ATTACH-->.";
+    std::string full = m_bbs.CreateTable1(cookie, form, pMessage, rec).GetText();
+    EXPECT_EQ(full.substr(0, full.find('{')), "[" + std::string(rec.title.GetText()) + "]");
+    EXPECT_NE(full.find("{ <span class=\"attachItem\">" + link), std::string::npos) << full;
+    EXPECT_EQ(full.substr(full.size() - 3), "|}.");
+    CRukBBSData plain;
+    plain.id = "101";
+    plain.title = "t";
+    EXPECT_STREQ(m_bbs.CreateTitle1(cookie, form, pTitleLine, plain).GetText(), "[t] |");
+    EXPECT_STREQ(m_bbs.CreateTable1(cookie, form, pMessage, plain).GetText(), "[t].");
 }
 
 }  // namespace
