@@ -40,10 +40,10 @@ constexpr char s_szSampleTitle[] = "RUK-BBS \x8c\x66\x8e\xa6\x94\xc2";
 
 // The system settings; "default" is the sample file's value.
 constexpr SRukSettingKey s_rgSystem[] = {
-    Key(kSysFileMode, "fmode666", K::Mode, "666", N::None, nullptr),
-    Key(kSysDirMode, "fmode777", K::Mode, "777", N::None, nullptr),
+    Key(kSysFileMode, "fmode666", K::Mode, "666", N::None, "%SELECT_F_MODE%"),
+    Key(kSysDirMode, "fmode777", K::Mode, "777", N::None, "%SELECT_D_MODE%"),
     Key(kSysSendmail, "sendmail", K::Line, "/usr/sbin/sendmail", N::None, "%SENDMAIL%"),
-    Key(kSysBoardPasswd, "passwd", K::Code, "", N::None, nullptr),
+    Key(kSysBoardPasswd, "passwd", K::Code, "", N::None, "%DEFAULT_PASSWD_STATE%"),
     Num(kSysIconMax, "icon_max", "10", N::None, "%ICON_MAX%", 1, kNoMax),
     Num(kSysAttachMax, "attach_max", "3", N::None, "%ATTACH_MAX%", 1, kNoMax),
     Num(kSysLogLimit, "log_limit", "3000", N::None, "%LOG_LIMIT%", 1, kNoMax),
@@ -67,7 +67,7 @@ constexpr SRukSettingKey s_rgSystem[] = {
     Key(kSysMailFrom, "mail_from", K::Mail, "", N::None, "%MAIL_FROM%"),
     Key(kSysSiteUrl, "site_url", K::SiteUrl, "", N::None, "%SITE_URL%"),
     // Not on the system page: set by hand, or by the password form.
-    Key(kSysAdminPasswd, "admin", K::Code, nullptr, N::None, nullptr),
+    Key(kSysAdminPasswd, "admin", K::Login, nullptr, N::None, nullptr),
     Key(kSysTrace, "opt_trace", K::Switch, "0", N::None, nullptr),
     Num(kSysLockWait, "lock_wait", nullptr, N::None, nullptr, 0, 60000),
 };
@@ -75,7 +75,7 @@ constexpr SRukSettingKey s_rgSystem[] = {
 // A board's settings; "default" is a new board's value (for N::System,
 // when the system setting is empty).
 constexpr SRukSettingKey s_rgBoard[] = {
-    Key(kBoardPasswd, "passwd", K::Code, "", N::Code, nullptr),
+    Key(kBoardPasswd, "passwd", K::Login, "", N::Code, "%BOARD_PASSWD_STATE%"),
     Key(kBoardOwnerMail, "owner_mail", K::MailList, "", N::Fixed, "%OWNER_MAIL%"),
     Key(kBoardUseMail, "use_mail", K::Switch, "", N::Fixed, "%MAIL_CHECKED%"),
     Key(kBoardCcMail, "cc_mail", K::MailList, "", N::None, "%CC_MAIL%"),
@@ -105,7 +105,7 @@ constexpr SRukSettingKey s_rgBoard[] = {
     Num(kBoardLogMax, "log_max", "", N::System, "%LOG_MAX%", 1, kNoMax, kSysLogLimit),
     Key(kBoardLogDel, "log_del", K::Switch, "", N::System, "%LOGDEL_CHECKED%"),
     Key(kBoardDenyFile, "denyfile", K::DenyFile, "ruk-deny.cgi", N::Fixed, "%DENYFILE%"),
-    Key(kBoardWritePasswd, "write_passwd", K::Code, "", N::None, nullptr),
+    Key(kBoardWritePasswd, "write_passwd", K::Code, "", N::None, "%WRITE_PASSWD_STATE%"),
     // The posting limits of a new board; left empty, a limit is off.
     Num(kBoardMessMax, "mess_max", "10000", N::Fixed, "%MESS_MAX%", 100, 200000, kSysNone, true),
     Num(kBoardPostInterval, "post_interval", "20", N::Fixed, "%POST_INTERVAL%", 0, 3600, kSysNone,

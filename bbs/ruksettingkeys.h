@@ -24,7 +24,8 @@ enum class ERukSettingKind {
     Number,    // a decimal number, clamped to its bounds when saved
     Switch,    // "1" on, "" off
     Mode,      // an octal permission mode ("666")
-    Code,      // a password's crypt(3) code, never shown
+    Code,      // a password's crypt(3) code, never shown (only whether it is set)
+    Login,     // a login password's code, changed only by the password form
     Mail,      // one mail address
     MailList,  // mail addresses as typed
     Url,       // an address written into an attribute, kept without the blanks around it
@@ -147,8 +148,11 @@ struct SRukSettingKey {
     // or the sample system file holds; nullptr: the sample has no line.
     const char* pDefault;
     ERukNewValue nNew;      // board keys: where a new board's value comes from
-    // The administration page's tag that shows the value (a switch:
-    // "checked" or nothing), or nullptr.
+    // The tag of its map's settings page (the system page, a board's
+    // settings page) that shows it: the value, for a switch "checked" or
+    // nothing, for a mode its select, for a code whether it is set. The
+    // page saves every row it shows but a Login row; nullptr: the row is
+    // not on the page.
     const char* pPageTag;
     SRukBounds bounds;      // numbers
 };
