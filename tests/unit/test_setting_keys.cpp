@@ -271,3 +271,32 @@ TEST(MessageKeys, ConstantsAndUsesAreInTheCatalogue)
     EXPECT_STREQ(kMsgBusy, "msg90");
     EXPECT_STREQ(kMsgLoggedOut, "msg113");
 }
+
+// Every row a settings page shows has its tag in the installed template of
+// that page, and every row the page saves (but a mode, whose select the
+// program builds) has an input of its name there.
+TEST(SettingKeys, SettingsPagesHoldTheirRows)
+{
+    if (SourceDir().empty())
+        GTEST_SKIP() << "RUK_SOURCE_DIR is not set";
+    struct {
+        SRukSettingTable table;
+        const char* pTemplate;
+    } pages[] = {
+        {CRukSettingKeys::System(), "/site/skin/config/templ_config_sys.html"},
+        {CRukSettingKeys::Board(), "/site/skin/config/templ_config_bbs.html"},
+    };
+    for (const auto& page : pages) {
+        std::string text = testutil::ReadFile(SourceDir() + page.pTemplate);
+        for (const SRukSettingKey& row : page.table) {
+            if (!row.pPageTag)
+                continue;
+            EXPECT_NE(text.find(row.pPageTag), std::string::npos) << page.pTemplate << " "
+                                                                   << row.pPageTag;
+            if (row.nKind == ERukSettingKind::Mode)
+                continue;
+            std::string name = std::string("name=\"") + row.pName + "\"";
+            EXPECT_NE(text.find(name), std::string::npos) << page.pTemplate << " " << name;
+        }
+    }
+}
