@@ -9,23 +9,22 @@
 #include "rukform.h"
 #include "rukglobal.h"
 #include "rukhtml.h"
+#include "rukmessagekeys.h"
+#include "ruksettingkeys.h"
 #include "rukstrary.h"
 
 static const char* const s_pProgram = "ruk-bbs.cgi";
 
-int main()
+// Reads the catalogue and the system settings and starts the trace log
+// (when the system settings ask for it). A busy settings file ends the
+// request; a missing catalogue leaves every text empty.
+static void LoadSettings(CRukBBSFormConf& conf)
 {
-    CRukBBSFormConf conf;
-    CRukCookie cookie;
-    CRukForm form;
-    CRukStrAry bid(0, 10);
-
-    CRukHtml::SetPrivate();
     int nCatalogue = conf.m_cfMessage.ReadFile("dat-message.dat", false);
     if (conf.m_cfSystem.ReadFile("dat-system.dat", true) == -2)
-        conf.MessageKey("msg90");
+        conf.MessageKey(kMsgBusy);
     go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
-    go.m_log.SetEnabled(atoi(conf.m_cfSystem.Value("opt_trace").GetText()));
+    go.m_log.SetEnabled(CRukSettingKeys::Number(conf.m_cfSystem, kSysTrace));
     go.m_log.Trace("%s START =====================================================", s_pProgram);
     if (nCatalogue < 0)
         go.m_log.Trace("-- dat-message.dat cannot be read: every message text is empty");
@@ -33,12 +32,25 @@ int main()
                    "ConfDir(%s)",
                    conf.m_strSkinDir.GetText(), conf.m_strSkinUrl.GetText(),
                    conf.m_strDataDir.GetText(), conf.m_strConfDir.GetText());
+}
+
+// Decodes the cookies and the form: the number of fields. A body the form
+// refused ends the request.
+static int ReadRequest(CRukBBSFormConf& conf, CRukCookie& cookie, CRukForm& form)
+{
     cookie.Decode(go.m_env.HTTP_COOKIE.GetText());
     int nFields = form.QueryString();
     if (form.IsBodyRefused())
-        conf.MessageKey("msg24");
+        conf.MessageKey(kMsgRequestRefused);
+    return nFields;
+}
 
-    // The board id names a settings file, so it must be a plain name.
+// Takes the board id and old-log id of the form field "bid" ("BOARD=LOG").
+// They name settings files and directories: a name that is not plain
+// names no board.
+static void TakeBoardId(CRukBBSFormConf& conf, const CRukForm& form)
+{
+    CRukStrAry bid(0, 10);
     bid.SetToken(form.Value("bid").GetText(), "=");
     if (bid.GetSize() >= 1)
         conf.m_strBBSID = bid[0];
@@ -49,10 +61,21 @@ int main()
         (!conf.m_strOldID.IsEmpty() && !CRukBBSFormBase::IsSafeName(conf.m_strOldID.GetText()))) {
         conf.m_strBBSID.Free();
         conf.m_strOldID.Free();
-        conf.MessageKey("msg11");
+        conf.MessageKey(kMsgNoSuchBoard);
     }
-    conf.ApplySystemSettings();
+}
 
+int main()
+{
+    CRukBBSFormConf conf;
+    CRukCookie cookie;
+    CRukForm form;
+
+    CRukHtml::SetPrivate();
+    LoadSettings(conf);
+    int nFields = ReadRequest(conf, cookie, form);
+    TakeBoardId(conf, form);
+    conf.ApplySystemSettings();
     go.m_log.Trace("-- %d fields", nFields);
     conf.Run(form, cookie);
 

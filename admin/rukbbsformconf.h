@@ -23,9 +23,8 @@
 #include "rukbbsformbase.h"
 #include "rukcookie.h"
 #include "rukform.h"
+#include "ruksettingkeys.h"
 #include "ruksession.h"
-
-struct TagText;  // rukbbsformconf_shared.h
 
 class CRukBBSFormConf : public CRukBBSFormBase {
 public:
@@ -36,9 +35,15 @@ public:
     // session, the administrator's session, a session of the board.
     enum Access { ACCESS_LOGIN, ACCESS_ANY, ACCESS_ADMIN, ACCESS_BOARD };
 
-    // Runs the request: the action of the first button the form carries,
-    // or, without one, the page the request asks for (the login page
-    // unless a session allows it).
+    // The page that follows an action or that a request asks for;
+    // PAGE_HOME is the board's page by its mode with a board id, else the
+    // system page.
+    enum Page { PAGE_LOGIN, PAGE_SYSTEM, PAGE_BOARD, PAGE_ICONS, PAGE_OLDLOGS, PAGE_MODERATION,
+                PAGE_HOME };
+
+    // Runs the request: the action of the first button the form carries
+    // and the page that follows it, or, without one, the page the request
+    // asks for (the login page unless a session allows it).
     void Run(CRukForm& form, const CRukCookie& cookie);
 
     // --- pages
@@ -49,7 +54,8 @@ public:
     void ConfigOldForm(CRukForm& form);
     void ConfigModForm(CRukForm& form);
 
-    // --- actions, each ending with its page
+    // --- actions; the table of rukbbsformconf_actions.cpp names the page
+    // that follows each
     void SubmitLogin(CRukForm& form);
     void SubmitLogout(CRukForm& form);
     void SubmitPasswd(CRukForm& form);
@@ -63,8 +69,9 @@ public:
     void SubmitModDelete(CRukForm& form);
     void SubmitDeny(CRukForm& form);
     // No button and a board id: the board's settings, icon, old-log or
-    // moderation page.
+    // moderation page by the form's mode.
     void ShowBoard(CRukForm& form);
+    void ShowPage(Page nPage, CRukForm& form);
 
     // The settings file of the current board.
     CRukString BoardSettingsPath() const;
@@ -103,14 +110,25 @@ public:
     static CRukString Excerpt(const char* pText, int nBytes);
 
 private:
+    // --- the requests (rukbbsformconf_actions.cpp)
+    struct SAction;
+    static const SAction s_rgActions[];
+    // Checks who sent the action, runs it and shows the page that follows.
+    void RunAction(const SAction& action, CRukForm& form);
+    // The page a request without a button asks for.
+    void ShowAskedPage(CRukForm& form);
+
     // --- sessions
     // Looks up the session of the request's cookie; false without one.
     bool FindSession();
     // Ends the request unless the form carries the login page's token.
     void RequireLoginToken(CRukForm& form);
-    // Ends the request with "msg68" unless the session allows the action,
-    // and with "msg64" unless the form carries the session's form token.
+    // Ends the request with kMsgNotLoggedIn unless the session allows the
+    // action, and with kMsgForgedForm unless the form carries the
+    // session's form token.
     void RequireSession(CRukForm& form, Access nAccess);
+    // True when the session found or started may do what nAccess names.
+    bool Allows(Access nAccess) const;
     bool IsAdmin() const;
     // True when the session may open the current board's pages.
     bool MayOpenBoard() const;
@@ -126,13 +144,19 @@ private:
     // Fills the tags of an administration page together with the tags
     // every page has (%TOKEN%, %NOTICE%, and %PASSWD% and %PASSWD2% left
     // empty) and writes it with this response's cookies.
-    void WriteAdminPage(const CRukString& page, std::vector<TagText>& tags);
-    // Sets the line that tells what the action did: the catalogue text of
-    // pKey with its tags filled; written escaped into %NOTICE%.
+    void WriteAdminPage(const CRukString& page, CRukTagList& tags);
+    // The catalogue text of pKey with its tags filled, as markup: the text
+    // and the values escaped.
+    CRukString CatalogueLine(const char* pKey, std::initializer_list<SRukFill> fills = {}) const;
+    // Sets the line that tells what the action did (%NOTICE%): the
+    // catalogue line of pKey.
     void Notice(const char* pKey, std::initializer_list<SRukFill> fills = {});
     // Removes a template block from <!--NAME--> to <!--/NAME--> with its
     // markers (bKeep: only the markers).
     static void KeepBlock(CRukString& page, const char* pName, bool bKeep);
+    // The pattern between <!--NAME--> and <!--/NAME--> (a row repeated per
+    // item); the block with its markers becomes pTag in the page.
+    static CRukString CutPattern(CRukString& page, const char* pName, const char* pTag);
 
     // --- settings
     // Reads a settings file afresh under the site lock, lets change alter
@@ -142,19 +166,42 @@ private:
     int UpdateSettings(const char* pPath, const std::function<bool(CRukConfig&)>& change,
                        CRukConfig* pResult = nullptr);
     // The same, ending the request with pMissingKey for a missing file,
-    // with pWriteKey when it cannot be written and with "msg90" when it is
+    // with pWriteKey when it cannot be written and with kMsgBusy when it is
     // busy or cannot be read.
     void RequireUpdate(const char* pPath, const char* pMissingKey, const char* pWriteKey,
                        const std::function<bool(CRukConfig&)>& change,
                        CRukConfig* pResult = nullptr);
     void ReadBoardSettings();
 
+    // --- the board registry (rukbbsformconf_registry.cpp)
+    struct SNewBoard;
+    // What removing a board with its data removes: its own directory, and
+    // the link in data/ that named it.
+    struct SBoardData {
+        CRukString own;
+        bool bLink = false;
+    };
+    CRukString RequireBoardIdField(const CRukForm& form);
+    CRukString RequireNewBoardCode(const CRukForm& form);
+    void MakeNewDataDir(const CRukString& bbsid, SNewBoard& board);
+    CRukConfig NewBoardSettings(const SNewBoard& board) const;
+    SBoardData RequireRemovableData(const CRukString& datadir);
+
+    // --- a board's settings (rukbbsformconf_board.cpp)
+    struct SBoardTyped;
+    void RequireDataAndSkin(const CRukForm& form, SBoardTyped& typed);
+    void RequireLockFile(const CRukString& datadir);
+    void RequireSafeUrls(const CRukForm& form, const SBoardTyped& typed);
+    CRukString BoardPageValue(const SRukSettingKey& row, const CRukForm& form,
+                              const SBoardTyped& typed, const CRukConfig& stored) const;
+
     // --- where a board's files may be
     // The checked data directory for the board page's text ("data/.../"),
-    // or the end of the request with "msg07", "msg08" or "msg10".
+    // or the end of the request with kMsgNoDataDir, kMsgDataDirMissing or
+    // kMsgDataDirRefused.
     CRukString CheckDataDir(const CRukString& text, const CRukString& skindir);
     // The checked NG-word file for the board page's text (empty allowed),
-    // or the end of the request with "msg82".
+    // or the end of the request with kMsgBadNgFile.
     CRukString CheckNgFile(const CRukString& text);
     // A list file named by a setting, checked: "data/.../NAME" with one of
     // the extensions (".ng"), whose directory resolves into data/ and
@@ -170,6 +217,8 @@ private:
     bool IsOtherBoardsDir(const CRukString& resolved) const;
 
     // --- old logs
+    CRukString RequireChosenLog(const CRukForm& form);
+    CRukString RequireNewLogName(const CRukForm& form, const CRukString& strOld);
     void KakoNew(CRukForm& form, const CRukString& strDataDir, const CRukString& strOld);
     void KakoDiv(CRukForm& form, const CRukString& strOld);
     void KakoMerge(CRukForm& form, const CRukString& strOld);
@@ -180,7 +229,7 @@ private:
 
     // --- moderation
     // The board's data directory for the moderation actions, or the end
-    // of the request with "msg07".
+    // of the request with kMsgNoDataDir.
     CRukString ModerationDir();
     // Appends entry to the board's deny list under the site lock: 1 added,
     // 0 there already. The list is the board's denyfile when that names a

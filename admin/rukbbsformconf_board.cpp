@@ -1,11 +1,11 @@
-// CRukBBSFormConf: a board's settings page and the action that saves it;
-// with no button, a board id shows one of the board's pages. The
-// administrator's session or one of the board comes here.
+// CRukBBSFormConf: a board's settings page and the action that saves it:
+// every row of the board table that the page shows, each saved by its
+// kind once the data directory, the skin, the addresses and the NG-word
+// file are checked. The administrator's session or one of the board
+// comes here.
 #include "rukbbsformconf.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstring>
 #include <unistd.h>
 
 #include "rukbbsformconf_shared.h"
@@ -14,82 +14,12 @@
 #include "rukglobal.h"
 #include "rukstrpath.h"
 
-static const TagKey s_rgBBSValueTags[] = {
-    {"%OWNER_MAIL%", "owner_mail"},       {"%CC_MAIL%", "cc_mail"},
-    {"%BBS_TITLE%", "bbs_title"},         {"%DATADIR%", "datadir"},
-    {"%SKINDIR%", "skindir"},             {"%SKINURL%", "skinurl"},
-    {"%STYLESHEET%", "stylesheet"},       {"%NEW_IMAGE%", "new_image"},
-    {"%NEW_TIME%", "new_time"},           {"%TIMELAG_HH%", "timelag_hh"},
-    {"%TIMELAG_MM%", "timelag_mm"},       {"%HOME%", "home_url"},
-    {"%PAGE_PPNUM%", "page_ppnum"},       {"%PAGE_PPNUM2%", "page_ppnum2"},
-    {"%ATTACH_NUM%", "attach_num"},       {"%ATTACH_SIZE%", "attach_size"},
-    {"%EMBED_SIZE%", "embed_size"},       {"%LOG_MAX%", "log_max"},
-    {"%USER_HEADER%", "user_header"},     {"%USER_FOOTER%", "user_footer"},
-    {"%DENYFILE%", "denyfile"},           {"%MESS_MAX%", "mess_max"},
-    {"%POST_INTERVAL%", "post_interval"}, {"%POST_BURST%", "post_burst"},
-    {"%LINK_MAX%", "link_max"},           {"%NGFILE%", "ngfile"},
-    {"%ADMIN_NAME%", "admin_name"},
-};
-
-static const TagKey s_rgBBSCheckTags[] = {
-    {"%MAIL_CHECKED%", "use_mail"},          {"%NEW_ORDER_CHECKED%", "new_order"},
-    {"%ATTACH_CHECKED%", "use_attach"},      {"%EMBED_CHECKED%", "attach_embed"},
-    {"%ICON_CHECKED%", "use_icon"},          {"%LOGDEL_CHECKED%", "log_del"},
-    {"%JAPANESE_CHECKED%", "need_japanese"}, {"%ARCHIVE_CHECKED%", "log_archive"},
-    {"%REDIRECT_CHECKED%", "post_redirect"},
-};
-
-// System limits shown on the board page.
-static const TagKey s_rgBBSSystemTags[] = {
-    {"%ATTACH_MAX%", "attach_max"},
-    {"%LOG_LIMIT%", "log_limit"},
-};
-
-// The posting limits of a board. Left empty, a limit is off, as it is for
-// a board whose settings lack it.
-static const NumField s_rgLimitFields[] = {
-    {"mess_max", 100, 200000, nullptr, true},
-    {"post_interval", 0, 3600, nullptr, true},
-    {"post_burst", 1, 1000, nullptr, true},
-    {"link_max", 0, 100, nullptr, true},
-};
-
-// How a board setting is saved from the board page.
-// SAVE_MARKUP: HTML that board pages show as it is written. A script in
-// it would run on the site's own origin, beside the administration pages,
-// so only the site administrator may change it; a board's own session
-// keeps what is stored.
-enum SaveKind { SAVE_SENT, SAVE_TRIM, SAVE_URL, SAVE_SWITCH, SAVE_DATADIR, SAVE_SKINDIR,
-                SAVE_SKINURL, SAVE_NUMBER, SAVE_WRITE_PASSWD, SAVE_NGFILE, SAVE_MARKUP };
-
-static const struct {
-    const char* pKey;
-    SaveKind nKind;
-} s_rgBoardSave[] = {
-    {"use_mail", SAVE_SWITCH},       {"owner_mail", SAVE_SENT},
-    {"cc_mail", SAVE_SENT},          {"bbs_title", SAVE_SENT},
-    {"datadir", SAVE_DATADIR},       {"skindir", SAVE_SKINDIR},
-    {"skinurl", SAVE_SKINURL},       {"stylesheet", SAVE_URL},
-    {"new_image", SAVE_URL},         {"new_time", SAVE_NUMBER},
-    {"timelag_hh", SAVE_NUMBER},     {"timelag_mm", SAVE_NUMBER},
-    {"user_header", SAVE_MARKUP},    {"user_footer", SAVE_MARKUP},
-    {"home_url", SAVE_URL},          {"page_ppnum", SAVE_NUMBER},
-    {"page_ppnum2", SAVE_NUMBER},    {"new_order", SAVE_SWITCH},
-    {"attach_num", SAVE_NUMBER},     {"attach_size", SAVE_NUMBER},
-    {"embed_size", SAVE_NUMBER},     {"use_attach", SAVE_SWITCH},
-    {"attach_embed", SAVE_SWITCH},   {"use_icon", SAVE_SWITCH},
-    {"log_max", SAVE_NUMBER},        {"log_del", SAVE_SWITCH},
-    {"denyfile", SAVE_TRIM},         {"write_passwd", SAVE_WRITE_PASSWD},
-    {"mess_max", SAVE_NUMBER},       {"post_interval", SAVE_NUMBER},
-    {"post_burst", SAVE_NUMBER},     {"need_japanese", SAVE_SWITCH},
-    {"link_max", SAVE_NUMBER},       {"ngfile", SAVE_NGFILE},
-    {"log_archive", SAVE_SWITCH},    {"post_redirect", SAVE_SWITCH},
-    {"admin_name", SAVE_TRIM},
-};
-
 // Templates a board's skin must hold.
 static const char* const s_rgSkinTemplates[] = {"templ_bbs.html", "templ_ico.html",
                                                 "templ_info.html"};
+
+// The system limits the board page shows beside the numbers they bound.
+static const ERukSystemKey s_rgShownLimits[] = {kSysAttachMax, kSysLogLimit};
 
 // The skin URL normalised as a path; the "//" of a scheme stays.
 static CRukString NormalizeUrl(const CRukString& url)
@@ -101,146 +31,148 @@ static CRukString NormalizeUrl(const CRukString& url)
     return url.Left(nScheme + 3) + rest;
 }
 
-// Loads the current board's settings and takes its skin for the pages; a
-// held lock or a missing file ends the request. An address that is unsafe
-// in an attribute (stored by an older version) is left out of the pages.
-void CRukBBSFormConf::ReadBoardSettings()
-{
-    int r = m_cfBBS.ReadFile(BoardSettingsPath().GetText(), true);
-    if (r == -2)
-        MessageKey("msg90");
-    if (r == -1)
-        MessageKey("msg11");
-    for (const char* pKey : {"skinurl", "stylesheet"})
-        if (!IsSafeUrlText(m_cfBBS.Value(pKey)))
-            m_cfBBS.SetAt(pKey, "");
-    m_strSkinDir = m_cfBBS.Value("skindir");
-    m_strSkinUrl = m_cfBBS.Value("skinurl");
-}
-
 // A board's settings page; the caller has loaded the board's settings. The
 // password codes are never shown, only whether they are set.
 void CRukBBSFormConf::ConfigBBSForm(CRukForm& form)
 {
     (void)form;
-    m_strTitle = m_cfBBS.Value("bbs_title");
+    m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
     CRukString page = GetTemplate((m_strConfDir + "templ_config_bbs.html").GetText());
-    TagList tags;
-    AddValueTags(tags, s_rgBBSValueTags, sizeof(s_rgBBSValueTags) / sizeof(s_rgBBSValueTags[0]),
-                 m_cfBBS);
-    AddCheckTags(tags, s_rgBBSCheckTags, sizeof(s_rgBBSCheckTags) / sizeof(s_rgBBSCheckTags[0]),
-                 m_cfBBS);
-    AddValueTags(tags, s_rgBBSSystemTags,
-                 sizeof(s_rgBBSSystemTags) / sizeof(s_rgBBSSystemTags[0]), m_cfSystem);
-    tags.push_back({"%BID%", EscapeHtml(m_strBBSID.GetText()), true});
+    CRukTagList tags;
+    AddRowTags(tags, CRukSettingKeys::Board(), m_cfBBS);
+    for (ERukSystemKey nKey : s_rgShownLimits)
+        tags.push_back(RowTag(CRukSettingKeys::Row(nKey), m_cfSystem));
+    tags.push_back({"%BID%", m_strBBSID, true});
     tags.push_back({"%WRITE_PASSWD%", "", true});
-    tags.push_back({"%WRITE_PASSWD_STATE%", PasswordState(m_cfBBS.Value("write_passwd")), true});
-    tags.push_back({"%BOARD_PASSWD_STATE%", PasswordState(m_cfBBS.Value("passwd")), true});
     WriteAdminPage(page, tags);
 }
 
 // ---------------------------------------------------------------------------
-// Board settings
+// Saving a board's settings
 
-// Saves a board's settings after checking the data directory, the skin,
-// the addresses and the NG-word file. The board's password is changed on
-// its own form; the posting password is never shown: left empty it stays,
-// the check box clears it, a typed one is stored as a code.
-void CRukBBSFormConf::SubmitConfig(CRukForm& form)
+// What the board page sent that is checked or made before anything is
+// written: where the board's files are, and the posting password's code.
+struct CRukBBSFormConf::SBoardTyped {
+    CRukString datadir;    // "data/.../"
+    CRukString skindir;    // without the closing "/"
+    CRukString skinurl;    // without the closing "/"
+    CRukString ngfile;     // "data/..." or empty
+    CRukString writeCode;  // the code of a typed posting password, or empty
+};
+
+// The data directory and the skin of the board page, or the end of the
+// request: the data directory must be the board's own below data/ and
+// take a lock file, the skin must hold its templates. A skin without an
+// address gets the one of its directory.
+void CRukBBSFormConf::RequireDataAndSkin(const CRukForm& form, SBoardTyped& typed)
 {
-    ReadBoardSettings();
-    CRukString skindir = CRukStrPath::Normalize(form.Value("skindir").GetText());
-    CRukString skinurl = NormalizeUrl(Trimmed(form, "skinurl"));
-    go.m_log.Trace("submit_config -- SkinDir(%s) SkinUrl(%s) DataDir(%s)", skindir.GetText(),
-                   skinurl.GetText(), form.Value("datadir").GetText());
-    if (Trimmed(form, "datadir").IsEmpty())
-        MessageKey("msg07");
-    if (skindir.IsEmpty())
-        MessageKey("msg16");
-    CRukString datadir = CheckDataDir(form.Value("datadir"), skindir);
-    if (CRukStrPath::Normalize(datadir.GetText()) == skindir)
-        MessageKey("msg19");
+    const char* pDataDir = CRukSettingKeys::Row(kBoardDataDir).pName;
+    typed.skindir =
+        CRukStrPath::Normalize(form.Value(CRukSettingKeys::Row(kBoardSkinDir).pName).GetText());
+    typed.skinurl = NormalizeUrl(Trimmed(form, CRukSettingKeys::Row(kBoardSkinUrl).pName));
+    go.m_log.Trace("submit_config -- SkinDir(%s) SkinUrl(%s) DataDir(%s)",
+                   typed.skindir.GetText(), typed.skinurl.GetText(),
+                   form.Value(pDataDir).GetText());
+    if (Trimmed(form, pDataDir).IsEmpty())
+        MessageKey(kMsgNoDataDir);
+    if (typed.skindir.IsEmpty())
+        MessageKey(kMsgNoSkinDir);
+    typed.datadir = CheckDataDir(form.Value(pDataDir), typed.skindir);
+    if (CRukStrPath::Normalize(typed.datadir.GetText()) == typed.skindir)
+        MessageKey(kMsgDataDirIsSkinDir);
+    RequireLockFile(typed.datadir);
+    if (!Exists(typed.skindir))
+        MessageKey(kMsgSkinDirMissing);
+    for (const char* pName : s_rgSkinTemplates)
+        if (!Exists(typed.skindir + "/" + pName))
+            MessageKey(kMsgSkinIncomplete);
+    if (typed.skinurl.IsEmpty())
+        typed.skinurl = ServerPath2UrlDir((typed.skindir + "/").GetText(), 1);
+}
 
-    // Lock test. A lock file that was there before stays: another process
-    // may be holding it.
+// The lock test of a data directory. A lock file that was there before
+// stays: another process may be holding it.
+void CRukBBSFormConf::RequireLockFile(const CRukString& datadir)
+{
     CRukString lockPath = datadir + s_pLockName;
     bool bHadLock = Exists(lockPath);
     {
         CRukFlock lock;
         int r = lock.Lock(lockPath.GetText());
         if (r == -2)
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
         if (r == -1)
-            MessageKey("msg09");
+            MessageKey(kMsgDataDirNoLock);
         (void)lock.Unlock();
     }
     if (!bHadLock && unlink(lockPath.GetText()) != 0)
         go.m_log.Trace("-- unlink(%s) failed", lockPath.GetText());
-
-    if (!Exists(skindir))
-        MessageKey("msg17");
-    for (const char* pName : s_rgSkinTemplates)
-        if (!Exists(skindir + "/" + pName))
-            MessageKey("msg18");
-    if (skinurl.IsEmpty())
-        skinurl = ServerPath2UrlDir((skindir + "/").GetText(), 1);
-    for (const CRukString& url : {skinurl, Trimmed(form, "stylesheet"),
-                                  Trimmed(form, "new_image"), Trimmed(form, "home_url")})
-        if (!IsSafeUrlText(url))
-            MessageKey("msg80");
-    if (form.Value("bbs_title").IsEmpty())
-        MessageKey("msg15");
-    CRukString ngfile = CheckNgFile(form.Value("ngfile"));
-
-    CRukStrMap numbers;
-    for (const NumField& f : s_rgNumFields)
-        numbers.SetAt(f.pKey, ClampField(form.Value(f.pKey), f, m_cfSystem).GetText());
-    for (const NumField& f : s_rgLimitFields)
-        numbers.SetAt(f.pKey, ClampField(form.Value(f.pKey), f, m_cfSystem).GetText());
-    CRukString writeCode = CRukCrypt::Hash(form.Value("write_passwd").GetText());
-    bool bClearWrite = form.Data("write_passwd_clear") != nullptr;
-
-    RequireUpdate(BoardSettingsPath().GetText(), "msg11", "msg06", [&](CRukConfig& cf) {
-        for (const auto& e : s_rgBoardSave) {
-            CRukString value;
-            switch (e.nKind) {
-            case SAVE_SENT: value = form.Value(e.pKey); break;
-            case SAVE_TRIM:
-            case SAVE_URL: value = Trimmed(form, e.pKey); break;
-            case SAVE_SWITCH: value = form.Value(e.pKey) == "1" ? "1" : ""; break;
-            case SAVE_DATADIR: value = datadir; break;
-            case SAVE_SKINDIR: value = skindir + "/"; break;
-            case SAVE_SKINURL: value = skinurl + "/"; break;
-            case SAVE_NUMBER: value = numbers.Value(e.pKey); break;
-            case SAVE_WRITE_PASSWD:
-                value = bClearWrite ? CRukString()
-                                    : writeCode.IsEmpty() ? cf.Value(e.pKey) : writeCode;
-                break;
-            case SAVE_NGFILE: value = ngfile; break;
-            case SAVE_MARKUP: value = IsAdmin() ? form.Value(e.pKey) : cf.Value(e.pKey); break;
-            }
-            cf.SetAt(e.pKey, value.GetText());
-        }
-        return true;
-    }, &m_cfBBS);
-    m_strSkinDir = skindir + "/";
-    m_strSkinUrl = skinurl + "/";
-    Notice("msg84");
-    ConfigBBSForm(form);
 }
 
-// No button: the board's settings, icon list, old-log or moderation page
-// by mode.
-void CRukBBSFormConf::ShowBoard(CRukForm& form)
+// The addresses that go into attributes (the skin's and the URL rows'),
+// or the end of the request.
+void CRukBBSFormConf::RequireSafeUrls(const CRukForm& form, const SBoardTyped& typed)
+{
+    if (!IsSafeUrlText(typed.skinurl))
+        MessageKey(kMsgBadAddress);
+    for (const SRukSettingKey& row : CRukSettingKeys::Board())
+        if (row.nKind == ERukSettingKind::Url && !IsSafeUrlText(Trimmed(form, row.pName)))
+            MessageKey(kMsgBadAddress);
+}
+
+// The value the board page stores for one of its rows. Markup is the
+// site administrator's (it runs on the site's origin, beside these
+// pages): a board's own session keeps what is stored. The posting
+// password: left empty it stays, the check box clears it, a typed one is
+// stored as a code.
+CRukString CRukBBSFormConf::BoardPageValue(const SRukSettingKey& row, const CRukForm& form,
+                                           const SBoardTyped& typed,
+                                           const CRukConfig& stored) const
+{
+    CRukString sent = form.Value(row.pName);
+    switch (row.nKind) {
+    case ERukSettingKind::Line:
+    case ERukSettingKind::Url:
+    case ERukSettingKind::DenyFile: return sent.Trim();
+    case ERukSettingKind::Switch: return sent == "1" ? "1" : "";
+    case ERukSettingKind::Number: return CRukSettingKeys::Clamped(row, sent, m_cfSystem);
+    case ERukSettingKind::DataDir: return typed.datadir;
+    case ERukSettingKind::SkinDir: return typed.skindir + "/";
+    case ERukSettingKind::SkinUrl: return typed.skinurl + "/";
+    case ERukSettingKind::ListFile: return typed.ngfile;
+    case ERukSettingKind::Markup: return IsAdmin() ? sent : stored.Value(row.pName);
+    case ERukSettingKind::Code:
+        if (form.Data((CRukString(row.pName) + "_clear").GetText()))
+            return CRukString();
+        return typed.writeCode.IsEmpty() ? stored.Value(row.pName) : typed.writeCode;
+    default: return sent;  // text and mail addresses as typed
+    }
+}
+
+// Saves a board's settings after checking the data directory, the skin,
+// the addresses, the title and the NG-word file. The board's password is
+// changed on its own form.
+void CRukBBSFormConf::SubmitConfig(CRukForm& form)
 {
     ReadBoardSettings();
-    CRukString mode = form.Value("mode");
-    if (mode == "icon")
-        ConfigIcoForm(form);
-    else if (mode == "kako")
-        ConfigOldForm(form);
-    else if (mode == "mod")
-        ConfigModForm(form);
-    else
-        ConfigBBSForm(form);
+    SBoardTyped typed;
+    RequireDataAndSkin(form, typed);
+    RequireSafeUrls(form, typed);
+    if (form.Value(CRukSettingKeys::Row(kBoardTitle).pName).IsEmpty())
+        MessageKey(kMsgNoTitle);
+    typed.ngfile = CheckNgFile(form.Value(CRukSettingKeys::Row(kBoardNgFile).pName));
+    typed.writeCode =
+        CRukCrypt::Hash(form.Value(CRukSettingKeys::Row(kBoardWritePasswd).pName).GetText());
+
+    RequireUpdate(BoardSettingsPath().GetText(), kMsgNoSuchBoard, kMsgSettingsNotWritten,
+                  [&](CRukConfig& cf) {
+                      for (const SRukSettingKey& row : CRukSettingKeys::Board())
+                          if (row.pPageTag && row.nKind != ERukSettingKind::Login)
+                              cf.SetAt(row.pName, BoardPageValue(row, form, typed, cf).GetText());
+                      return true;
+                  },
+                  &m_cfBBS);
+    m_strSkinDir = typed.skindir + "/";
+    m_strSkinUrl = typed.skinurl + "/";
+    Notice(kMsgBoardSaved);
 }

@@ -60,18 +60,6 @@ CRukString CRukBBSFormConf::DataRelativePath(const char* pText)
     return CRukString(out.c_str());
 }
 
-// The resolved path when it lies strictly below the resolved registry
-// directory; otherwise empty.
-CRukString ResolvedBelowRegistry(const CRukString& path)
-{
-    CRukString resolved, registry;
-    if (!RealPath(path.GetText(), resolved) || !RealPath(s_pRegistry, registry))
-        return CRukString();
-    if (resolved == registry || !IsInside(resolved, registry))
-        return CRukString();
-    return resolved;
-}
-
 bool CRukBBSFormConf::IsOtherBoardsDir(const CRukString& resolved) const
 {
     CRukStrAry files;
@@ -88,7 +76,7 @@ bool CRukBBSFormConf::IsOtherBoardsDir(const CRukString& resolved) const
         if (other.ReadFile(path.GetText(), true) < 0)
             continue;
         CRukString dir;
-        const CRukString datadir = other.Value("datadir");
+        const CRukString datadir = CRukSettingKeys::Text(other, kBoardDataDir);
         if (datadir.IsEmpty() || !RealPath(datadir.GetText(), dir))
             continue;
         if (IsInside(resolved, dir) || IsInside(dir, resolved))
@@ -101,23 +89,23 @@ CRukString CRukBBSFormConf::CheckDataDir(const CRukString& text, const CRukStrin
 {
     CRukString trimmed = text;
     if (trimmed.Trim().IsEmpty())
-        MessageKey("msg07");
+        MessageKey(kMsgNoDataDir);
     CRukString rel = DataRelativePath(trimmed.GetText());
     if (rel.IsEmpty())
-        MessageKey("msg10");
+        MessageKey(kMsgDataDirRefused);
     CRukString path = rel.Left(rel.GetLength() - 1);  // a file of that name counts too
     if (!Exists(path))
-        MessageKey("msg08");
+        MessageKey(kMsgDataDirMissing);
     CRukString resolved = ResolvedBelowRegistry(path);
     if (resolved.IsEmpty() || !IsDirectory(resolved) || IsOtherBoardsDir(resolved) ||
         IsSiteInside(resolved.GetText(), skindir.GetText()))
-        MessageKey("msg10");
+        MessageKey(kMsgDataDirRefused);
     return rel;
 }
 
 CRukString CRukBBSFormConf::CheckNgFile(const CRukString& text)
 {
-    return CheckListFile(text, {".ng", ".txt"}, "msg82");
+    return CheckListFile(text, {".ng", ".txt"}, kMsgBadNgFile);
 }
 
 CRukString CRukBBSFormConf::CheckListFile(const CRukString& text,
@@ -159,7 +147,7 @@ CRukString CRukBBSFormConf::OwnDataDir(const CRukString& datadir)
         return CRukString();
     CRukString resolved = ResolvedBelowRegistry(datadir);
     if (resolved.IsEmpty() || !IsDirectory(resolved) || IsOtherBoardsDir(resolved) ||
-        IsSiteInside(resolved.GetText(), m_cfBBS.Value("skindir").GetText()))
+        IsSiteInside(resolved.GetText(), CRukSettingKeys::Text(m_cfBBS, kBoardSkinDir).GetText()))
         return CRukString();
     return resolved;
 }

@@ -27,9 +27,7 @@
 #include "rukglobal.h"
 #include "rukstrpath.h"
 
-// The directory of every board's uploaded icons, and the largest picture
-// taken.
-static const char s_szIconRoot[] = "skin/icons/";
+// The largest picture taken.
 static const unsigned s_nIconMaxBytes = 200 * 1024;
 
 // The name extensions of the picture types (the stored one first).
@@ -56,11 +54,6 @@ static NameIndex IndexNames(const CRukTagMap<T>& map)
     for (int i = 0; i < map.GetSize(); i++)
         index.emplace(map[i].m_strTag.GetText(), i);
     return index;
-}
-
-CRukString IconDir(const CRukString& bbsid)
-{
-    return CRukString(s_szIconRoot) + bbsid + "/";
 }
 
 const char* CRukBBSFormConf::PictureType(const unsigned char* p, size_t n)
@@ -94,26 +87,28 @@ const char* CRukBBSFormConf::PictureTypeOfName(const char* pName)
 // The icon page
 
 // The picture of an icon for the page: its image with the name (or
-// "アイコンN") as its text, or a note that there is none. The address is
-// escaped; the attribute order keeps the template reader from rebasing it.
+// "アイコンN") as its text, or a note that there is none. The name and
+// the address are escaped; the attribute order keeps the template reader
+// from rebasing it.
 static CRukString PreviewOf(int nIcon, const CRukString& name, const CRukString& url)
 {
     if (url.IsEmpty())
         return CRukString("<span class=\"none\">") + s_szNoPicture + "</span>";
-    CRukString alt = name;
+    CRukString alt = CRukBBSFormBase::EscapeHtml(name.GetText());
     if (alt.IsEmpty())
         alt.Format("%s%d", s_szIcon, nIcon);
-    return "<img class=\"icon\" alt=\"" + alt + "\" src=\"" + url + "\">";
+    return "<img class=\"icon\" alt=\"" + alt + "\" src=\"" +
+           CRukBBSFormBase::EscapeHtml(url.GetText()) + "\">";
 }
 
-// The select of icon numbers for the upload, each with its name, the
-// number nSelected marked.
+// The select of icon numbers for the upload, each with its name
+// (escaped), the number nSelected marked.
 static CRukString IconSelect(int nMax, int nSelected,
                              const std::function<CRukString(const char*, int)>& value)
 {
     CRukString out = "<select id=\"up_no\" name=\"icon_no\">\n";
     for (int i = 0; i <= nMax; i++) {
-        CRukString name = value("ico_name", i);
+        CRukString name = CRukBBSFormBase::EscapeHtml(value(kBoardIconName, i).GetText());
         CRukString line;
         line.Format("<option value=\"%d\"%s>%d %s%s</option>\n", i,
                     i == nSelected ? " selected" : "", i, name.GetText(),
@@ -127,37 +122,31 @@ static CRukString IconSelect(int nMax, int nSelected,
 // 0 to the system icon_max, and the upload form.
 void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
 {
-    m_strTitle = m_cfBBS.Value("bbs_title");
+    m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
     CRukString page = GetTemplate((m_strConfDir + "templ_config_ico.html").GetText());
-    static const char* const pBegin = "<!--TR_ICON-->";
-    static const char* const pEnd = "<!--/TR_ICON-->";
-    CRukString pattern = page.GetToken(pBegin, pEnd);
+    // The rows go in with the other tags, so that no icon text is taken
+    // for a tag.
+    CRukString pattern = CutPattern(page, "TR_ICON", "%ICON_ROWS%");
     NameIndex index = IndexNames(m_cfBBS);
-    auto value = [&](const char* pPrefix, int nIcon) -> CRukString {
-        CRukString key;
-        key.Format("%s%d", pPrefix, nIcon);
-        NameIndex::const_iterator it = index.find(key.GetText());
-        return it == index.end() ? CRukString() : EscapeHtml(m_cfBBS[it->second].m_data.GetText());
+    auto value = [&](const char* pFamily, int nIcon) -> CRukString {
+        NameIndex::const_iterator it =
+            index.find(CRukSettingKeys::IconKey(pFamily, nIcon).GetText());
+        return it == index.end() ? CRukString() : m_cfBBS[it->second].m_data;
     };
-    int nMax = ToInt(m_cfSystem.Value("icon_max"));
-    CRukBuffer rows;
+    int nMax = CRukSettingKeys::Number(m_cfSystem, kSysIconMax);
+    CRukString rows;
     for (int i = 0; i <= nMax; i++) {
-        CRukString name = value("ico_name", i);
-        CRukString url = value("ico_url", i);
-        TagList tags = {{"%No%", CRukString(i), true},
-                        {"%PREVIEW%", PreviewOf(i, name, url), false},
-                        {"%NAME%", name, false},
-                        {"%URL%", url, false}};
-        CRukString row = ::FillTags(pattern, tags);
-        rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
+        CRukString name = value(kBoardIconName, i);
+        CRukString url = value(kBoardIconUrl, i);
+        rows += FillTags(pattern, {{"%No%", CRukString(i), true},
+                                   {"%PREVIEW%", PreviewOf(i, name, url), false, true},
+                                   {"%NAME%", name},
+                                   {"%URL%", url}});
     }
     CRukString sent = form.Value("icon_no");
     int nSelected = IsDigits(sent.GetText()) && !sent.IsEmpty() ? ToInt(sent) : 1;
-    // The rows go in with the other tags, so that no icon text is taken
-    // for a tag.
-    page.Replace(pBegin, pEnd, "%ICON_ROWS%", false);
-    TagList tags = {{"%ICON_ROWS%", BufferText(rows), false},
-                    {"%SELECT_ICON%", IconSelect(nMax, nSelected, value), false}};
+    CRukTagList tags = {{"%ICON_ROWS%", rows, false, true},
+                        {"%SELECT_ICON%", IconSelect(nMax, nSelected, value), false, true}};
     WriteAdminPage(page, tags);
 }
 
@@ -171,24 +160,21 @@ void CRukBBSFormConf::SubmitIcon(CRukForm& form)
     ReadBoardSettings();
     m_strMode = form.Value("mode");
     NameIndex fields = IndexNames(form);
-    int nMax = ToInt(m_cfSystem.Value("icon_max"));
+    int nMax = CRukSettingKeys::Number(m_cfSystem, kSysIconMax);
     auto sent = [&](const CRukString& key) {
         NameIndex::const_iterator f = fields.find(key.GetText());
         CRukString value = f == fields.end() ? CRukString() : form[f->second].m_data.m_strValue;
         return value.Trim();
     };
-    for (int i = 0; i <= nMax; i++) {
-        CRukString key;
-        key.Format("ico_url%d", i);
-        if (!IsSafeUrlText(sent(key)))
-            MessageKey("msg80");
-    }
-    RequireUpdate(BoardSettingsPath().GetText(), "msg11", "msg06", [&](CRukConfig& cf) {
+    for (int i = 0; i <= nMax; i++)
+        if (!IsSafeUrlText(sent(CRukSettingKeys::IconKey(kBoardIconUrl, i))))
+            MessageKey(kMsgBadAddress);
+    RequireUpdate(BoardSettingsPath().GetText(), kMsgNoSuchBoard, kMsgSettingsNotWritten,
+                  [&](CRukConfig& cf) {
         NameIndex keys = IndexNames(cf);
         for (int i = 0; i <= nMax; i++) {
-            for (const char* pPrefix : {"ico_name", "ico_url"}) {
-                CRukString key;
-                key.Format("%s%d", pPrefix, i);
+            for (const char* pFamily : {kBoardIconName, kBoardIconUrl}) {
+                CRukString key = CRukSettingKeys::IconKey(pFamily, i);
                 CRukString value = sent(key);
                 NameIndex::const_iterator k = keys.find(key.GetText());
                 if (k != keys.end()) {
@@ -204,8 +190,7 @@ void CRukBBSFormConf::SubmitIcon(CRukForm& form)
         }
         return true;
     }, &m_cfBBS);
-    Notice("msg89");
-    ConfigIcoForm(form);
+    Notice(kMsgIconsSaved);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,33 +271,33 @@ void CRukBBSFormConf::SubmitIconUpload(CRukForm& form)
     ReadBoardSettings();
     m_strMode = "icon";
     CRukString number = Trimmed(form, "icon_no");
-    int nMax = ToInt(m_cfSystem.Value("icon_max"));
+    int nMax = CRukSettingKeys::Number(m_cfSystem, kSysIconMax);
     const CRukFormPair* pFile = form.Data("icon_file");
     if (number.IsEmpty() || number.GetLength() > 9 || !IsDigits(number.GetText()) ||
         ToInt(number) > nMax || !pFile || pFile->m_data.m_data.GetSize() == 0)
-        MessageKey("msg111");
+        MessageKey(kMsgNoIconChosen);
     int nIcon = ToInt(number);
     const CRukBuffer& data = pFile->m_data.m_data;
     if (data.GetSize() > s_nIconMaxBytes)
-        MessageKey("msg110");
+        MessageKey(kMsgIconTooLarge);
     const char* pType = PictureType(reinterpret_cast<const unsigned char*>(data.GetData()),
                                     data.GetSize());
     const char* pNamed = PictureTypeOfName(pFile->m_data.m_strValue.GetText());
     if (!pType || !pNamed || strcmp(pType, pNamed) != 0)
-        MessageKey("msg109");
+        MessageKey(kMsgBadIconPicture);
 
     CRukString dir = IconDir(m_strBBSID);
-    if (!EnsureDir(s_szIconRoot) || !EnsureDir(dir))
-        MessageKey("msg112");
+    if (!EnsureDir(s_pIconRoot) || !EnsureDir(dir))
+        MessageKey(kMsgIconNotStored);
     CRukString name = WriteNewIcon(dir, nIcon, pType, data);
     if (name.IsEmpty())
-        MessageKey("msg112");
+        MessageKey(kMsgIconNotStored);
     CRukString path = dir + name;
     CRukString url = ServerPath2UrlPath(path.GetText(), 1);
     CRukString typedName = Trimmed(form, "icon_name");
-    CRukString urlKey, nameKey, oldUrl;
-    urlKey.Format("ico_url%d", nIcon);
-    nameKey.Format("ico_name%d", nIcon);
+    CRukString urlKey = CRukSettingKeys::IconKey(kBoardIconUrl, nIcon);
+    CRukString nameKey = CRukSettingKeys::IconKey(kBoardIconName, nIcon);
+    CRukString oldUrl;
     int r = UpdateSettings(BoardSettingsPath().GetText(), [&](CRukConfig& cf) {
         oldUrl = cf.Value(urlKey.GetText());
         cf.SetAt(urlKey.GetText(), url.GetText());
@@ -323,7 +308,7 @@ void CRukBBSFormConf::SubmitIconUpload(CRukForm& form)
     if (r != 0) {
         if (unlink(path.GetText()) != 0)
             go.m_log.Trace("-- unlink(%s) failed", path.GetText());
-        MessageKey(r == -1 ? "msg11" : r == -3 ? "msg06" : "msg90");
+        MessageKey(r == -1 ? kMsgNoSuchBoard : r == -3 ? kMsgSettingsNotWritten : kMsgBusy);
     }
     // The earlier picture of this icon goes when this program stored it.
     CRukStrPath old;
@@ -332,6 +317,5 @@ void CRukBBSFormConf::SubmitIconUpload(CRukForm& form)
     if (oldUrl != url && IsStoredIconName(old.GetName(), nIcon) &&
         ServerPath2UrlPath(oldPath.GetText(), 1) == oldUrl && unlink(oldPath.GetText()) != 0)
         go.m_log.Trace("-- unlink(%s) failed", oldPath.GetText());
-    Notice("msg91", {{"%NO%", CRukString(nIcon)}});
-    ConfigIcoForm(form);
+    Notice(kMsgIconUploaded, {{"%NO%", CRukString(nIcon)}});
 }

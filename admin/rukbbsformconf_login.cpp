@@ -1,9 +1,7 @@
-// CRukBBSFormConf: logins and sessions. Every request passes here: an
-// action must come as a POST from the site's own pages, and carry the
-// session's form token (the login, before there is a session, carries the
-// login page's token, which its cookie repeats); a page is shown only to a
-// session allowed to see it, every other request gets the login page. Here
-// too are the login page, the logins, the logout and the password changes.
+// CRukBBSFormConf: logins and sessions. The checks every action passes
+// (the session and its form token, or for the login the login page's
+// token, which its cookie repeats), the session's cookies, the login page,
+// the logins, the logout and the password changes.
 #include "rukbbsformconf.h"
 
 #include <cctype>
@@ -17,60 +15,6 @@
 // The cookie of a session, and the login page's cookie.
 static const char s_szSessionCookie[] = "ruk_session";
 static const char s_szLoginCookie[] = "ruk_login";
-
-// The actions in the order their buttons are tried, and who may run them.
-static const struct {
-    const char* pButton;
-    void (CRukBBSFormConf::*pAction)(CRukForm&);
-    CRukBBSFormConf::Access nAccess;
-} s_rgActions[] = {
-    {"submit_passwd", &CRukBBSFormConf::SubmitPasswd, CRukBBSFormConf::ACCESS_ANY},
-    {"submit_login", &CRukBBSFormConf::SubmitLogin, CRukBBSFormConf::ACCESS_LOGIN},
-    {"submit_logout", &CRukBBSFormConf::SubmitLogout, CRukBBSFormConf::ACCESS_ANY},
-    {"submit_add", &CRukBBSFormConf::SubmitAdd, CRukBBSFormConf::ACCESS_ADMIN},
-    {"submit_del", &CRukBBSFormConf::SubmitDel, CRukBBSFormConf::ACCESS_ADMIN},
-    {"submit_sys", &CRukBBSFormConf::SubmitSys, CRukBBSFormConf::ACCESS_ADMIN},
-    {"submit_config", &CRukBBSFormConf::SubmitConfig, CRukBBSFormConf::ACCESS_BOARD},
-    {"submit_kako", &CRukBBSFormConf::SubmitKako, CRukBBSFormConf::ACCESS_BOARD},
-    {"submit_icon", &CRukBBSFormConf::SubmitIcon, CRukBBSFormConf::ACCESS_BOARD},
-    {"submit_upload", &CRukBBSFormConf::SubmitIconUpload, CRukBBSFormConf::ACCESS_BOARD},
-    {"submit_moddel", &CRukBBSFormConf::SubmitModDelete, CRukBBSFormConf::ACCESS_BOARD},
-    {"submit_deny", &CRukBBSFormConf::SubmitDeny, CRukBBSFormConf::ACCESS_BOARD},
-};
-
-void CRukBBSFormConf::Run(CRukForm& form, const CRukCookie& cookie)
-{
-    m_pCookie = &cookie;
-    for (const auto& a : s_rgActions) {
-        if (!form.Data(a.pButton))
-            continue;
-        RequireSameOriginPost();
-        if (a.nAccess == ACCESS_LOGIN)
-            RequireLoginToken(form);
-        else
-            RequireSession(form, a.nAccess);
-        (this->*a.pAction)(form);
-        return;
-    }
-    // A page: the one asked for when the session may see it, otherwise the
-    // login page; without a board id or submit_read a session opens its
-    // own first page.
-    if (!FindSession()) {
-        LoginForm(form);
-    } else if (!m_strBBSID.IsEmpty()) {
-        if (MayOpenBoard())
-            ShowBoard(form);
-        else
-            LoginForm(form);
-    } else if (IsAdmin()) {
-        ConfigSysForm(form);
-    } else if (form.Data("submit_read")) {
-        LoginForm(form);
-    } else {
-        m_strBBSID = m_session.Scope();
-        ShowBoard(form);
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Sessions
@@ -89,7 +33,7 @@ bool CRukBBSFormConf::FindSession()
     int r = m_session.Find(token.GetText(), time(nullptr));
     if (r < 0) {
         go.m_log.Trace("-- the session file cannot be read (%d)", r);
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     if (r != 0)
         return false;
@@ -105,20 +49,29 @@ void CRukBBSFormConf::RequireLoginToken(CRukForm& form)
     if (!CRukSession::IsTokenText(expected.GetText()) ||
         !CRukSession::IsSameText(expected.GetText(), sent.GetText())) {
         go.m_log.Trace("-- refused: the login form's token does not match");
-        MessageKey("msg64");
+        MessageKey(kMsgForgedForm);
     }
 }
 
 void CRukBBSFormConf::RequireSession(CRukForm& form, Access nAccess)
 {
-    if (!FindSession())
-        MessageKey("msg68");
-    if ((nAccess == ACCESS_ADMIN && !IsAdmin()) || (nAccess == ACCESS_BOARD && !MayOpenBoard()))
-        MessageKey("msg68");
+    if (!FindSession() || !Allows(nAccess))
+        MessageKey(kMsgNotLoggedIn);
     if (!CRukSession::IsSameText(m_strFormToken.GetText(), form.Value("token").GetText())) {
         go.m_log.Trace("-- refused: the form token does not match the session");
-        MessageKey("msg64");
+        MessageKey(kMsgForgedForm);
     }
+}
+
+bool CRukBBSFormConf::Allows(Access nAccess) const
+{
+    switch (nAccess) {
+    case ACCESS_LOGIN: return true;
+    case ACCESS_ANY: return m_bSession;
+    case ACCESS_ADMIN: return IsAdmin();
+    case ACCESS_BOARD: return MayOpenBoard();
+    }
+    return false;
 }
 
 bool CRukBBSFormConf::IsAdmin() const
@@ -169,7 +122,7 @@ CRukString CRukBBSFormConf::CookieLine(const char* pName, const char* pValue, bo
 void CRukBBSFormConf::StartSession(const char* pScope)
 {
     if (m_session.Start(pScope, time(nullptr)) != 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     m_bSession = true;
     m_strFormToken = m_session.FormToken();
     m_strCookieLines += CookieLine(s_szSessionCookie, m_session.Token().GetText(), false);
@@ -179,10 +132,10 @@ void CRukBBSFormConf::PasswordPlace(const CRukString& scope, CRukString& path, c
 {
     if (scope == CRukSession::s_pAdminScope) {
         path = s_pSystemFile;
-        pKey = "admin";
+        pKey = CRukSettingKeys::Row(kSysAdminPasswd).pName;
     } else {
-        path = CRukString(s_pRegistry) + "/" + scope + ".conf";
-        pKey = "passwd";
+        path = BoardFile(scope);
+        pKey = CRukSettingKeys::Row(kBoardPasswd).pName;
     }
 }
 
@@ -204,12 +157,12 @@ void CRukBBSFormConf::LoginForm(CRukForm& form)
         if (!CRukSession::IsTokenText(token.GetText())) {
             token = CRukSession::RandomHex(CRukSession::s_nTokenDigits / 2);
             if (token.IsEmpty())
-                MessageKey("msg90");
+                MessageKey(kMsgBusy);
             m_strCookieLines += CookieLine(s_szLoginCookie, token.GetText(), false);
         }
         m_strFormToken = token;
     }
-    TagList tags = {{"%BOARD_ID%", EscapeHtml(m_strBBSID.GetText()), true}};
+    CRukTagList tags = {{"%BOARD_ID%", m_strBBSID, true}};
     WriteAdminPage(page, tags);
 }
 
@@ -223,7 +176,7 @@ void CRukBBSFormConf::SubmitLogin(CRukForm& form)
         ReadBoardSettings();
     CRukString pw = form.Value("passwd");
     if (pw.IsEmpty())
-        MessageKey("msg01");
+        MessageKey(kMsgNoPassword);
     RequirePasswordTries();
     CRukString path;
     const char* pKey = nullptr;
@@ -232,7 +185,7 @@ void CRukBBSFormConf::SubmitLogin(CRukForm& form)
     CRukString code = stored.Value(pKey);
     if (!CRukCrypt::Verify(pw.GetText(), code.GetText())) {
         RecordPasswordFailure();
-        MessageKey("msg03");
+        MessageKey(kMsgWrongPassword);
     }
     if (!CRukCrypt::IsCurrent(code.GetText())) {
         CRukString fresh = CRukCrypt::Hash(pw.GetText());
@@ -247,23 +200,19 @@ void CRukBBSFormConf::SubmitLogin(CRukForm& form)
     }
     StartSession(scope.GetText());
     m_strCookieLines += CookieLine(s_szLoginCookie, "", true);
-    if (scope == CRukSession::s_pAdminScope)
-        ConfigSysForm(form);
-    else
-        ShowBoard(form);
 }
 
-// Ends the session and shows the login page.
+// Ends the session; the login page follows.
 void CRukBBSFormConf::SubmitLogout(CRukForm& form)
 {
+    (void)form;
     if (m_session.End(CookieValue(m_pCookie, s_szSessionCookie).GetText(), time(nullptr)) != 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     m_bSession = false;
     m_strFormToken.Free();
     m_strCookieLines += CookieLine(s_szSessionCookie, "", true);
     m_strBBSID.Free();
-    Notice("msg113");
-    LoginForm(form);
+    Notice(kMsgLoggedOut);
 }
 
 // ---------------------------------------------------------------------------
@@ -278,22 +227,23 @@ void CRukBBSFormConf::SubmitPasswd(CRukForm& form)
 {
     bool bBoard = !m_strBBSID.IsEmpty();
     if ((bBoard && !MayOpenBoard()) || (!bBoard && !IsAdmin()))
-        MessageKey("msg68");
+        MessageKey(kMsgNotLoggedIn);
     if (bBoard)
         ReadBoardSettings();
     CRukString pw = form.Value("passwd");
     CRukString pwNew = form.Value("passwd_new");
     if (pw.IsEmpty())
-        MessageKey("msg01");
+        MessageKey(kMsgNoPassword);
     if (pwNew.IsEmpty())
-        MessageKey("msg02");
+        MessageKey(kMsgNoNewPassword);
     if (pwNew != form.Value("passwd_new2"))
-        MessageKey("msg69");
+        MessageKey(kMsgPasswordMismatch);
     RequirePasswordTries();
-    CRukString current = IsAdmin() ? m_cfSystem.Value("admin") : m_cfBBS.Value("passwd");
+    CRukString current = IsAdmin() ? CRukSettingKeys::Text(m_cfSystem, kSysAdminPasswd)
+                                   : CRukSettingKeys::Text(m_cfBBS, kBoardPasswd);
     if (!CRukCrypt::Verify(pw.GetText(), current.GetText())) {
         RecordPasswordFailure();
-        MessageKey("msg03");
+        MessageKey(kMsgWrongPassword);
     }
 
     CRukString scope = bBoard ? m_strBBSID : CRukString(CRukSession::s_pAdminScope);
@@ -302,9 +252,9 @@ void CRukBBSFormConf::SubmitPasswd(CRukForm& form)
     PasswordPlace(scope, path, pKey);
     CRukString code = CRukCrypt::Hash(pwNew.GetText());
     if (m_session.EndScope(scope.GetText(), time(nullptr)) != 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     CRukConfig& result = bBoard ? m_cfBBS : m_cfSystem;
-    RequireUpdate(path.GetText(), bBoard ? "msg11" : "msg90", "msg90",
+    RequireUpdate(path.GetText(), bBoard ? kMsgNoSuchBoard : kMsgBusy, kMsgBusy,
                   [&](CRukConfig& cf) {
                       cf.SetAt(pKey, code.GetText());
                       return true;
@@ -312,9 +262,5 @@ void CRukBBSFormConf::SubmitPasswd(CRukForm& form)
                   &result);
     if (scope == m_session.Scope())
         StartSession(scope.GetText());
-    Notice("msg88");
-    if (bBoard)
-        ShowBoard(form);
-    else
-        ConfigSysForm(form);
+    Notice(kMsgPasswordChanged);
 }

@@ -5,12 +5,11 @@
 // host name after a blank; empty for messages stored before it was kept).
 // Its actions delete the chosen messages (each with its replies and
 // attachments) in one write of the store, and add an address or a host
-// name to the board's deny list. The administrator's session or one of the
-// board comes here.
+// name (checked in rukbbsformconf_address.cpp) to the board's deny list.
+// The administrator's session or one of the board comes here.
 #include "rukbbsformconf.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -66,53 +65,6 @@ CRukString CRukBBSFormConf::Excerpt(const char* pText, int nBytes)
         p += n;
     }
     return CRukString(out.c_str());
-}
-
-// True for one label of a host name: 1 to 63 letters, digits and inner "-".
-static bool IsHostLabel(const std::string& label)
-{
-    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-        return false;
-    for (char c : label)
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
-            return false;
-    return true;
-}
-
-CRukString CRukBBSFormConf::DenyEntry(const char* pText)
-{
-    CRukString trimmed(pText);
-    trimmed.Trim();
-    const char* p = trimmed.GetText();
-    unsigned char addr[16];
-    char text[INET6_ADDRSTRLEN];
-    if (inet_pton(AF_INET, p, addr) == 1 && inet_ntop(AF_INET, addr, text, sizeof(text)))
-        return CRukString(text);
-    if (strchr(p, ':') && inet_pton(AF_INET6, p, addr) == 1 &&
-        inet_ntop(AF_INET6, addr, text, sizeof(text)))
-        return CRukString(text);
-    // A host name: labels between single dots, at least two of them.
-    std::string name = p;
-    if (name.empty() || name.size() > 253)
-        return CRukString();
-    for (char& c : name)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    std::vector<std::string> labels;
-    size_t nStart = 0;
-    for (;;) {
-        size_t nDot = name.find('.', nStart);
-        labels.push_back(name.substr(nStart, nDot == std::string::npos ? nDot : nDot - nStart));
-        if (!IsHostLabel(labels.back()))
-            return CRukString();
-        if (nDot == std::string::npos)
-            break;
-        nStart = nDot + 1;
-    }
-    if (labels.size() < 2 ||
-        labels.back().find_first_not_of("0123456789") == std::string::npos)
-        return CRukString();
-    return CRukString(name.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -176,15 +128,15 @@ static int CountEntries(const CRukString& path)
 // the board's deny list.
 void CRukBBSFormConf::ConfigModForm(CRukForm& form)
 {
-    m_strTitle = m_cfBBS.Value("bbs_title");
+    m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
     CRukString page = GetTemplate((m_strConfDir + "templ_config_mod.html").GetText());
-    CRukString datadir = m_cfBBS.Value("datadir");
+    CRukString datadir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
     CRukBBSFile log;
     if (!datadir.IsEmpty()) {
         // A board without a message file has no messages yet.
         int r = log.ReadPageKeys(datadir.GetText(), true);
         if (r == -2 || (r < 0 && Exists(log.CreateFullPath(datadir.GetText()))))
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
     }
     CRukBBSDataAry& all = log.m_aryData;
     int nTotal = all.GetSize();
@@ -207,49 +159,41 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
                           return a.first != b.first ? a.first > b.first : a.second < b.second;
                       });
 
-    static const char* const pBegin = "<!--TR_POST-->";
-    static const char* const pEnd = "<!--/TR_POST-->";
-    CRukString pattern = page.GetToken(pBegin, pEnd);
-    CRukBuffer rows;
+    // The rows go in with the other tags, so that no message text is taken
+    // for a tag.
+    CRukString pattern = CutPattern(page, "TR_POST", "%POST_ROWS%");
+    CRukString rows;
     for (int i = nFirst; i < nEnd; i++) {
         CRukBBSData& rec = all[order[static_cast<size_t>(i)].second];
         if (!log.Complete(rec))
-            MessageKey("msg90");
-        TagList tags = {
-            {"%ID%", EscapeHtml(rec.id.GetText()), true},
-            {"%DATE%", EscapeHtml(rec.date.GetText()), false},
-            {"%KIND%", rec.pid.IsEmpty() ? s_szThread : s_szReply, false},
-            {"%NAME%", EscapeHtml(rec.name.GetText()), false},
-            {"%TITLE%", EscapeHtml(rec.title.GetText()), false},
-            {"%EXCERPT%", EscapeHtml(Excerpt(rec.mess.GetText(), s_nExcerptBytes).GetText()),
-             false},
-            {"%REMOTE%", RemoteCell(rec.remote), false},
-        };
-        CRukString row = ::FillTags(pattern, tags);
-        rows.Append(row.GetText(), static_cast<unsigned>(row.GetLength()));
+            MessageKey(kMsgBusy);
+        rows += FillTags(pattern, {{"%ID%", rec.id, true},
+                                   {"%DATE%", rec.date},
+                                   {"%KIND%", rec.pid.IsEmpty() ? s_szThread : s_szReply},
+                                   {"%NAME%", rec.name},
+                                   {"%TITLE%", rec.title},
+                                   {"%EXCERPT%", Excerpt(rec.mess.GetText(), s_nExcerptBytes)},
+                                   {"%REMOTE%", RemoteCell(rec.remote), false, true}});
     }
-    // The rows go in with the other tags, so that no message text is taken
-    // for a tag.
-    page.Replace(pBegin, pEnd, "%POST_ROWS%", false);
     KeepBlock(page, "LIST", nTotal > 0);
     KeepBlock(page, "EMPTY", nTotal == 0);
     KeepBlock(page, "PAGER", nPages > 1);
     KeepBlock(page, "PREV", nPage > 1);
     KeepBlock(page, "NEXT", nPage < nPages);
 
-    CRukString denyFile = m_cfBBS.Value("denyfile");
+    CRukString denyFile = CRukSettingKeys::Text(m_cfBBS, kBoardDenyFile);
     denyFile.Trim();
     bool bDenyFile = !denyFile.IsEmpty() && Exists(denyFile);
     KeepBlock(page, "DENY_FILE", bDenyFile);
     KeepBlock(page, "NO_DENY_FILE", !bDenyFile);
-    TagList tags = {{"%POST_ROWS%", BufferText(rows), false},
-                    {"%TOTAL%", CRukString(nTotal), true},
-                    {"%PAGE_NO%", CRukString(nPage), true},
-                    {"%PAGE_COUNT%", CRukString(nPages), true},
-                    {"%PREV_PAGE%", CRukString(nPage - 1), true},
-                    {"%NEXT_PAGE%", CRukString(nPage + 1), true},
-                    {"%DENY_FILE%", EscapeHtml(denyFile.GetText()), true},
-                    {"%DENY_COUNT%", CRukString(bDenyFile ? CountEntries(denyFile) : 0), true}};
+    CRukTagList tags = {{"%POST_ROWS%", rows, false, true},
+                        {"%TOTAL%", CRukString(nTotal), true},
+                        {"%PAGE_NO%", CRukString(nPage), true},
+                        {"%PAGE_COUNT%", CRukString(nPages), true},
+                        {"%PREV_PAGE%", CRukString(nPage - 1), true},
+                        {"%NEXT_PAGE%", CRukString(nPage + 1), true},
+                        {"%DENY_FILE%", denyFile, true},
+                        {"%DENY_COUNT%", CRukString(bDenyFile ? CountEntries(denyFile) : 0), true}};
     WriteAdminPage(page, tags);
 }
 
@@ -258,9 +202,10 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
 
 CRukString CRukBBSFormConf::ModerationDir()
 {
-    CRukString datadir = CRukStrPath::Normalize(m_cfBBS.Value("datadir").GetText());
+    CRukString datadir =
+        CRukStrPath::Normalize(CRukSettingKeys::Text(m_cfBBS, kBoardDataDir).GetText());
     if (datadir.IsEmpty())
-        MessageKey("msg07");
+        MessageKey(kMsgNoDataDir);
     return datadir;
 }
 
@@ -280,15 +225,14 @@ void CRukBBSFormConf::SubmitModDelete(CRukForm& form)
         ids.Add(CRukString(pName + 4));
     }
     if (ids.GetSize() == 0)
-        MessageKey("msg108");
+        MessageKey(kMsgNoMessagesChosen);
     CRukBBSFile log;
     int r = log.WriteDeleteData(datadir.GetText(), ids, true);
     if (r == kStoreMissing)
-        MessageKey("msg66");
+        MessageKey(kMsgMessageGone);
     if (r < 0)
-        MessageKey("msg90");
-    Notice("msg103", {{"%COUNT%", CRukString(ids.GetSize())}});
-    ConfigModForm(form);
+        MessageKey(kMsgBusy);
+    Notice(kMsgMessagesDeleted, {{"%COUNT%", CRukString(ids.GetSize())}});
 }
 
 // ---------------------------------------------------------------------------
@@ -305,10 +249,9 @@ void CRukBBSFormConf::SubmitDeny(CRukForm& form)
         text = Trimmed(form, "deny_entry");
     CRukString entry = DenyEntry(text.GetText());
     if (entry.IsEmpty())
-        MessageKey("msg106");
+        MessageKey(kMsgBadDenyEntry);
     int r = AddDenyEntry(entry);
-    Notice(r > 0 ? "msg104" : "msg105", {{"%ENTRY%", entry}});
-    ConfigModForm(form);
+    Notice(r > 0 ? kMsgDenyAdded : kMsgDenyPresent, {{"%ENTRY%", entry}});
 }
 
 // True when the words of a deny list hold entry (letter case aside).
@@ -352,43 +295,43 @@ int CRukBBSFormConf::AddDenyEntry(const CRukString& entry)
 {
     CRukFlock lock;
     if (lock.Lock(nullptr) != 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     CRukString settings = BoardSettingsPath();
     CRukConfig cf(true);
     if (cf.ReadFile(settings.GetText(), false) < 0)
-        MessageKey(Exists(settings) ? "msg90" : "msg11");
+        MessageKey(Exists(settings) ? kMsgBusy : kMsgNoSuchBoard);
 
     // The board's list when it names one that is there, else its own.
-    CRukString named = cf.Value("denyfile");
+    CRukString named = CRukSettingKeys::Text(cf, kBoardDenyFile);
     named.Trim();
     bool bOwn = named.IsEmpty() || !Exists(named);
     CRukString path = bOwn ? CRukString(s_pRegistry) + "/" + m_strBBSID + ".deny" : named;
-    path = CheckListFile(path, {".deny", ".txt"}, "msg107");
+    path = CheckListFile(path, {".deny", ".txt"}, kMsgDenyListNotWritten);
 
     bool bExisted = Exists(path);
     CRukFile file;
     CRukBuffer list;
     if (bExisted && file.ReadFile(path.GetText(), list, false) < 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     bool bPresent = HasEntry(list, entry);
     if (!bPresent) {
         bool bNewLine = list.GetSize() > 0 && list.GetData()[list.GetSize() - 1] != '\n';
         if (!AppendText(path, CRukString(bNewLine ? "\n" : "") + entry + "\n")) {
             if (!bExisted && unlink(path.GetText()) != 0)
                 go.m_log.Trace("-- unlink(%s) failed", path.GetText());
-            MessageKey("msg107");
+            MessageKey(kMsgDenyListNotWritten);
         }
         if (!bExisted && chmod(path.GetText(), static_cast<mode_t>(go.m_nFileMode)) != 0)
             go.m_log.Trace("-- chmod(%s) failed", path.GetText());
     }
-    if (bOwn && cf.Value("denyfile") != path) {
-        cf.SetAt("denyfile", path.GetText());
+    if (bOwn && CRukSettingKeys::Text(cf, kBoardDenyFile) != path) {
+        CRukSettingKeys::Set(cf, kBoardDenyFile, path.GetText());
         if (cf.WriteFile(settings.GetText(), false) < 0) {
             if (!bExisted && unlink(path.GetText()) != 0)
                 go.m_log.Trace("-- unlink(%s) failed", path.GetText());
-            MessageKey("msg06");
+            MessageKey(kMsgSettingsNotWritten);
         }
-        m_cfBBS.SetAt("denyfile", path.GetText());
+        CRukSettingKeys::Set(m_cfBBS, kBoardDenyFile, path.GetText());
     }
     return bPresent ? 0 : 1;
 }

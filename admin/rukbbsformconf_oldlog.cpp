@@ -61,7 +61,7 @@ static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& di
 {
     int r = bKeys ? log.ReadPageKeys(dir.GetText(), false) : log.ReadPageData(dir.GetText(), false);
     if (r < 0 && CRukFile::GetFileSize(log.CreateFullPath(dir.GetText()).GetText()) >= 0)
-        base.MessageKey("msg90");
+        base.MessageKey(kMsgBusy);
     return r < 0 ? 0 : r;
 }
 
@@ -74,17 +74,17 @@ static const char s_szNoOldLogs[] =
 // its confirmation.
 void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
 {
-    m_strTitle = m_cfBBS.Value("bbs_title");
+    m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
     CRukString page = GetTemplate((m_strConfDir + "templ_config_old.html").GetText());
     KeepBlock(page, "ASK_DEL", !m_strAskOldLog.IsEmpty());
-    CRukString datadir = m_cfBBS.Value("datadir");
+    CRukString datadir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
     int nTotal = 0;
     CRukStrAry names;
     if (!datadir.IsEmpty()) {
         CRukBBSFile log;
         int r = log.ReadPageData(datadir.GetText(), true);
         if (r == -2)
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
         nTotal = r < 0 ? 0 : r;
         CRukString old = CRukStrPath::Normalize(datadir.GetText()) + "/old/";
         if (CRukDir::GetDirNameList(names, old.GetText(), false) < 0)
@@ -94,14 +94,13 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
     CRukString select = BuildSelect("sel_id", names, form.Value("sel_id"), "o_sel1", s_szNoOldLogs);
     CRukString select2 =
         BuildSelect("sel_id2", names, form.Value("sel_id2"), "o_sel2", s_szNoOldLogs);
-    TagList tags = {{"%TOTAL%", CRukString(nTotal), false},
-                    {"%SELECT_LOG%", select, false},
-                    {"%SELECT_LOG2%", select2, false}};
+    CRukTagList tags = {{"%TOTAL%", CRukString(nTotal)},
+                        {"%SELECT_LOG%", select, false, true},
+                        {"%SELECT_LOG2%", select2, false, true}};
     if (!m_strAskOldLog.IsEmpty()) {
-        CRukString question = m_cfMessage.Value("msg100");
-        question.Replace("%ID%", m_strAskOldLog.GetText(), true);
-        tags.push_back({"%ASK_TEXT%", EscapeHtml(question.GetText()), false});
-        tags.push_back({"%ASK_LOG%", EscapeHtml(m_strAskOldLog.GetText()), false});
+        tags.push_back({"%ASK_TEXT%", CatalogueLine(kMsgAskRemoveOldLog, {{"%ID%", m_strAskOldLog}}),
+                        false, true});
+        tags.push_back({"%ASK_LOG%", m_strAskOldLog});
     }
     WriteAdminPage(page, tags);
 }
@@ -111,26 +110,26 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
 
 // Runs one old-log operation under the board lock after checking the
 // names. Without the lock nothing is moved: a lock file that cannot be
-// made ends the request with "msg09", a busy one with "msg90".
+// made ends the request with kMsgDataDirNoLock, a busy one with kMsgBusy.
 void CRukBBSFormConf::SubmitKako(CRukForm& form)
 {
     ReadBoardSettings();
     m_strMode = form.Value("mode");
-    m_strDataDir = m_cfBBS.Value("datadir");
+    m_strDataDir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
     CRukString datadir = CRukStrPath::Normalize(m_strDataDir.GetText());
     if (datadir.IsEmpty())
-        MessageKey("msg07");
+        MessageKey(kMsgNoDataDir);
 
     CRukFlock lock;
     int r = lock.Lock((datadir + "/" + s_pLockName).GetText());
     if (r == -1)
-        MessageKey("msg09");
+        MessageKey(kMsgDataDirNoLock);
     if (r != 0)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     for (const char* pField : {"kako_id", "sel_id", "sel_id2"}) {
         CRukString value = form.Value(pField);
         if (!value.IsEmpty() && !IsSafeName(value.GetText()))
-            MessageKey("msg98");
+            MessageKey(kMsgBadName);
     }
 
     CRukString old = datadir + "/old/";
@@ -156,45 +155,55 @@ void CRukBBSFormConf::SubmitKako(CRukForm& form)
             }
         }
         if (!bDone)
-            MessageKey("msg53");
+            MessageKey(kMsgNoOldLogOperation);
     }
     (void)lock.Unlock();
-    ConfigOldForm(form);
+}
+
+// The old log the form chose (sel_id), or the end of the request.
+CRukString CRukBBSFormConf::RequireChosenLog(const CRukForm& form)
+{
+    CRukString sel = form.Value("sel_id");
+    if (sel.IsEmpty())
+        MessageKey(kMsgNoOldLogChosen);
+    return sel;
+}
+
+// The name the form gives a new old log (kako_id), or the end of the
+// request when there is none or an old log of that name is in strOld.
+CRukString CRukBBSFormConf::RequireNewLogName(const CRukForm& form, const CRukString& strOld)
+{
+    CRukString id = form.Value("kako_id");
+    if (id.IsEmpty())
+        MessageKey(kMsgNoOldLogName);
+    if (Exists(strOld + id))
+        MessageKey(kMsgOldLogExists);
+    return id;
 }
 
 // Archives the threads beyond the board's first page as a new old log.
 void CRukBBSFormConf::KakoNew(CRukForm& form, const CRukString& strDataDir,
                               const CRukString& strOld)
 {
-    CRukString id = form.Value("kako_id");
-    if (id.IsEmpty())
-        MessageKey("msg50");
+    CRukString id = RequireNewLogName(form, strOld);
     CRukString target = strOld + id;
-    if (Exists(target))
-        MessageKey("msg52");
-    int nPage = ToInt(m_cfBBS.Value("page_ppnum"));
+    int nPage = CRukSettingKeys::Number(m_cfBBS, kBoardThreadsPerPage);
     if (MoveThreads(strDataDir, nPage < 1 ? 1 : nPage, 0, target, strOld))
-        Notice("msg92", {{"%ID%", id}});
+        Notice(kMsgOldLogMade, {{"%ID%", id}});
     else
-        Notice("msg93");
+        Notice(kMsgNoThreadsToMove);
 }
 
 // Splits an old log: its first half of threads moves to a new old log.
 void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 {
-    CRukString sel = form.Value("sel_id");
-    if (sel.IsEmpty())
-        MessageKey("msg51");
-    CRukString id = form.Value("kako_id");
-    if (id.IsEmpty())
-        MessageKey("msg50");
+    CRukString sel = RequireChosenLog(form);
+    CRukString id = RequireNewLogName(form, strOld);
     CRukString target = strOld + id;
-    if (Exists(target))
-        MessageKey("msg52");
     if (MoveThreads(strOld + sel, 0, 2, target, CRukString()))
-        Notice("msg94", {{"%ID%", sel}, {"%ID2%", id}});
+        Notice(kMsgOldLogSplit, {{"%ID%", sel}, {"%ID2%", id}});
     else
-        Notice("msg93");
+        Notice(kMsgNoThreadsToMove);
 }
 
 // Moves threads with their attachment directories from the log strSrc
@@ -202,7 +211,7 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 // nHalf > 0 the first 1/nHalf of the threads moves; otherwise the threads
 // after the first nSkip.
 // Nothing is left half done: when a step fails, the earlier ones are
-// undone and the request ends with "msg90". False when there was nothing
+// undone and the request ends with kMsgBusy. False when there was nothing
 // to move.
 bool CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
                                   const CRukString& strDst, const CRukString& strMakeOld)
@@ -277,25 +286,25 @@ bool CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf
     };
     if (!bMadeDst) {
         undoDir();
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     CRukStrAry done;
     if (!MoveAttachDirs(dirs, strSrc, strDst, done)) {
         undoDir();
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     CRukString target = log.CreateFullPath(strDst.GetText());
     if (log.WriteFile(moved, target.GetText(), false, false) <= 0) {
         RestoreAttachDirs(done, strSrc, strDst);
         undoDir();
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     if (log.WritePageData(strSrc.GetText(), false) < 0) {
         if (unlink(target.GetText()) != 0)
             go.m_log.Trace("-- unlink(%s) failed", target.GetText());
         RestoreAttachDirs(done, strSrc, strDst);
         undoDir();
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     return true;
 }
@@ -306,13 +315,13 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
     CRukString sel = form.Value("sel_id");
     CRukString sel2 = form.Value("sel_id2");
     if (sel.IsEmpty() || sel2.IsEmpty())
-        MessageKey("msg51");
+        MessageKey(kMsgNoOldLogChosen);
     if (sel == sel2)
         return;
     CRukString src = strOld + sel;
     CRukString dst = strOld + sel2;
     if (!Exists(dst))
-        MessageKey("msg51");
+        MessageKey(kMsgNoOldLogChosen);
     CRukBBSFile from, into;
     ReadLog(*this, from, src);
     ReadLog(*this, into, dst);
@@ -327,7 +336,7 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
         if (!Exists(from.CreateAttachPath(src.GetText(), rec.id.GetText())))
             continue;
         if (Exists(into.CreateAttachPath(dst.GetText(), rec.id.GetText())))
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
         dirs.Add(rec.id);
     }
     for (CRukBBSData& rec : from.m_aryData)
@@ -337,17 +346,17 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
 
     CRukStrAry done;
     if (!MoveAttachDirs(dirs, src, dst, done))
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     int r = into.WritePageData(dst.GetText(), false);
     if (r < 0) {
         RestoreAttachDirs(done, src, dst);
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     }
     // The merged log is complete; a source that stays (in part) is
     // reported, its messages are then in both logs.
     if (r > 0 && !RemoveTree(src))
-        MessageKey("msg90");
-    Notice("msg95", {{"%ID%", sel}, {"%ID2%", sel2}});
+        MessageKey(kMsgBusy);
+    Notice(kMsgOldLogMerged, {{"%ID%", sel}, {"%ID2%", sel2}});
 }
 
 // Deletes an old log with everything in it once the form confirms it;
@@ -356,29 +365,23 @@ void CRukBBSFormConf::KakoDel(CRukForm& form, const CRukString& strOld)
 {
     CRukString sel = form.Value("sel_id");
     if (sel.IsEmpty() || !IsDirectory(strOld + sel))
-        MessageKey("msg51");
+        MessageKey(kMsgNoOldLogChosen);
     if (form.Value("confirm") != "1") {
         m_strAskOldLog = sel;
         return;
     }
     if (!RemoveTree(strOld + sel))
-        MessageKey("msg90");
-    Notice("msg97", {{"%ID%", sel}});
+        MessageKey(kMsgBusy);
+    Notice(kMsgOldLogRemoved, {{"%ID%", sel}});
 }
 
 // Renames an old log.
 void CRukBBSFormConf::KakoRename(CRukForm& form, const CRukString& strOld)
 {
-    CRukString sel = form.Value("sel_id");
-    if (sel.IsEmpty())
-        MessageKey("msg51");
-    CRukString id = form.Value("kako_id");
-    if (id.IsEmpty())
-        MessageKey("msg50");
+    CRukString sel = RequireChosenLog(form);
+    CRukString id = RequireNewLogName(form, strOld);
     CRukString target = strOld + id;
-    if (Exists(target))
-        MessageKey("msg52");
     if (rename((strOld + sel).GetText(), target.GetText()) != 0)
-        MessageKey(errno == ENOENT ? "msg51" : "msg90");
-    Notice("msg96", {{"%ID%", sel}, {"%ID2%", id}});
+        MessageKey(errno == ENOENT ? kMsgNoOldLogChosen : kMsgBusy);
+    Notice(kMsgOldLogRenamed, {{"%ID%", sel}, {"%ID2%", id}});
 }
