@@ -72,9 +72,9 @@ bool CRukBBSFormBase::ParseMode(const char* pText, int& nMode)
 
 void CRukBBSFormBase::ApplySystemSettings()
 {
-    (void)ParseMode(m_cfSystem.Value("fmode666").GetText(), go.m_nFileMode);
-    (void)ParseMode(m_cfSystem.Value("fmode777").GetText(), go.m_nDirMode);
-    CRukString wait = m_cfSystem.Value("lock_wait");
+    (void)ParseMode(Setting(kSysFileMode).GetText(), go.m_nFileMode);
+    (void)ParseMode(Setting(kSysDirMode).GetText(), go.m_nDirMode);
+    CRukString wait = Setting(kSysLockWait);
     if (!wait.IsEmpty() && IsDigits(wait.GetText()) && wait.GetLength() <= 9) {
         int n = atoi(wait.GetText());
         go.m_nLockWait = n > 60000 ? 60000 : n;

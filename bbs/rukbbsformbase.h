@@ -13,7 +13,9 @@
 
 #include "rukconfig.h"
 #include "rukhtml.h"
+#include "rukmessagekeys.h"
 #include "rukpattern.h"
+#include "ruksettingkeys.h"
 #include "rukstring.h"
 
 // A tag of a catalogue text and the value that fills it.
@@ -43,6 +45,21 @@ public:
     // "%WAIT%") replaced by its value, HTML-escaped.
     [[noreturn]] void MessageFill(const char* pKey, std::initializer_list<SRukFill> fills);
 
+    // The settings by their rows (ruksettingkeys.h): a board key reads the
+    // board's settings, a system key the system settings.
+    CRukString Setting(ERukBoardKey nKey) const { return CRukSettingKeys::Text(m_cfBBS, nKey); }
+    CRukString Setting(ERukSystemKey nKey) const
+    {
+        return CRukSettingKeys::Text(m_cfSystem, nKey);
+    }
+    int SettingNumber(ERukBoardKey nKey) const { return CRukSettingKeys::Number(m_cfBBS, nKey); }
+    int SettingNumber(ERukSystemKey nKey) const
+    {
+        return CRukSettingKeys::Number(m_cfSystem, nKey);
+    }
+    // True when the number is 1, as the board reads a switch.
+    bool SettingIsOne(ERukBoardKey nKey) const { return CRukSettingKeys::IsOne(m_cfBBS, nKey); }
+
     // Applies the system settings every request of either program obeys:
     // the modes of created files and directories (fmode666, fmode777;
     // octal; empty or malformed ones are ignored so that files never get a
@@ -59,12 +76,12 @@ public:
     // those of its Host header. A request with neither is no forgery by a
     // browser and passes; an Origin of "null" never does.
     static bool IsSameOrigin();
-    // Ends the request with "msg64" unless it is a POST from the same
+    // Ends the request with kMsgForgedForm unless it is a POST from the same
     // origin: every action that changes something calls this first.
     void RequireSameOriginPost();
     // Password guessing: a client with 10 failed password checks in the
     // last 10 minutes (edit, delete, administrator or board login) is
-    // refused with "msg65" for 10 minutes after the last of them. Call
+    // refused with kMsgTooManyPasswordTries for 10 minutes after the last of them. Call
     // RequirePasswordTries before computing any hash, and
     // RecordPasswordFailure after a check failed. Site-wide, in
     // "dat-throttle.dat".

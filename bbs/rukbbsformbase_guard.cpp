@@ -87,7 +87,7 @@ void CRukBBSFormBase::RequireSameOriginPost()
         go.m_log.Trace("-- refused: method [%s] origin [%s] referer [%s]",
                        go.m_env.REQUEST_METHOD.GetText(), go.m_env.HTTP_ORIGIN.GetText(),
                        go.m_env.HTTP_REFERER.GetText());
-        MessageKey("msg64");
+        MessageKey(kMsgForgedForm);
     }
 }
 
@@ -111,7 +111,7 @@ void CRukBBSFormBase::RequirePasswordTries()
         return;
     long nMinutes = (until - now + 59) / 60;
     go.m_log.Trace("-- password checks held off for %ld min", nMinutes);
-    MessageFill("msg65", {{"%WAIT%", CRukString(nMinutes)}});
+    MessageFill(kMsgTooManyPasswordTries, {{"%WAIT%", CRukString(nMinutes)}});
 }
 
 void CRukBBSFormBase::RecordPasswordFailure()

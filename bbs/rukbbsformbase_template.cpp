@@ -114,7 +114,7 @@ void CRukBBSFormBase::RebaseStyleSheet(CRukString& text)
     if (nLink < 0)
         return;
     int nHref = nLink + static_cast<int>(strlen(s_pLinkOpen));
-    CRukString strStyle = m_cfBBS.Value("stylesheet");
+    CRukString strStyle = Setting(kBoardStyleSheet);
     if (!strStyle.IsEmpty()) {
         int nQuote = text.Find("\"", nHref);
         if (nQuote < 0)

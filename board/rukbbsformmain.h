@@ -67,7 +67,7 @@ public:
     };
     // The board template cut, with the navigation filled.
     SBoardPage CutBoardPage(CRukCookie& cookie, CRukForm& form);
-    // Ends with "msg90" when a message could not be read whole; else fills
+    // Ends with kMsgBusy when a message could not be read whole; else fills
     // the header and footer, puts the parts back and writes the page.
     void WriteBoardPage(SBoardPage& b);
     // Every ordinary board page: a page of threads, or a form.
@@ -105,7 +105,7 @@ public:
     // --- old logs (rukbbsformmain_oldlog.cpp)
     // The board's old logs, newest first.
     const CRukStrAry& OldLogIds();
-    // Ends the request with "msg67" when the request names an old log.
+    // Ends the request with kMsgOldLogReadOnly when the request names an old log.
     void RequireWritableLog();
     // The board template, without its WRITABLE blocks in an old log; its
     // parts are filled (each with the common tags) as they are cut.

@@ -142,16 +142,16 @@ void ReadAttachments(CRukBBSFormMain& bbs, CRukForm& form, CRukBBSData& rec,
                             CRukBufAry& files)
 {
     int nKB = form.GetUploadTotal() / 1024;
-    int nLimit = atoi(bbs.m_cfBBS.Value("attach_size").GetText());
+    int nLimit = bbs.SettingNumber(kBoardAttachSize);
     go.m_log.Trace("Attach DataSizeTotal(%d)kb Upload Limit(%d)kb", nKB, nLimit);
     if (nKB > nLimit)
-        bbs.MessageFill("msg72", {{"%LIMIT%", SizeText(nLimit)}});
+        bbs.MessageFill(kMsgAttachTooLarge, {{"%LIMIT%", SizeText(nLimit)}});
     // A board that turned attachments off (use_attach saved without "1")
     // stores no file, whatever a forged form sends; a board without the
     // setting takes them as it always did.
-    const CRukStrPair* pUseAttach = bbs.m_cfBBS.Data("use_attach");
-    bool bAttach = !pUseAttach || pUseAttach->m_data == "1";
-    int nMax = bAttach ? atoi(bbs.m_cfSystem.Value("attach_max").GetText()) : 0;
+    bool bAttach = !CRukSettingKeys::Has(bbs.m_cfBBS, kBoardUseAttach) ||
+                   CRukSettingKeys::IsChecked(bbs.m_cfBBS, kBoardUseAttach);
+    int nMax = bAttach ? bbs.SettingNumber(kSysAttachMax) : 0;
     const CRukString& threadKey = rec.ppid.IsEmpty() ? rec.id : rec.ppid;
     for (int i = 0; i < nMax; i++) {
         CRukString field;
@@ -166,7 +166,7 @@ void ReadAttachments(CRukBBSFormMain& bbs, CRukForm& form, CRukBBSData& rec,
             continue;  // a file field left empty
         CRukString name;
         if (!MakeAttachName(sent, name))
-            bbs.MessageKey("msg23");
+            bbs.MessageKey(kMsgAttachTypeRefused);
         AddAttachName(rec.attach, name, threadKey);
         files.Add(pFile->m_data.m_data);
     }

@@ -124,7 +124,7 @@ void CRukBBSFormMain::WriteFeed()
     go.m_log.Trace(">> CRukBBSFormMain::WriteFeed START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
     int n = m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
     if (n == -2)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     // The latest messages by their keys; only those are read whole.
     CRukBBSDataAry& all = m_bbsFile.m_aryData;
     std::vector<int> order;

@@ -79,16 +79,18 @@ static CRukString IconOption(const char* pValue, bool bSelected, const CRukStrin
 // learn only after posting that it is refused.
 static CRukString IconSelector(CRukBBSFormMain& bbs, const CRukString& chosen)
 {
-    int nMax = atoi(bbs.m_cfSystem.Value("icon_max").GetText());
+    int nMax = bbs.SettingNumber(kSysIconMax);
     CRukString options;
     bool bHeld = false;
     auto offer = [&](int nIcon) {
         CRukString number = Decimal(nIcon);
-        if (bbs.m_cfBBS.Value(("ico_url" + number).GetText()).IsEmpty())
+        CRukString urlKey = CRukSettingKeys::IconKey(kBoardIconUrl, nIcon);
+        if (bbs.m_cfBBS.Value(urlKey.GetText()).IsEmpty())
             return;
         bool bSelected = chosen == number;
         bHeld = bHeld || bSelected;
-        CRukString name = bbs.m_cfBBS.Value(("ico_name" + number).GetText());
+        CRukString nameKey = CRukSettingKeys::IconKey(kBoardIconName, nIcon);
+        CRukString name = bbs.m_cfBBS.Value(nameKey.GetText());
         options += IconOption(number.GetText(), bSelected, name.IsEmpty() ? number : name);
     };
     for (int i = 1; i <= nMax; i++)
@@ -130,7 +132,7 @@ static void MarkPrivateForm(CRukCookie& cookie, const CRukString& block)
 static void AddIconSelector(CRukBBSFormMain& bbs, CRukString& text, CRukTagList& tags,
                             CRukForm& form, const CRukString& id, const CRukString& icon)
 {
-    if (atoi(bbs.m_cfBBS.Value("use_icon").GetText()) != 1) {
+    if (!bbs.SettingIsOne(kBoardUseIcon)) {
         ReplaceBlocks(text, "SELECT_ICON", CRukString());
         return;
     }
@@ -146,7 +148,7 @@ static void AddIconSelector(CRukBBSFormMain& bbs, CRukString& text, CRukTagList&
 static void AddFileFields(CRukBBSFormMain& bbs, CRukString& text, CRukTagList& tags,
                           CRukString& fileTag)
 {
-    if (atoi(bbs.m_cfBBS.Value("use_attach").GetText()) != 1) {
+    if (!bbs.SettingIsOne(kBoardUseAttach)) {
         ReplaceBlocks(text, "INPUT_FILE", CRukString());
         return;
     }
@@ -158,7 +160,7 @@ static void AddFileFields(CRukBBSFormMain& bbs, CRukString& text, CRukTagList& t
         return;
     int nWidth = atoi(block.GetToken("%WIDTH=", "%").GetText());
     fileTag = block.Mid(nOpen, nClose + 1 - nOpen);
-    int nFiles = atoi(bbs.m_cfBBS.Value("attach_num").GetText());
+    int nFiles = bbs.SettingNumber(kBoardAttachNum);
     tags.push_back({fileTag.GetText(), FileFields(nFiles, nWidth ? nWidth : 60), false, true});
 }
 

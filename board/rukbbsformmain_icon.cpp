@@ -30,7 +30,7 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
     // The page, a row and a cell are each filled once.
     page = FillWithCommon(page, CRukTagList());
     row = FillWithCommon(row, CRukTagList());
-    int nMax = atoi(m_cfSystem.Value("icon_max").GetText());
+    int nMax = SettingNumber(kSysIconMax);
     CRukString rows;
     CRukString cells;
     int nCells = 0;
@@ -45,11 +45,11 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
     };
     // The administrator's icon (0) is nobody else's choice: not listed.
     for (int nIcon = 1; nIcon <= nMax; nIcon++) {
-        CRukString number = Decimal(nIcon);
-        CRukString url = m_cfBBS.Value(("ico_url" + number).GetText());
+        CRukString url = m_cfBBS.Value(CRukSettingKeys::IconKey(kBoardIconUrl, nIcon).GetText());
         if (url.IsEmpty())
             continue;
-        cells += IconCell(*this, cell, url, m_cfBBS.Value(("ico_name" + number).GetText()));
+        CRukString name = m_cfBBS.Value(CRukSettingKeys::IconKey(kBoardIconName, nIcon).GetText());
+        cells += IconCell(*this, cell, url, name);
         if (++nCells == s_nIconsPerRow)
             endRow();
     }

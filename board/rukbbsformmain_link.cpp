@@ -160,7 +160,7 @@ static CRukString RequestProgramUrl()
 
 CRukString CRukBBSFormMain::ProgramUrl()
 {
-    CRukString url = m_cfSystem.Value("site_url");
+    CRukString url = Setting(kSysSiteUrl);
     url.Trim();
     SSiteUrl site;
     if (!url.IsEmpty()) {
@@ -185,7 +185,7 @@ static bool IsHeaderSafe(const CRukString& text)
 
 bool CRukBBSFormMain::AnswerChange()
 {
-    bool bRedirect = atoi(m_cfBBS.Value("post_redirect").GetText()) == 1 &&
+    bool bRedirect = SettingIsOne(kBoardPostRedirect) &&
                      !m_strChanged.IsEmpty() && !CRukHtml::IsHeaderWritten();
     CRukString location = bRedirect ? ProgramUrl() + m_strChanged : CRukString();
     if (bRedirect && !IsHeaderSafe(location)) {

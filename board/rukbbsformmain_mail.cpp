@@ -92,7 +92,7 @@ CRukString LocalHostName()
 SNoticeSite NoticeSite(const CRukConfig& system)
 {
     SNoticeSite site;
-    CRukString url = system.Value("site_url");
+    CRukString url = CRukSettingKeys::Text(system, kSysSiteUrl);
     url.Trim();
     if (!url.IsEmpty() && !NoticeSiteFromUrl(url, site))
         go.m_log.Trace("-- site_url is no site URL [%s]: the host name is used", url.GetText());
@@ -108,7 +108,7 @@ SNoticeSite NoticeSite(const CRukConfig& system)
         site.program = site.origin + script;
         site.base = site.origin + path.Directory("/") + "/";
     }
-    CRukString from = system.Value("mail_from");
+    CRukString from = CRukSettingKeys::Text(system, kSysMailFrom);
     from.Trim();
     if (CRukMail::IsAddress(from.GetText())) {
         site.from = from;
@@ -140,10 +140,11 @@ CRukString AddressKey(const CRukString& address)
 // The addresses of a setting of the board's owner (one, or a list
 // separated by commas): trusted, so an address without a dot in its
 // domain ("owner@localhost") passes; text that is no address is traced.
-void AddOwnerAddresses(const CRukString& setting, const char* pName, CRukStrAry& out)
+void AddOwnerAddresses(const CRukConfig& board, ERukBoardKey nKey, CRukStrAry& out)
 {
+    const char* pName = CRukSettingKeys::Row(nKey).pName;
     CRukStrAry parts;
-    parts.SetToken(setting.GetText(), ",");
+    parts.SetToken(CRukSettingKeys::Text(board, nKey).GetText(), ",");
     for (int i = 0; i < parts.GetSize(); i++) {
         CRukString one = parts[i];
         one.Trim();
@@ -243,10 +244,10 @@ void CRukBBSFormMain::SendNotices(const CRukBBSData& rec)
             notices.back().to.Add(pParent->mail);
         }
     }
-    if (atoi(m_cfBBS.Value("use_mail").GetText()) == 1) {
+    if (SettingIsOne(kBoardUseMail)) {
         SNotice owner = {"owner", CRukStrAry()};
-        AddOwnerAddresses(m_cfBBS.Value("owner_mail"), "owner_mail", owner.to);
-        AddOwnerAddresses(m_cfBBS.Value("cc_mail"), "cc_mail", owner.to);
+        AddOwnerAddresses(m_cfBBS, kBoardOwnerMail, owner.to);
+        AddOwnerAddresses(m_cfBBS, kBoardCcMail, owner.to);
         if (owner.to.GetSize() > 0)
             notices.push_back(owner);
     }
@@ -285,7 +286,7 @@ int CRukBBSFormMain::Sendmail(const char* pTo, const char* pCc, const char* pKin
             head.references = StableId(root, m_strBBSID, site.host) + " ";
         head.references += head.inReplyTo;
     }
-    head.subject = CRukString("[") + m_cfBBS.Value("bbs_title") + "] " + rec.title;
+    head.subject = CRukString("[") + Setting(kBoardTitle) + "] " + rec.title;
     CRukString rule = RuleLine();
 
     CRukString body = "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb5"

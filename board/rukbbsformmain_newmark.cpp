@@ -69,8 +69,8 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     // The shifted clock is the same for every message of a page: it is
     // worked out again only when the second or the time lag changes.
     time_t t = time(nullptr);
-    int nLagHours = atoi(m_cfBBS.Value("timelag_hh").GetText());
-    int nLagMinutes = atoi(m_cfBBS.Value("timelag_mm").GetText());
+    int nLagHours = SettingNumber(kBoardTimeLagHours);
+    int nLagMinutes = SettingNumber(kBoardTimeLagMinutes);
     if (!m_newClock.bSet || t != m_newClock.tAt || nLagHours != m_newClock.nLagHours ||
         nLagMinutes != m_newClock.nLagMinutes) {
         localtime_r(&t, &m_newClock.tmLocal);
@@ -82,7 +82,7 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     // Most messages are far older than the mark lasts: their age on the
     // calendar, less two days for any change of the zone's offset, already
     // settles it without asking the zone rules (mktime).
-    int nNewHours = atoi(m_cfBBS.Value("new_time").GetText());
+    int nNewHours = SettingNumber(kBoardNewTime);
     const struct tm& now = m_newClock.tmLocal;
     long long nCivil =
         (DaysFromCivil(now.tm_year + 1900LL, now.tm_mon + 1, now.tm_mday) -
@@ -97,7 +97,7 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     long hours = seconds / 3600;
     if (hours >= nNewHours)
         return CRukString();
-    CRukString image = m_cfBBS.Value("new_image");
+    CRukString image = Setting(kBoardNewImage);
     if (image.IsEmpty())
         image = m_strSkinUrl + "new.gif";
     CRukString result;

@@ -64,7 +64,7 @@ static int NaturalCompare(const char* a, const char* b)
 // The directory that holds the board's old logs, ending in "/".
 static CRukString OldLogBase(const CRukConfig& board)
 {
-    return CRukStrPath::Normalize(board.Value("datadir").GetText()) + "/old/";
+    return CRukStrPath::Normalize(CRukSettingKeys::Text(board, kBoardDataDir).GetText()) + "/old/";
 }
 
 const CRukStrAry& CRukBBSFormMain::OldLogIds()
@@ -73,7 +73,7 @@ const CRukStrAry& CRukBBSFormMain::OldLogIds()
         return m_oldLogs;
     m_bOldLogsRead = true;
     CRukStrAry names;
-    if (m_cfBBS.Value("datadir").IsEmpty() ||
+    if (Setting(kBoardDataDir).IsEmpty() ||
         CRukDir::GetDirNameList(names, OldLogBase(m_cfBBS).GetText(), false) < 0)
         return m_oldLogs;
     for (const CRukString& name : names)
@@ -91,7 +91,7 @@ const CRukStrAry& CRukBBSFormMain::OldLogIds()
 void CRukBBSFormMain::RequireWritableLog()
 {
     if (!m_strOldID.IsEmpty())
-        MessageKey("msg67");
+        MessageKey(kMsgOldLogReadOnly);
 }
 
 CRukString CRukBBSFormMain::BoardTemplate()
@@ -140,9 +140,10 @@ CRukString CRukBBSFormMain::ThreadGoneNotice(const CRukString& ppid)
         CRukString link = CRukString("<a href=\"ruk-bbs.cgi?bid=") + EscapeHtml(m_strBBSID) +
                           "=" + EscapeHtml(log) + "&amp;style=1&amp;ppid=" + EscapeHtml(root) +
                           "#m" + EscapeHtml(found.id) + "\">" + EscapeHtml(log) + "</a>";
-        CRukString text = FillTags(m_cfMessage.Value("msg71"), {{"%LINK%", link, true, true}});
+        CRukString text =
+            FillTags(m_cfMessage.Value(kMsgThreadInOldLog), {{"%LINK%", link, true, true}});
         go.m_log.Trace("-- thread %s is in the old log %s", ppid.GetText(), log.GetText());
         return "<p class=\"notice\" role=\"status\">" + text + "</p>\n";
     }
-    return "<p class=\"notice\" role=\"status\">" + m_cfMessage.Value("msg70") + "</p>\n";
+    return "<p class=\"notice\" role=\"status\">" + m_cfMessage.Value(kMsgThreadGone) + "</p>\n";
 }

@@ -43,7 +43,7 @@ static CRukString PageSelect(int nPages, int nPage)
 CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
 {
     CRukTagList tags = {
-        {"%HOME%", m_cfBBS.Value("home_url")},
+        {"%HOME%", Setting(kBoardHomeUrl)},
         {"%FIND_WORD%", m_strFindWord, true},
         {"%PAGE%", Decimal(m_nPage), true},
         {"%STYLE%", Decimal(m_nStyle), true},
@@ -52,12 +52,12 @@ CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukS
     return FillWithCommon(block, tags);
 }
 
-// The heading of an old log's pages: the catalogue's text "msg54" with the
+// The heading of an old log's pages: the catalogue's text kMsgShowingOldLog with the
 // log's id.
 static CRukString OldLogHeading(CRukBBSFormMain& bbs)
 {
-    CRukString heading =
-        CRukBBSFormBase::FillTags(bbs.m_cfMessage.Value("msg54"), {{"%ID%", bbs.m_strOldID, true}});
+    CRukString heading = CRukBBSFormBase::FillTags(bbs.m_cfMessage.Value(kMsgShowingOldLog),
+                                                   {{"%ID%", bbs.m_strOldID, true}});
     return CRukString("<h3>") + s_pFiller + heading + "</h3>";
 }
 
@@ -67,14 +67,14 @@ static CRukString OldLogHeading(CRukBBSFormMain& bbs)
 // out when the board has none).
 static void FillHeaderFooter(CRukBBSFormMain& bbs, CRukString& page)
 {
-    CRukString header = bbs.m_cfBBS.Value("user_header");
+    CRukString header = bbs.Setting(kBoardHeader);
     if (!bbs.m_strOldID.IsEmpty())
         header.Insert(OldLogHeading(bbs));
     bool bLogs = bbs.OldLogIds().GetSize() > 0;
     KeepBlock(page, "OLD_LOGS", bLogs);
     CRukTagList tags = {
         {"%USER_HEADER%", header, false, true},
-        {"%USER_FOOTER%", bbs.m_cfBBS.Value("user_footer"), false, true},
+        {"%USER_FOOTER%", bbs.Setting(kBoardFooter), false, true},
     };
     if (bLogs)
         tags.push_back({"%OLD_LOGS%", bbs.OldLogList(), true, true});
@@ -94,7 +94,7 @@ CRukBBSFormMain::SBoardPage CRukBBSFormMain::CutBoardPage(CRukCookie& cookie, CR
 void CRukBBSFormMain::WriteBoardPage(SBoardPage& b)
 {
     if (m_bbsFile.HasReadFailed())
-        MessageKey("msg90");  // the page would show a message without its text
+        MessageKey(kMsgBusy);  // the page would show a message without its text
     FillHeaderFooter(*this, b.page);
     PutRealizeBlock(b.page, b.inputForm, b.navigation, b.dataTable, b.dataTitle);
     WritePage(b.page);
@@ -135,24 +135,25 @@ static void CheckEditPassword(CRukBBSFormMain& bbs, CRukForm& form, const CRukBB
 {
     CRukString passwd = form.Value("passwd");
     if (passwd.IsEmpty())
-        bbs.MessageKey("msg01");
+        bbs.MessageKey(kMsgNoPassword);
     if (!pStored)
-        bbs.MessageKey("msg66");
+        bbs.MessageKey(kMsgMessageGone);
     bbs.RequirePasswordTries();
     if (CRukCrypt::Verify(passwd.GetText(), pStored->passwd.GetText()) ||
-        CRukCrypt::Verify(passwd.GetText(), bbs.m_cfBBS.Value("passwd").GetText()))
+        CRukCrypt::Verify(passwd.GetText(), bbs.Setting(kBoardPasswd).GetText()))
         return;
     bbs.RecordPasswordFailure();
-    bbs.MessageKey("msg03");
+    bbs.MessageKey(kMsgWrongPassword);
 }
 
 // The threads a page shows at most: the board's setting for the view, or
 // on a phone the phone table's, at least 1.
 static int ThreadsPerPage(CRukBBSFormMain& bbs)
 {
-    const char* pKey = bbs.m_nStyle == 1 ? "page_ppnum2" : "page_ppnum";
-    int nPer = atoi((bbs.m_nKeitai ? bbs.m_cfKeitai.Value("page_ppnum") : bbs.m_cfBBS.Value(pKey))
-                        .GetText());
+    int nPer = bbs.m_nKeitai
+                   ? CRukSettingKeys::ToNumber(bbs.m_cfKeitai.Value(kKeitaiPerPage).GetText())
+                   : bbs.SettingNumber(bbs.m_nStyle == 1 ? kBoardTitlesPerPage
+                                                         : kBoardThreadsPerPage);
     return nPer > 0 ? nPer : 1;
 }
 
@@ -206,7 +207,7 @@ void CRukBBSFormMain::ListThreads(CRukCookie& cookie, CRukForm& form, SBoardPage
     CRukString& titles = b.dataTitle;
     if (m_nKeitai) {
         if (m_bbsFile.GetDataSequential(list, nPer, PageSkip(m_nPage, nPer)) < 0)
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
         for (int i = 0; i < list.GetSize(); i++)
             titles += CreateTable1(cookie, form, b.tableParent, list[i]);
         return;
@@ -247,7 +248,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
                       : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
     if (n == -2)
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     m_nStyle = atoi(form.Value("style").GetText());
     int nPer = ThreadsPerPage(*this);
     ChoosePage(form, n, nPer);
@@ -259,7 +260,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     if (const CRukBBSData* p = m_bbsFile.GetData(id.GetText()))
         record = *p;
     if (m_bbsFile.HasReadFailed())
-        MessageKey("msg90");  // a message could not be read whole
+        MessageKey(kMsgBusy);  // a message could not be read whole
     if (nMode == kReplyForm) {
         if (ppid.IsEmpty())
             ppid = id;
@@ -281,7 +282,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
         // The posting password has a field of its own for new messages of
         // a board that has one; an edit needs the message's password only.
         KeepBlock(b.inputForm, "WRITE_PASSWD",
-                  nMode != kEditForm && !m_cfBBS.Value("write_passwd").IsEmpty());
+                  nMode != kEditForm && !Setting(kBoardWritePasswd).IsEmpty());
         if ((nMode == kEditForm || nMode == kReplyForm) && open.bRoot)
             b.dataTable = CreateTableThread(cookie, form, b.tableParent, b.tableChild, open.root);
     }

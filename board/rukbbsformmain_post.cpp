@@ -59,8 +59,8 @@ static void ReadPost(CRukBBSFormMain& bbs, CRukForm& form, SPost& post)
     time_t t = static_cast<time_t>(when);
     struct tm tmPost;
     localtime_r(&t, &tmPost);
-    tmPost.tm_hour += atoi(bbs.m_cfBBS.Value("timelag_hh").GetText());
-    tmPost.tm_min += atoi(bbs.m_cfBBS.Value("timelag_mm").GetText());
+    tmPost.tm_hour += bbs.SettingNumber(kBoardTimeLagHours);
+    tmPost.tm_min += bbs.SettingNumber(kBoardTimeLagMinutes);
     mktime(&tmPost);
     rec.date.Format("%04d/%02d/%02d %02d:%02d:%02d", tmPost.tm_year + 1900, tmPost.tm_mon + 1,
                     tmPost.tm_mday, tmPost.tm_hour, tmPost.tm_min, tmPost.tm_sec);
@@ -80,10 +80,10 @@ static void ReadPost(CRukBBSFormMain& bbs, CRukForm& form, SPost& post)
 // name behind it when the board keeps a deny list (which names hosts), so
 // that the administrator can add the poster to it. Without a list no name
 // is looked up.
-static CRukString PosterAddress(const CRukConfig& board)
+static CRukString PosterAddress(const CRukBBSFormMain& bbs)
 {
     CRukString remote = go.m_env.REMOTE_ADDR;
-    CRukString denyFile = board.Value("denyfile");
+    CRukString denyFile = bbs.Setting(kBoardDenyFile);
     if (remote.IsEmpty() || denyFile.IsEmpty() || CRukFile::GetFileSize(denyFile.GetText()) <= 0)
         return remote;
     CRukString host = go.m_env.GetRemoteHost();
@@ -93,19 +93,19 @@ static CRukString PosterAddress(const CRukConfig& board)
 }
 
 // A board setting read as a count: missing, empty or negative gives 0.
-static int SettingCount(const CRukConfig& board, const char* pKey)
+static int SettingCount(const CRukBBSFormMain& bbs, ERukBoardKey nKey)
 {
-    int n = atoi(board.Value(pKey).GetText());
+    int n = bbs.SettingNumber(nKey);
     return n > 0 ? n : 0;
 }
 
 // Sets what the store checks of a post: the posting rate of the client.
-static void SetRateRules(const CRukConfig& board, SPost& post)
+static void SetRateRules(const CRukBBSFormMain& bbs, SPost& post)
 {
     post.rules.bNewKey = post.bNew;
     post.rules.pClient = go.m_env.REMOTE_ADDR.GetText();
-    post.rules.nPostInterval = SettingCount(board, "post_interval");
-    post.rules.nPostBurst = SettingCount(board, "post_burst");
+    post.rules.nPostInterval = SettingCount(bbs, kBoardPostInterval);
+    post.rules.nPostBurst = SettingCount(bbs, kBoardPostBurst);
     post.rules.pWait = &post.nWait;
 }
 
@@ -160,17 +160,17 @@ void CRukBBSFormMain::Write(CRukCookie& cookie, CRukForm& form)
     CheckPostFields(*this, form, post.rec, post.passwd);
     // Who may post it: see CheckPoster. The name is then signed: its trip
     // key, if any, becomes its code.
-    CBoardPassword board(m_cfBBS.Value("passwd"), post.passwd);
+    CBoardPassword board(Setting(kBoardPasswd), post.passwd);
     CheckPoster(*this, form, post.rec, post.bNew, board);
     post.typedName = post.rec.name;
     post.rec.name = CRukTrip::SignedName(post.typedName.GetText());
     ReadAttachments(*this, form, post.rec, post.files);
-    SetRateRules(m_cfBBS, post);
+    SetRateRules(*this, post);
     if (post.bNew)
         post.rec.passwd = CRukCrypt::Hash(post.passwd.GetText());
     else
         OpenEdit(*this, form, post, board);
-    post.rec.remote = PosterAddress(m_cfBBS);
+    post.rec.remote = PosterAddress(*this);
 
     int r = m_bbsFile.WriteInputData(m_strDataDir.GetText(), post.rec, post.files, true,
                                      post.rules);

@@ -13,7 +13,7 @@
 #include "ruktrip.h"
 
 // The most bytes a field of a post may hold, with the field's name in the
-// refusal ("msg61"). The body's cap is the board's setting mess_max.
+// refusal (kMsgFieldTooLong). The body's cap is the board's setting mess_max.
 struct SFieldCap {
     CRukString CRukBBSData::*pField;
     const char* pLabel;
@@ -42,49 +42,48 @@ static void CheckFieldSizes(CRukBBSFormBase& bbs, const CRukBBSData& rec,
                             const CRukString& passwd)
 {
     auto refuse = [&](const char* pLabel, int nMax) {
-        bbs.MessageFill("msg61", {{"%FIELD%", pLabel}, {"%MAX%", CRukString(nMax)}});
+        bbs.MessageFill(kMsgFieldTooLong, {{"%FIELD%", pLabel}, {"%MAX%", CRukString(nMax)}});
     };
     for (const SFieldCap& cap : s_rgFieldCaps)
         if ((rec.*cap.pField).GetLength() > cap.nMax)
             refuse(cap.pLabel, cap.nMax);
-    int nBodyMax = atoi(bbs.m_cfBBS.Value("mess_max").GetText());
+    int nBodyMax = bbs.SettingNumber(kBoardMessMax);
     if (nBodyMax > 0 && rec.mess.GetLength() > nBodyMax)
         refuse(s_pBodyLabel, nBodyMax);
     if (passwd.GetLength() > s_nPasswordMax)
         refuse(s_pPasswordLabel, s_nPasswordMax);
 }
 
-// Refuses choices no form of the board sends ("msg98"): an icon is a
+// Refuses choices no form of the board sends (kMsgBadName): an icon is a
 // number of at most four digits, and the two switches are "1" or absent.
 static void CheckChoices(CRukBBSFormBase& bbs, const CRukBBSData& rec)
 {
     bool bIcon = rec.icon.GetLength() <= 4 && CRukBBSFormBase::IsDigits(rec.icon.GetText());
     auto isSwitch = [](const CRukString& value) { return value.IsEmpty() || value == "1"; };
     if (!bIcon || !isSwitch(rec.resmail) || !isSwitch(rec.preform))
-        bbs.MessageKey("msg98");
+        bbs.MessageKey(kMsgBadName);
 }
 
 // Refuses what the board's spam filters catch, each set by a board
 // setting and off without it: the field "url" that people never see and
-// only robots fill, a body without Japanese (need_japanese=1, "msg62"),
+// only robots fill, a body without Japanese (need_japanese=1, kMsgNoJapanese),
 // more links in the body than link_max, and a word of the NG-word file
-// ngfile in any field ("msg63").
+// ngfile in any field (kMsgSpam).
 static void CheckSpam(CRukBBSFormBase& bbs, CRukForm& form, const CRukBBSData& rec)
 {
     if (!form.Value("url").IsEmpty()) {
         go.m_log.Trace("-- refused: the hidden field was filled");
-        bbs.MessageKey("msg63");
+        bbs.MessageKey(kMsgSpam);
     }
-    const CRukConfig& conf = bbs.m_cfBBS;
-    if (atoi(conf.Value("need_japanese").GetText()) == 1 &&
+    if (bbs.SettingIsOne(kBoardNeedJapanese) &&
         !CRukPostFilter::HasJapanese(rec.mess.GetText()))
-        bbs.MessageKey("msg62");
-    CRukString linkMax = conf.Value("link_max");
+        bbs.MessageKey(kMsgNoJapanese);
+    CRukString linkMax = bbs.Setting(kBoardLinkMax);
     linkMax.Trim();
     if (!linkMax.IsEmpty() && CRukBBSFormBase::IsDigits(linkMax.GetText()) &&
         CRukPostFilter::CountLinks(rec.mess.GetText()) > atoi(linkMax.GetText()))
-        bbs.MessageKey("msg63");
-    CRukString ngFile = conf.Value("ngfile");
+        bbs.MessageKey(kMsgSpam);
+    CRukString ngFile = bbs.Setting(kBoardNgFile);
     ngFile.Trim();
     if (ngFile.IsEmpty())
         return;
@@ -95,20 +94,20 @@ static void CheckSpam(CRukBBSFormBase& bbs, CRukForm& form, const CRukBBSData& r
     }
     for (const CRukString* pField : {&rec.name, &rec.mail, &rec.home, &rec.title, &rec.mess})
         if (filter.HasWord(pField->GetText()))
-            bbs.MessageKey("msg63");
+            bbs.MessageKey(kMsgSpam);
 }
 
 void CheckPostFields(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData& rec,
                      const CRukString& passwd)
 {
     if (rec.name.IsEmpty())
-        bbs.MessageKey("msg20");
+        bbs.MessageKey(kMsgNoName);
     if (rec.title.IsEmpty())
-        bbs.MessageKey("msg21");
+        bbs.MessageKey(kMsgNoSubject);
     if (rec.mess.IsEmpty())
-        bbs.MessageKey("msg22");
+        bbs.MessageKey(kMsgNoBody);
     if (passwd.IsEmpty())
-        bbs.MessageKey("msg01");
+        bbs.MessageKey(kMsgNoPassword);
     CheckFieldSizes(bbs, rec, passwd);
     CheckChoices(bbs, rec);
     CheckSpam(bbs, form, rec);
@@ -117,9 +116,9 @@ void CheckPostFields(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData& re
 // True when the typed name is the board's reserved name (admin_name):
 // the name without its trip and the blanks around it, compared with the
 // setting taken the same way. A board without the setting reserves none.
-static bool IsAdminName(const CRukConfig& board, const CRukString& typed)
+static bool IsAdminName(const CRukBBSFormMain& bbs, const CRukString& typed)
 {
-    CRukString reserved = CRukTrip::Handle(board.Value("admin_name").GetText());
+    CRukString reserved = CRukTrip::Handle(bbs.Setting(kBoardAdminName).GetText());
     return !reserved.IsEmpty() && CRukTrip::Handle(typed.GetText()) == reserved;
 }
 
@@ -134,30 +133,30 @@ static bool IsAdminName(const CRukConfig& board, const CRukString& typed)
 void CheckPoster(CRukBBSFormMain& bbs, CRukForm& form, const CRukBBSData& rec, bool bNew,
                  CBoardPassword& board)
 {
-    CRukString writePasswd = bbs.m_cfBBS.Value("write_passwd");
+    CRukString writePasswd = bbs.Setting(kBoardWritePasswd);
     bool bWritePasswd = bNew && !writePasswd.IsEmpty();
     bool bOwnField = form.Data("wpasswd") != nullptr;
     CRukString member = form.Value(bOwnField ? "wpasswd" : "passwd");
     if (bWritePasswd && member.IsEmpty())
-        bbs.MessageKey("msg41");
+        bbs.MessageKey(kMsgWritePasswordNeeded);
     if (member.GetLength() > s_nPasswordMax)
-        bbs.MessageFill("msg61", {{"%FIELD%", s_pPostingPasswordLabel},
+        bbs.MessageFill(kMsgFieldTooLong, {{"%FIELD%", s_pPostingPasswordLabel},
                                   {"%MAX%", CRukString(s_nPasswordMax)}});
-    CBoardPassword memberBoard(bbs.m_cfBBS.Value("passwd"), member);
-    bool bAdminName = IsAdminName(bbs.m_cfBBS, rec.name);
+    CBoardPassword memberBoard(bbs.Setting(kBoardPasswd), member);
+    bool bAdminName = IsAdminName(bbs, rec.name);
     if (rec.icon == "0" || bWritePasswd || bAdminName)
         bbs.RequirePasswordTries();
     if (rec.icon == "0" && !board.Matches()) {
         bbs.RecordPasswordFailure();
-        bbs.MessageKey("msg26");
+        bbs.MessageKey(kMsgAdminIcon);
     }
     if (bAdminName && !board.Matches()) {
         bbs.RecordPasswordFailure();
-        bbs.MessageFill("msg73", {{"%NAME%", CRukTrip::Handle(rec.name.GetText())}});
+        bbs.MessageFill(kMsgReservedName, {{"%NAME%", CRukTrip::Handle(rec.name.GetText())}});
     }
     if (bWritePasswd && !CRukCrypt::Verify(member.GetText(), writePasswd.GetText()) &&
         !(bOwnField ? memberBoard : board).Matches()) {
         bbs.RecordPasswordFailure();
-        bbs.MessageKey("msg41");
+        bbs.MessageKey(kMsgWritePasswordNeeded);
     }
 }

@@ -68,7 +68,7 @@ void CRukBBSFormMain::FindResult(CRukCookie& cookie, CRukForm& form)
     if (words.GetSize() > 0) {
         nCount = m_bbsFile.FindRead(m_strDataDir.GetText(), results, words, true);
         if (nCount == -2)
-            MessageKey("msg90");
+            MessageKey(kMsgBusy);
     }
     m_nStyle = atoi(form.Value("style").GetText());
     m_nPage = atoi(form.Value("page").GetText());

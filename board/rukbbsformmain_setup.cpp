@@ -21,13 +21,13 @@ void CRukBBSFormMain::LoadSite()
 {
     int nCatalogue = m_cfMessage.ReadFile("dat-message.dat", false);
     if (m_cfSystem.ReadFile("dat-system.dat", true) == -2)
-        MessageKey("msg90");
-    CRukString sendmail = m_cfSystem.Value("sendmail");
+        MessageKey(kMsgBusy);
+    CRukString sendmail = Setting(kSysSendmail);
     sendmail.Trim();
     if (!sendmail.IsEmpty())
         go.m_strSendmail = sendmail;
     go.m_log.Initialize((CRukString(s_pProgram) + ".log").GetText());
-    go.m_log.SetEnabled(atoi(m_cfSystem.Value("opt_trace").GetText()));
+    go.m_log.SetEnabled(SettingNumber(kSysTrace));
     go.m_log.Trace("%s START =====================================================", s_pProgram);
     if (nCatalogue < 0)
         go.m_log.Trace("-- dat-message.dat cannot be read: every message text is empty");
@@ -51,11 +51,11 @@ void CRukBBSFormMain::ReadBoardId(CRukForm& form)
     if (!m_strBBSID.IsEmpty() && !IsSafeName(m_strBBSID.GetText())) {
         m_strBBSID.Free();
         m_strOldID.Free();
-        MessageKey("msg11");
+        MessageKey(kMsgNoSuchBoard);
     }
     if (!m_strOldID.IsEmpty() && !IsSafeName(m_strOldID.GetText())) {
         m_strOldID.Free();
-        MessageKey("msg51");
+        MessageKey(kMsgNoOldLogChosen);
     }
 }
 
@@ -64,10 +64,10 @@ void CRukBBSFormMain::ReadRequest(CRukCookie& cookie, CRukForm& form)
     cookie.Decode(go.m_env.HTTP_COOKIE.GetText());
     form.QueryString();
     if (form.IsBodyRefused())
-        MessageKey("msg24");
+        MessageKey(kMsgRequestRefused);
     for (const char* pField : s_rgIdFields)
         if (!IsDigits(form.Value(pField).GetText()))
-            MessageKey("msg98");
+            MessageKey(kMsgBadName);
     ReadBoardId(form);
 }
 
@@ -76,24 +76,24 @@ bool CRukBBSFormMain::OpenBoard()
     go.m_env.GetEnv();
     ApplySystemSettings();
     if (m_strBBSID.IsEmpty())
-        MessageText("msg40");
+        MessageText(kMsgNoBoard);
     CRukString boardConf = "data/" + m_strBBSID + ".conf";
     int r = m_cfBBS.ReadFile(boardConf.GetText(), true);
     // -1 is a missing board only when its file is missing: a lock file
     // that cannot be opened, or a settings file that cannot be read, is
     // a fault of the site, not a wrong address.
     if (r == -2 || (r == -1 && CRukFile::GetFileAttr(boardConf.GetText()) != -1))
-        MessageKey("msg90");
+        MessageKey(kMsgBusy);
     if (r == -1)
-        MessageKey("msg11");
-    return AccessDenyCheck(m_cfBBS.Value("denyfile").GetText()) == 0;
+        MessageKey(kMsgNoSuchBoard);
+    return AccessDenyCheck(Setting(kBoardDenyFile).GetText()) == 0;
 }
 
 // The board's data directory, or an old log's below it ("old/LOG/"), which
 // must exist.
 void CRukBBSFormMain::ChooseDataDir()
 {
-    m_strDataDir = m_cfBBS.Value("datadir");
+    m_strDataDir = Setting(kBoardDataDir);
     if (m_strOldID.IsEmpty() || m_strDataDir.IsEmpty())
         return;
     // (A data directory may be set without its final "/".)
@@ -102,20 +102,20 @@ void CRukBBSFormMain::ChooseDataDir()
     m_strDataDir += "old/";
     m_strDataDir += m_strOldID;
     if (CRukFile::GetFileAttr(m_strDataDir.GetText()) == -1)
-        MessageKey("msg51");
+        MessageKey(kMsgNoOldLogChosen);
     m_strDataDir += "/";
 }
 
 void CRukBBSFormMain::ReadBoardValues(CRukForm& form)
 {
     ChooseDataDir();
-    if (m_strDataDir.IsEmpty() || m_cfBBS.Value("bbs_title").IsEmpty())
-        MessageText("msg14");
-    m_strTitle = m_cfBBS.Value("bbs_title");
-    m_bbsFile.m_nMaxData = atoi(m_cfBBS.Value("log_max").GetText());
+    if (m_strDataDir.IsEmpty() || Setting(kBoardTitle).IsEmpty())
+        MessageText(kMsgBoardNotReady);
+    m_strTitle = Setting(kBoardTitle);
+    m_bbsFile.m_nMaxData = SettingNumber(kBoardLogMax);
     if (m_strOldID.IsEmpty()) {
-        m_bbsFile.m_nDeleteMode = atoi(m_cfBBS.Value("log_del").GetText());
-        m_bbsFile.m_bArchive = atoi(m_cfBBS.Value("log_archive").GetText()) == 1;
+        m_bbsFile.m_nDeleteMode = SettingNumber(kBoardLogDel);
+        m_bbsFile.m_bArchive = SettingIsOne(kBoardLogArchive);
     }
     m_nStyle = atoi(form.Value("style").GetText());
     m_nPage = atoi(form.Value("page").GetText());

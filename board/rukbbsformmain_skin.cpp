@@ -134,12 +134,12 @@ void CRukBBSFormMain::ChooseSkin(CRukForm& form)
     CRukString skin = form.Value("skin");
     CRukString skinDir, skinUrl;
     if (skin.IsEmpty()) {
-        skinDir = m_cfBBS.Value("skindir");
-        skinUrl = m_cfBBS.Value("skinurl");
+        skinDir = Setting(kBoardSkinDir);
+        skinUrl = Setting(kBoardSkinUrl);
     } else {
-        if (!IsAllowedRequestSkin(skin, m_cfBBS.Value("datadir"), m_cfBBS.Value("skindir"),
-                                  m_cfBBS.Value("skinurl")))
-            MessageKey("msg17");
+        if (!IsAllowedRequestSkin(skin, Setting(kBoardDataDir), Setting(kBoardSkinDir),
+                                  Setting(kBoardSkinUrl)))
+            MessageKey(kMsgSkinDirMissing);
         skinDir = skin;
     }
     if (FindPhoneSkin(skinDir))
@@ -156,10 +156,10 @@ void CRukBBSFormMain::ChooseSkin(CRukForm& form)
     skinUrl = CRukStrPath::Normalize(skinUrl.GetText());
     int nAttr = CRukFile::GetFileAttr(skinDir.GetText());
     if (nAttr == -1 || !S_ISDIR(nAttr))
-        MessageKey("msg17");
+        MessageKey(kMsgSkinDirMissing);
     for (const char* pTemplate : {"/templ_bbs.html", "/templ_ico.html", "/templ_info.html"})
         if (CRukFile::GetFileAttr((skinDir + pTemplate).GetText()) == -1)
-            MessageKey("msg18");
+            MessageKey(kMsgSkinIncomplete);
     m_strSkinUrl = skinUrl + "/";
     m_strSkinDir = skinDir + "/";
 }

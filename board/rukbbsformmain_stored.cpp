@@ -18,18 +18,18 @@ SOpened OpenStored(CRukBBSFormMain& bbs, const CRukString& id, const CRukString&
 {
     SOpened opened;
     if (id.IsEmpty())
-        bbs.MessageKey("msg66");
+        bbs.MessageKey(kMsgMessageGone);
     int r = bbs.m_bbsFile.FindRecord(bbs.m_strDataDir.GetText(), id.GetText(), opened.stored,
                                      opened.bHasReplies, true);
     if (r < 0)
-        bbs.MessageKey("msg90");
+        bbs.MessageKey(kMsgBusy);
     if (r == 0)
-        bbs.MessageKey("msg66");
+        bbs.MessageKey(kMsgMessageGone);
     bbs.RequirePasswordTries();
     if (!CRukCrypt::Verify(typed.GetText(), opened.stored.passwd.GetText())) {
         if (!board.Matches()) {
             bbs.RecordPasswordFailure();
-            bbs.MessageKey("msg03");
+            bbs.MessageKey(kMsgWrongPassword);
         }
         opened.bByBoard = true;
     }
@@ -70,9 +70,13 @@ static const struct {
     int nCode;
     const char* pKey;
 } s_rgStoreRefusals[] = {
-    {kStoreBusy, "msg90"},     {kStoreFailed, "msg90"},  {kStoreRefused, "msg03"},
-    {kStoreHasReplies, "msg30"}, {kStoreMissing, "msg66"}, {kStoreNoParent, "msg99"},
-    {kStoreDuplicate, "msg25"},
+    {kStoreBusy, kMsgBusy},
+    {kStoreFailed, kMsgBusy},
+    {kStoreRefused, kMsgWrongPassword},
+    {kStoreHasReplies, kMsgHasReplies},
+    {kStoreMissing, kMsgMessageGone},
+    {kStoreNoParent, kMsgNoParent},
+    {kStoreDuplicate, kMsgDuplicatePost},
 };
 
 // Ends the request with the page of a store's refusal (a negative result):
@@ -83,13 +87,13 @@ void RefuseStoreResult(CRukBBSFormMain& bbs, int r, int nWait)
         return;
     go.m_log.Trace("-- the store refused the write (%d)", r);
     if (r == kStoreTooSoon)
-        bbs.MessageFill("msg60", {{"%WAIT%", CRukString(nWait > 0 ? nWait : 1)}});
+        bbs.MessageFill(kMsgPostTooSoon, {{"%WAIT%", CRukString(nWait > 0 ? nWait : 1)}});
     if (r == kStoreRefused)
         bbs.RecordPasswordFailure();
     for (const auto& refusal : s_rgStoreRefusals)
         if (refusal.nCode == r)
             bbs.MessageKey(refusal.pKey);
-    bbs.MessageKey("msg90");
+    bbs.MessageKey(kMsgBusy);
 }
 
 void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
@@ -101,11 +105,11 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
     CRukString id = form.Value("id");
     CRukString passwd = form.Value("passwd");
     if (passwd.IsEmpty())
-        MessageKey("msg01");
-    CBoardPassword board(m_cfBBS.Value("passwd"), passwd);
+        MessageKey(kMsgNoPassword);
+    CBoardPassword board(Setting(kBoardPasswd), passwd);
     SOpened opened = OpenStored(*this, id, passwd, board);
     if (opened.bHasReplies && !opened.bByBoard)
-        MessageKey("msg30");
+        MessageKey(kMsgHasReplies);
     int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true,
                                       ConfirmOpened(opened, passwd, true));
     RefuseStoreResult(*this, r, 0);

@@ -77,11 +77,11 @@ static CRukString ViewerLink(const AttachLinks& links, const CRukString& name,
 // icon has a picture: its name is the picture's text.
 static CRukString IconImage(CRukBBSFormMain& bbs, const CRukString& icon)
 {
-    CRukString url = bbs.m_cfBBS.Value(("ico_url" + icon).GetText());
-    if (url.IsEmpty() || atoi(bbs.m_cfBBS.Value("use_icon").GetText()) == 0)
+    CRukString url = bbs.m_cfBBS.Value((kBoardIconUrl + icon).GetText());
+    if (url.IsEmpty() || bbs.SettingNumber(kBoardUseIcon) == 0)
         return CRukString();
     return CRukString("<img class=\"icon\" src=\"") + Html(url) + "\" alt=\"" +
-           Html(bbs.m_cfBBS.Value(("ico_name" + icon).GetText())) + "\">";
+           Html(bbs.m_cfBBS.Value((kBoardIconName + icon).GetText())) + "\">";
 }
 
 // The mail link of a message that gives an address.
@@ -122,8 +122,8 @@ static void AttachmentLists(CRukBBSFormMain& bbs, const CRukString& button,
 {
     AttachLinks links = MakeAttachLinks(bbs, button, rec);
     const char* pClass = rec.pid.IsEmpty() ? "pAttach" : "cAttach";
-    bool bEmbed = atoi(bbs.m_cfBBS.Value("attach_embed").GetText()) != 0;
-    int nEmbed = atoi(bbs.m_cfBBS.Value("embed_size").GetText());
+    bool bEmbed = bbs.SettingNumber(kBoardAttachEmbed) != 0;
+    int nEmbed = bbs.SettingNumber(kBoardEmbedSize);
     for (int i = 0; i < rec.attach.GetSize(); i++) {
         const CRukString& name = rec.attach[i].m_strTag;
         int nKB = AttachKB(links.dirPath + "/" + name);
@@ -186,7 +186,7 @@ static void ThreadReplies(CRukBBSFormMain& bbs, const CRukBBSData& root, CRukBBS
     // remembers it (HasReadFailed) and the page ends with the busy message.
     CRukBBSDataAry list;
     if (bbs.m_bbsFile.GetDataChildren(list, root.id.GetText(),
-                                      atoi(bbs.m_cfBBS.Value("new_order").GetText())) < 0)
+                                      bbs.SettingNumber(kBoardNewOrder)) < 0)
         return;
     list.Add(root);
     int n;

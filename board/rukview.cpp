@@ -8,6 +8,7 @@
 #include "rukform.h"
 #include "rukglobal.h"
 #include "rukhtml.h"
+#include "ruksettingkeys.h"
 #include "rukstrary.h"
 #include "rukstrpath.h"
 
@@ -88,7 +89,7 @@ bool CRukView::IsAllowedUrl(const char* pUrl)
         CRukConfig conf(true);
         if (conf.ReadFile(("data/" + boards[i]).GetText(), true) <= 0)
             continue;
-        CRukString datadir = conf.Value("datadir");
+        CRukString datadir = CRukSettingKeys::Text(conf, kBoardDataDir);
         if (datadir.IsEmpty() || datadir.GetText()[0] == '/')
             continue;
         CRukString prefix = CRukStrPath::Normalize(datadir.GetText()) + "/";

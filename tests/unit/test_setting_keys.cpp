@@ -64,7 +64,8 @@ CRukConfig SiteSettings(const char* pRel)
 }  // namespace
 
 // Every key read from or written to a settings map in the program code
-// has a row of that map (or is the mobile-phone table's key).
+// has a row of that map (or is the mobile-phone table's key), and a read
+// by a row's key reads that key's own map.
 TEST(SettingKeys, EveryKeyTheProgramsUseHasARow)
 {
     if (SourceDir().empty())
@@ -78,6 +79,11 @@ TEST(SettingKeys, EveryKeyTheProgramsUseHasARow)
     std::regex choice(R"re((m_cfBBS|m_cfSystem)\.Value\([^;"]*\?\s*"([a-z0-9_]+)"\s*:\s*)re"
                       R"re("([a-z0-9_]+)\")re");
     std::regex count(R"re(SettingCount\(\s*(m_cfBBS|board)\s*,\s*"([a-z0-9_]+)\")re");
+    // A read by a row's key: the key's own map (the front ends' Setting
+    // overloads choose it by the key's type; CRukSettingKeys takes both).
+    std::regex typed(R"re(CRukSettingKeys::\w+\(\s*(m_cfBBS|m_cfSystem|board|system)\s*,\s*)re"
+                     R"re((k(Sys|Board)\w+))re");
+    std::regex own(R"re(\b(Setting|SettingNumber|SettingIsOne)\(\s*k(Sys|Board)\w+)re");
     int nFound = 0;
     auto check = [&](const std::string& file, const std::string& map, const std::string& key) {
         nFound++;
@@ -100,6 +106,15 @@ TEST(SettingKeys, EveryKeyTheProgramsUseHasARow)
         }
         for (std::sregex_iterator it(text.begin(), text.end(), count), end; it != end; ++it)
             check(file, (*it)[1], (*it)[2]);
+        for (std::sregex_iterator it(text.begin(), text.end(), typed), end; it != end; ++it) {
+            nFound++;
+            std::string map = (*it)[1];
+            bool bSystemMap = map == "m_cfSystem" || map == "system";
+            EXPECT_EQ(bSystemMap, (*it)[3] == "Sys") << (*it)[2] << " read from " << map << " of "
+                                                     << file;
+        }
+        nFound += static_cast<int>(std::distance(
+            std::sregex_iterator(text.begin(), text.end(), own), std::sregex_iterator()));
     }
     EXPECT_GT(nFound, 0) << "no settings read found: the pattern no longer fits the code";
 }
