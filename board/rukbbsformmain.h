@@ -90,6 +90,10 @@ public:
                                  const CRukString& replyPattern, const CRukBBSData& root);
     // The body of rec as a page shows it: rendered, or preformatted.
     CRukString RenderedBody(const CRukBBSData& rec);
+    // The tags of rec on a line of a list (a title line, a search hit):
+    // the new mark, the title, the name, the date, the ids of the message
+    // and its thread, the page and the style; room for nMore.
+    CRukTagList LineTags(const CRukBBSData& rec, int nMore);
 
     // --- the input form (rukbbsformmain_form.cpp), the search
     //     (rukbbsformmain_search.cpp) and the icon list

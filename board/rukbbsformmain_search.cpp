@@ -123,18 +123,8 @@ static CRukString Excerpt(const CRukBBSData& rec, const CRukStrAry& words)
 CRukString CRukBBSFormMain::CreateFound1(CRukCookie&, CRukForm&, const CRukString& block,
                                          CRukStrAry& words, const CRukBBSData& rec)
 {
-    CRukTagList tags = {
-        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
-        {"%TITLE%", rec.title},
-        {"%NAME%", rec.name},
-        {"%DATE%", rec.date},
-        {"%ID%", rec.id, true},
-        {"%PID%", rec.pid},
-        {"%PPID%", rec.ppid.IsEmpty() ? rec.id : rec.ppid},
-        {"%PAGE%", Decimal(m_nPage), true},
-        {"%STYLE%", Decimal(m_nStyle), true},
-        {"%MESSAGE%", Excerpt(rec, words)},
-        {"%WORD%", m_strFindWord.CharToPerHex(), true},
-    };
+    CRukTagList tags = LineTags(rec, 2);
+    tags.push_back({"%MESSAGE%", Excerpt(rec, words)});
+    tags.push_back({"%WORD%", m_strFindWord.CharToPerHex(), true});
     return FillMessage(MessagePattern(block, kFound), tags);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "rukbbsformmain_shared.h"
 #include "rukglobal.h"
@@ -152,27 +153,27 @@ CRukString CRukBBSFormMain::CreateTable1(CRukCookie&, CRukForm&, const CRukStrin
 {
     bool bAttach = rec.attach.GetSize() > 0;
     SMessagePattern& cut = MessagePattern(pattern, bAttach ? kTableAttach : kTable);
-    CRukTagList tags = {
-        {"%ICON_IMAGE%", IconImage(*this, rec.icon), false, true},
-        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
-        {"%TITLE%", rec.title},
-        {"%NAME%", rec.name},
-        {"%DATE%", rec.date},
-        {"%MAIL%", MailLink(rec), false, true},
-        {"%HOME%", HomeLink(rec), false, true},
-        {"%ID%", rec.id, true},
-        {"%PID%", rec.pid},
-        {"%PPID%", rec.ppid},
-        {"%PAGE%", Decimal(m_nPage), true},
-        {"%STYLE%", Decimal(m_nStyle), true},
-        {"%PASSWD%", CRukString(), true},
-        {"%MESSAGE%", RenderedBody(rec), false, true},
-    };
+    CRukTagList tags;
+    tags.reserve(16);
+    tags.push_back({"%ICON_IMAGE%", IconImage(*this, rec.icon), false, true});
+    tags.push_back({"%NEW_IMAGE%", CreateNewImage(rec), false, true});
+    tags.push_back({"%TITLE%", rec.title});
+    tags.push_back({"%NAME%", rec.name});
+    tags.push_back({"%DATE%", rec.date});
+    tags.push_back({"%MAIL%", MailLink(rec), false, true});
+    tags.push_back({"%HOME%", HomeLink(rec), false, true});
+    tags.push_back({"%ID%", rec.id, true});
+    tags.push_back({"%PID%", rec.pid});
+    tags.push_back({"%PPID%", rec.ppid});
+    tags.push_back({"%PAGE%", Decimal(m_nPage), true});
+    tags.push_back({"%STYLE%", Decimal(m_nStyle), true});
+    tags.push_back({"%PASSWD%", CRukString(), true});
+    tags.push_back({"%MESSAGE%", RenderedBody(rec), false, true});
     if (bAttach) {
         CRukString linkList, inlineList;
         AttachmentLists(*this, cut.button, rec, linkList, inlineList);
-        tags.push_back({TagOrNone(cut.linkTag), linkList, false, true});
-        tags.push_back({TagOrNone(cut.viewTag), inlineList, false, true});
+        tags.push_back({TagOrNone(cut.linkTag), std::move(linkList), false, true});
+        tags.push_back({TagOrNone(cut.viewTag), std::move(inlineList), false, true});
     }
     return FillMessage(cut, tags);
 }
@@ -272,6 +273,22 @@ static CRukString AttachmentIcons(CRukBBSFormMain& bbs, const CRukString& button
     return icons;
 }
 
+CRukTagList CRukBBSFormMain::LineTags(const CRukBBSData& rec, int nMore)
+{
+    CRukTagList tags;
+    tags.reserve(static_cast<size_t>(9 + nMore));
+    tags.push_back({"%NEW_IMAGE%", CreateNewImage(rec), false, true});
+    tags.push_back({"%TITLE%", rec.title});
+    tags.push_back({"%NAME%", rec.name});
+    tags.push_back({"%DATE%", rec.date});
+    tags.push_back({"%ID%", rec.id, true});
+    tags.push_back({"%PID%", rec.pid});
+    tags.push_back({"%PPID%", rec.ppid.IsEmpty() ? rec.id : rec.ppid});
+    tags.push_back({"%PAGE%", Decimal(m_nPage), true});
+    tags.push_back({"%STYLE%", Decimal(m_nStyle), true});
+    return tags;
+}
+
 CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukString& pattern,
                                          const CRukBBSData& rec)
 {
@@ -284,18 +301,8 @@ CRukString CRukBBSFormMain::CreateTitle1(CRukCookie&, CRukForm&, const CRukStrin
     }
     bool bAttach = rec.attach.GetSize() > 0;
     SMessagePattern& cut = MessagePattern(pattern, bAttach ? kTitleAttach : kTitle);
-    CRukTagList tags = {
-        {"%NEW_IMAGE%", CreateNewImage(rec), false, true},
-        {"%TITLE%", rec.title},
-        {"%NAME%", rec.name},
-        {"%DATE%", rec.date},
-        {"%ID%", rec.id, true},
-        {"%PID%", rec.pid},
-        {"%PPID%", rec.ppid.IsEmpty() ? rec.id : rec.ppid},
-        {"%PAGE%", Decimal(m_nPage), true},
-        {"%STYLE%", Decimal(m_nStyle), true},
-        {"%BRANCH%", branch, true, true},
-    };
+    CRukTagList tags = LineTags(rec, 2);
+    tags.push_back({"%BRANCH%", std::move(branch), true, true});
     if (bAttach)
         tags.push_back(
             {TagOrNone(cut.linkTag), AttachmentIcons(*this, cut.button, rec), false, true});
