@@ -17,18 +17,8 @@ CRukBBSFormMain::CRukBBSFormMain()
 // name in src by the empty pair. A missing block gives the empty text.
 static void CutBlock(CRukString& src, const char* pName, CRukString& out)
 {
-    CRukString open = CRukString("<!--") + pName + "-->";
-    CRukString close = CRukString("<!--/") + pName + "-->";
-    out = src.GetToken(open.GetText(), close.GetText());
-    src.Replace(open.GetText(), close.GetText(), (open + close).GetText(), true);
-}
-
-// Replaces the first (or every) block pName of page by pWith.
-static int PutBlock(CRukString& page, const char* pName, const CRukString& with, bool bAll)
-{
-    CRukString open = CRukString("<!--") + pName + "-->";
-    CRukString close = CRukString("<!--/") + pName + "-->";
-    return page.Replace(open.GetText(), close.GetText(), with.GetText(), bAll);
+    out = BlockText(src, pName);
+    ReplaceBlocks(src, pName, BlockOpen(pName) + BlockClose(pName));
 }
 
 void CRukBBSFormMain::GetTemplateBlock(CRukString& page, CRukString& inputForm,
@@ -51,17 +41,16 @@ int CRukBBSFormMain::PutRealizeBlock(CRukString& page, CRukString& inputForm,
                                      CRukString& navigation, CRukString& dataTable,
                                      CRukString& dataTitle)
 {
-    PutBlock(page, "INPUT_FORM", inputForm, false);
-    PutBlock(page, "NAVIGATION", navigation, true);
-    PutBlock(page, "DATA_TABLE", dataTable, true);
-    return PutBlock(page, "DATA_TITLE", dataTitle, true);
+    ReplaceBlocks(page, "INPUT_FORM", inputForm, false);
+    ReplaceBlocks(page, "NAVIGATION", navigation);
+    ReplaceBlocks(page, "DATA_TABLE", dataTable);
+    return ReplaceBlocks(page, "DATA_TITLE", dataTitle);
 }
 
 // The attachment block of a message pattern, and the opening of the link
 // tag of its attachments (in that block, or in a title pattern), which
 // runs through the next "%" and names the button picture.
-static const char s_szAttachOpen[] = "<!--ATTACH-->";
-static const char s_szAttachClose[] = "<!--/ATTACH-->";
+static const char s_szAttachBlock[] = "ATTACH";
 static const char s_szLinkOpen[] = "%ATTACH_LINK%%";
 static const char s_szButtonOpen[] = "%ATTACH_LINK%%BUTTON=";
 
@@ -83,7 +72,7 @@ static void PreparePattern(CRukString& text, CRukString& linkTag, CRukString& vi
 {
     if (!bAttach) {  // the part of the attachments left out
         if (bTable)
-            text.Replace(s_szAttachOpen, s_szAttachClose, "", false);
+            ReplaceBlocks(text, s_szAttachBlock, CRukString(), false);
         else
             text.Replace(s_szLinkOpen, "%", "", false);
         return;
@@ -94,10 +83,8 @@ static void PreparePattern(CRukString& text, CRukString& linkTag, CRukString& vi
     }
     // The first attachment block, without its markers, holds the tags of
     // the attachments; a pattern without one shows none.
-    if (text.Find(s_szAttachOpen) < 0)
-        return;
-    CRukString part = text.GetToken(s_szAttachOpen, s_szAttachClose);
-    if (text.Replace(s_szAttachOpen, s_szAttachClose, part.GetText(), false) == 0)
+    CRukString part = BlockText(text, s_szAttachBlock);
+    if (ReplaceBlocks(text, s_szAttachBlock, part, false) == 0)
         return;
     FindLinkTag(part, linkTag, button);
     viewTag = "%ATTACH_VIEW%";

@@ -170,10 +170,18 @@ private:
         bool bRoot = false;
         bool bGone = false;
     };
+    // The ids a page's request names and the stored message of the first.
+    struct SPageIds {
+        CRukString id, pid, ppid;
+        CRukBBSData record;
+    };
     void ChoosePage(CRukForm& form, int n, int nPer);
+    SPageIds ReadPageIds(CRukForm& form, int nMode);
     SOpenThread OpenThread(int nMode, int n, const CRukString& id, const CRukString& ppid);
     void ListThreads(CRukCookie& cookie, CRukForm& form, SBoardPage& b, int nPer,
                      const CRukString& ppid, const SOpenThread& open);
+    void ShowForm(CRukCookie& cookie, CRukForm& form, SBoardPage& b, int nMode,
+                  const SPageIds& ids, const SOpenThread& open);
     // The headline and the hits of a search (rukbbsformmain_search.cpp).
     CRukString FoundList(CRukCookie& cookie, CRukForm& form, CRukString pattern,
                          CRukStrAry& words, const CRukBBSDataAry& results);

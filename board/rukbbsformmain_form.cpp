@@ -17,29 +17,6 @@ static const char* const s_pNoIcon = "\x82\xc8\x82\xb5";  // なし
 // 添付ファイル, the name of a file field with its number after it.
 static const char* const s_pFileLabel = "\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b";
 
-// The opening and closing markers of the block pName.
-static CRukString BlockOpen(const char* pName)
-{
-    return CRukString("<!--") + pName + "-->";
-}
-
-static CRukString BlockClose(const char* pName)
-{
-    return CRukString("<!--/") + pName + "-->";
-}
-
-// The text of the first block pName of text.
-static CRukString BlockText(const CRukString& text, const char* pName)
-{
-    return text.GetToken(BlockOpen(pName).GetText(), BlockClose(pName).GetText());
-}
-
-// Replaces every block pName of text by with.
-static void ReplaceBlocks(CRukString& text, const char* pName, const CRukString& with)
-{
-    text.Replace(BlockOpen(pName).GetText(), BlockClose(pName).GetText(), with.GetText(), true);
-}
-
 // The stored attachments of a message being edited: the block
 // EDIT_ATTACH with its part EDIT_ATTACH_ITEM once per file, %ATTACH_NAME%
 // its name and %ATTACH_INDEX% its place in the stored list, which names

@@ -25,8 +25,8 @@ static CRukString IconCell(CRukBBSFormMain& bbs, const CRukString& pattern,
 void CRukBBSFormMain::ViewIcoForm(CRukForm&)
 {
     CRukString page = ReadTemplate((m_strSkinDir + "templ_ico.html").GetText());
-    CRukString row = page.GetToken("<!--TR_ICON-->", "<!--/TR_ICON-->");
-    CRukString cell = row.GetToken("<!--TD_ICON-->", "<!--/TD_ICON-->");
+    CRukString row = BlockText(page, "TR_ICON");
+    CRukString cell = BlockText(row, "TD_ICON");
     // The page, a row and a cell are each filled once.
     page = FillWithCommon(page, CRukTagList());
     row = FillWithCommon(row, CRukTagList());
@@ -38,7 +38,7 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
         if (nCells == 0)
             return;
         CRukString full = row;
-        full.Replace("<!--TD_ICON-->", "<!--/TD_ICON-->", cells.GetText(), false);
+        ReplaceBlocks(full, "TD_ICON", cells, false);
         rows += full;
         cells.Free();
         nCells = 0;
@@ -54,6 +54,6 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
             endRow();
     }
     endRow();
-    page.Replace("<!--TR_ICON-->", "<!--/TR_ICON-->", rows.GetText(), false);
+    ReplaceBlocks(page, "TR_ICON", rows, false);
     WritePage(page);
 }

@@ -178,6 +178,30 @@ void CRukBBSFormMain::ChoosePage(CRukForm& form, int n, int nPer)
         m_nPage = 0;
 }
 
+// The messages the request names, as the page's form uses them: a reply
+// answers the message named (in its thread), an edit opens it when the
+// password allows.
+CRukBBSFormMain::SPageIds CRukBBSFormMain::ReadPageIds(CRukForm& form, int nMode)
+{
+    SPageIds ids;
+    ids.id = form.Value("id");
+    ids.pid = form.Value("pid");
+    ids.ppid = form.Value("ppid");
+    if (const CRukBBSData* p = m_bbsFile.GetData(ids.id.GetText()))
+        ids.record = *p;
+    if (m_bbsFile.HasReadFailed())
+        MessageKey(kMsgBusy);  // a message could not be read whole
+    if (nMode == kReplyForm) {
+        if (ids.ppid.IsEmpty())
+            ids.ppid = ids.id;
+        ids.pid = ids.id;
+        ids.id.Free();
+    } else if (nMode == kEditForm) {
+        CheckEditPassword(*this, form, m_bbsFile.GetData(ids.id.GetText()));
+    }
+    return ids;
+}
+
 CRukBBSFormMain::SOpenThread CRukBBSFormMain::OpenThread(int nMode, int n,
                                                          const CRukString& id,
                                                          const CRukString& ppid)
@@ -232,6 +256,19 @@ void CRukBBSFormMain::ListThreads(CRukCookie& cookie, CRukForm& form, SBoardPage
         titles += CreateTitleThread(cookie, form, b.titleParent, b.titleChild, list[i]);
 }
 
+// The input form of a page, and with a reply or an edit the thread it
+// concerns. The posting password has a field of its own for new messages
+// of a board that has one; an edit needs the message's password only.
+void CRukBBSFormMain::ShowForm(CRukCookie& cookie, CRukForm& form, SBoardPage& b, int nMode,
+                               const SPageIds& ids, const SOpenThread& open)
+{
+    b.inputForm = CreateInputForm(cookie, form, b.inputPat, ids.record, ids.ppid, ids.pid, ids.id);
+    KeepBlock(b.inputForm, "WRITE_PASSWD",
+              nMode != kEditForm && !Setting(kBoardWritePasswd).IsEmpty());
+    if ((nMode == kEditForm || nMode == kReplyForm) && open.bRoot)
+        b.dataTable = CreateTableThread(cookie, form, b.tableParent, b.tableChild, open.root);
+}
+
 void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
 {
     go.m_log.Trace(">> CRukBBSFormMain::Reload START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
@@ -253,41 +290,18 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     int nPer = ThreadsPerPage(*this);
     ChoosePage(form, n, nPer);
 
-    CRukString id = form.Value("id");
-    CRukString pid = form.Value("pid");
-    CRukString ppid = form.Value("ppid");
-    CRukBBSData record;
-    if (const CRukBBSData* p = m_bbsFile.GetData(id.GetText()))
-        record = *p;
-    if (m_bbsFile.HasReadFailed())
-        MessageKey(kMsgBusy);  // a message could not be read whole
-    if (nMode == kReplyForm) {
-        if (ppid.IsEmpty())
-            ppid = id;
-        pid = id;
-        id.Free();
-    } else if (nMode == kEditForm) {
-        CheckEditPassword(*this, form, m_bbsFile.GetData(id.GetText()));
-    }
+    SPageIds ids = ReadPageIds(form, nMode);
     go.m_log.Trace("mode(%d) nDataNum(%d)", nMode, n);
 
-    SOpenThread open = OpenThread(nMode, n, id, ppid);
+    SOpenThread open = OpenThread(nMode, n, ids.id, ids.ppid);
     SetPageTitle(open.bRoot ? open.root.title.GetText() : nullptr);
     SBoardPage b = CutBoardPage(cookie, form);
-    if (nMode == kThreads && n > 0) {
-        ListThreads(cookie, form, b, nPer, ppid, open);
-    } else if (nMode != kThreads || m_strOldID.IsEmpty()) {
-        // (An empty board opens with the form for its first thread.)
-        b.inputForm = CreateInputForm(cookie, form, b.inputPat, record, ppid, pid, id);
-        // The posting password has a field of its own for new messages of
-        // a board that has one; an edit needs the message's password only.
-        KeepBlock(b.inputForm, "WRITE_PASSWD",
-                  nMode != kEditForm && !Setting(kBoardWritePasswd).IsEmpty());
-        if ((nMode == kEditForm || nMode == kReplyForm) && open.bRoot)
-            b.dataTable = CreateTableThread(cookie, form, b.tableParent, b.tableChild, open.root);
-    }
+    if (nMode == kThreads && n > 0)
+        ListThreads(cookie, form, b, nPer, ids.ppid, open);
+    else if (nMode != kThreads || m_strOldID.IsEmpty())
+        ShowForm(cookie, form, b, nMode, ids, open);  // (an empty board opens with the form)
     if (open.bGone)
-        b.dataTable = ThreadGoneNotice(ppid);
+        b.dataTable = ThreadGoneNotice(ids.ppid);
     WriteBoardPage(b);
     go.m_log.Trace("<< CRukBBSFormMain::Reload END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }

@@ -44,10 +44,8 @@ static void SplitSearchWords(const CRukString& text, CRukStrAry& words)
 CRukString CRukBBSFormMain::FoundList(CRukCookie& cookie, CRukForm& form, CRukString pattern,
                                       CRukStrAry& words, const CRukBBSDataAry& results)
 {
-    static const char s_szOpen[] = "<!--FOUND_RESULT_HEADLINE-->";
-    static const char s_szClose[] = "<!--/FOUND_RESULT_HEADLINE-->";
-    CRukString headline = pattern.GetToken(s_szOpen, s_szClose);
-    pattern.Replace(s_szOpen, s_szClose, "", true);
+    CRukString headline = BlockText(pattern, "FOUND_RESULT_HEADLINE");
+    ReplaceBlocks(pattern, "FOUND_RESULT_HEADLINE", CRukString());
     CRukString hits = FillWithCommon(headline, {{"%WORD%", m_strFindWord.CharToPerHex(), true}});
     for (int i = 0; i < results.GetSize(); i++)
         hits += CreateFound1(cookie, form, pattern, words, results[i]);

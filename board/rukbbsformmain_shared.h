@@ -20,17 +20,44 @@ inline CRukString Decimal(int n)
     return CRukString(n);
 }
 
+// The blocks of a template: the parts between "<!--NAME-->" and
+// "<!--/NAME-->". Values never hold their markers (text is escaped, and
+// the program's markup has none), so a block is found where the skin put
+// it.
+inline CRukString BlockOpen(const char* pName)
+{
+    return CRukString("<!--") + pName + "-->";
+}
+
+inline CRukString BlockClose(const char* pName)
+{
+    return CRukString("<!--/") + pName + "-->";
+}
+
+// The text of the first block pName of text; empty without one.
+inline CRukString BlockText(const CRukString& text, const char* pName)
+{
+    return text.GetToken(BlockOpen(pName).GetText(), BlockClose(pName).GetText());
+}
+
+// Replaces every (or the first) block pName of text, markers and all, by
+// with; the number replaced.
+inline int ReplaceBlocks(CRukString& text, const char* pName, const CRukString& with,
+                         bool bAll = true)
+{
+    return text.Replace(BlockOpen(pName).GetText(), BlockClose(pName).GetText(), with.GetText(),
+                        bAll);
+}
+
 // Keeps every block pName of text, without its markers, when bKeep;
 // else drops them whole.
 inline void KeepBlock(CRukString& text, const char* pName, bool bKeep)
 {
-    CRukString open = CRukString("<!--") + pName + "-->";
-    CRukString close = CRukString("<!--/") + pName + "-->";
     if (bKeep) {
-        text.Replace(open.GetText(), "", true);
-        text.Replace(close.GetText(), "", true);
+        text.Replace(BlockOpen(pName).GetText(), "", true);
+        text.Replace(BlockClose(pName).GetText(), "", true);
     } else {
-        text.Replace(open.GetText(), close.GetText(), "", true);
+        ReplaceBlocks(text, pName, CRukString());
     }
 }
 

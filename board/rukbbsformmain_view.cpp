@@ -209,9 +209,7 @@ CRukString CRukBBSFormMain::WithReplies(CRukString root, const char* pBlock,
     CRukString replies;
     for (int i = 0; i < ordered.GetSize(); i++)
         replies += (this->*pWrite)(cookie, form, replyPattern, ordered[i]);
-    CRukString open = CRukString("<!--") + pBlock + "-->";
-    CRukString close = CRukString("<!--/") + pBlock + "-->";
-    root.Replace(open.GetText(), close.GetText(), replies.GetText(), true);
+    ReplaceBlocks(root, pBlock, replies);
     return root;
 }
 
