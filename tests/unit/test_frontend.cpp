@@ -107,6 +107,19 @@ TEST_F(Templates, CommonTagsAndBlanks)
     EXPECT_STREQ(base.GetTemplate("skin/s/missing.html").GetText(), "");
 }
 
+// The host name a request names and the board's title are text: a Host
+// header holding markup cannot put it on a skin's page.
+TEST_F(Templates, HostNameAndTitleAreText)
+{
+    Write("t.html", "<a href=\"http://%DOMAIN%/\">%BBS_TITLE%</a>");
+    CRukBBSFormBase base;
+    go.m_env.SERVER_NAME = "h\"><script>x()</script>";
+    base.m_strTitle = "<b>T</b>";
+    EXPECT_STREQ(base.GetTemplate("t.html").GetText(),
+                 "<a href=\"http://h&quot;&gt;&lt;script&gt;x()&lt;/script&gt;/\">"
+                 "&lt;b&gt;T&lt;/b&gt;</a>");
+}
+
 TEST_F(Templates, ResourceReferencesAreRebased)
 {
     struct Case {
