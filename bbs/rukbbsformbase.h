@@ -1,10 +1,13 @@
 // CRukBBSFormBase: what both front ends share. It holds the chosen board,
 // the skin and data directories, the four settings maps (catalogue, system,
-// board, mobile-phone table), the page title and the HTTP output, and it
-// maps server paths to URLs, reads templates with the common tags filled,
-// ends a failed request with the catalogue's message page, and checks the
-// visitor against a deny list (rukbbsformbase_deny.cpp) and a request
-// against forgery and password guessing (rukbbsformbase_guard.cpp).
+// board, mobile-phone table, read by the key tables' rows), the page title
+// and the HTTP output, and it maps server paths to URLs, reads templates
+// and fills each part of one once with the common tags and its own
+// (rukbbsformbase_template.cpp, on the one filler CRukPattern), ends a
+// failed request with the catalogue's message page
+// (rukbbsformbase_message.cpp), and checks the visitor against a deny list
+// (rukbbsformbase_deny.cpp) and a request against forgery and password
+// guessing (rukbbsformbase_guard.cpp).
 #ifndef RUKBBSFORMBASE_H
 #define RUKBBSFORMBASE_H
 
