@@ -37,7 +37,7 @@ void CRukBBSFormConf::ConfigBBSForm(CRukForm& form)
 {
     (void)form;
     m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_bbs.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_config_bbs.html").GetText());
     CRukTagList tags;
     AddRowTags(tags, CRukSettingKeys::Board(), m_cfBBS);
     for (ERukSystemKey nKey : s_rgShownLimits)

@@ -123,7 +123,7 @@ static CRukString IconSelect(int nMax, int nSelected,
 void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
 {
     m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_ico.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_config_ico.html").GetText());
     // The rows go in with the other tags, so that no icon text is taken
     // for a tag.
     CRukString pattern = CutPattern(page, "TR_ICON", "%ICON_ROWS%");
@@ -138,10 +138,10 @@ void CRukBBSFormConf::ConfigIcoForm(CRukForm& form)
     for (int i = 0; i <= nMax; i++) {
         CRukString name = value(kBoardIconName, i);
         CRukString url = value(kBoardIconUrl, i);
-        rows += FillTags(pattern, {{"%No%", CRukString(i), true},
-                                   {"%PREVIEW%", PreviewOf(i, name, url), false, true},
-                                   {"%NAME%", name},
-                                   {"%URL%", url}});
+        rows += FillWithCommon(pattern, {{"%No%", CRukString(i), true},
+                                         {"%PREVIEW%", PreviewOf(i, name, url), false, true},
+                                         {"%NAME%", name},
+                                         {"%URL%", url}});
     }
     CRukString sent = form.Value("icon_no");
     int nSelected = IsDigits(sent.GetText()) && !sent.IsEmpty() ? ToInt(sent) : 1;

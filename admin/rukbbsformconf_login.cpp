@@ -148,7 +148,7 @@ void CRukBBSFormConf::PasswordPlace(const CRukString& scope, CRukString& path, c
 void CRukBBSFormConf::LoginForm(CRukForm& form)
 {
     (void)form;
-    CRukString page = GetTemplate((m_strConfDir + "templ_login.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_login.html").GetText());
     CRukString token = m_strFormToken;
     if (!m_bSession) {
         // A token the browser already has is kept, so that two open login

@@ -129,7 +129,7 @@ static int CountEntries(const CRukString& path)
 void CRukBBSFormConf::ConfigModForm(CRukForm& form)
 {
     m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_mod.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_config_mod.html").GetText());
     CRukString datadir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
     CRukBBSFile log;
     if (!datadir.IsEmpty()) {
@@ -167,13 +167,14 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
         CRukBBSData& rec = all[order[static_cast<size_t>(i)].second];
         if (!log.Complete(rec))
             MessageKey(kMsgBusy);
-        rows += FillTags(pattern, {{"%ID%", rec.id, true},
-                                   {"%DATE%", rec.date},
-                                   {"%KIND%", rec.pid.IsEmpty() ? s_szThread : s_szReply},
-                                   {"%NAME%", rec.name},
-                                   {"%TITLE%", rec.title},
-                                   {"%EXCERPT%", Excerpt(rec.mess.GetText(), s_nExcerptBytes)},
-                                   {"%REMOTE%", RemoteCell(rec.remote), false, true}});
+        rows += FillWithCommon(
+            pattern, {{"%ID%", rec.id, true},
+                      {"%DATE%", rec.date},
+                      {"%KIND%", rec.pid.IsEmpty() ? s_szThread : s_szReply},
+                      {"%NAME%", rec.name},
+                      {"%TITLE%", rec.title},
+                      {"%EXCERPT%", Excerpt(rec.mess.GetText(), s_nExcerptBytes)},
+                      {"%REMOTE%", RemoteCell(rec.remote), false, true}});
     }
     KeepBlock(page, "LIST", nTotal > 0);
     KeepBlock(page, "EMPTY", nTotal == 0);

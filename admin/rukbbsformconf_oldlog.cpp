@@ -75,7 +75,7 @@ static const char s_szNoOldLogs[] =
 void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
 {
     m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_old.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_config_old.html").GetText());
     KeepBlock(page, "ASK_DEL", !m_strAskOldLog.IsEmpty());
     CRukString datadir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
     int nTotal = 0;

@@ -26,7 +26,7 @@ void CRukBBSFormConf::WriteAdminPage(const CRukString& page, CRukTagList& tags)
     // session pages.
     CRukString shown = page;
     KeepBlock(shown, "ADMIN_ONLY", IsAdmin());
-    CRukString text = FillTags(shown, tags);
+    CRukString text = FillWithCommon(shown, tags);
     m_html.WriteHttpCookie(m_strCookieLines.GetText(), "text/html");
     WritePage(text);
 }

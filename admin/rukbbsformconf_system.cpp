@@ -80,7 +80,8 @@ static CRukStrAry RegisteredBoards()
 
 // The rows of the board list: one of the marked pattern per board, with
 // its id and title.
-static CRukString BoardRows(const CRukString& pattern, const CRukStrAry& boards)
+static CRukString BoardRows(const CRukBBSFormBase& page, const CRukString& pattern,
+                            const CRukStrAry& boards)
 {
     CRukString rows;
     for (int i = 0; i < boards.GetSize(); i++) {
@@ -88,7 +89,7 @@ static CRukString BoardRows(const CRukString& pattern, const CRukStrAry& boards)
         CRukString path = BoardFile(boards[i]);
         if (cf.ReadFile(path.GetText(), false) < 0)
             go.m_log.Trace("-- %s cannot be read", path.GetText());
-        rows += CRukBBSFormBase::FillTags(
+        rows += page.FillWithCommon(
             pattern, {{"%ROW_BID%", boards[i], true},
                       {"%ROW_TITLE%", CRukSettingKeys::Text(cf, kBoardTitle), true}});
     }
@@ -100,9 +101,9 @@ void CRukBBSFormConf::ConfigSysForm(CRukForm& form)
 {
     (void)form;
     m_strTitle = CRukSettingKeys::Text(m_cfSystem, kSysTitle);
-    CRukString page = GetTemplate((m_strConfDir + "templ_config_sys.html").GetText());
+    CRukString page = ReadTemplate((m_strConfDir + "templ_config_sys.html").GetText());
     CRukStrAry boards = RegisteredBoards();
-    CRukString rows = BoardRows(CutPattern(page, "TR_BOARD", "%BOARD_ROWS%"), boards);
+    CRukString rows = BoardRows(*this, CutPattern(page, "TR_BOARD", "%BOARD_ROWS%"), boards);
     KeepBlock(page, "ASK_DEL", !m_strAskBoard.IsEmpty());
     KeepBlock(page, "BOARDS", boards.GetSize() > 0);
     KeepBlock(page, "NO_BOARDS", boards.GetSize() == 0);

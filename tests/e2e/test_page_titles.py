@@ -67,5 +67,51 @@ class PageTitleTest(unittest.TestCase):
                     self.assertEqual(self.title(query, mobile), want)
 
 
+
+class AdminPageTitleTest(unittest.TestCase):
+    """A board's title holding the tags of the administration's pages is
+    shown as typed on them: each page is filled once, so the title takes
+    neither the header nor the form token."""
+
+    HOST = "bbs.example.jp"
+    TITLE = "T %USER_HEADER% %TOKEN% <b>"
+    TITLE_HTML = "T %USER_HEADER% %TOKEN% &lt;b&gt;"
+
+    def setUp(self):
+        self.site = Site()
+        self.site.add_board("test", bbs_title=self.TITLE, user_header="HEADER", passwd="bpw")
+
+    def tearDown(self):
+        self.site.close()
+
+    def admin(self, query="", method="GET", body=b"", cookie=""):
+        env = {"HTTP_HOST": self.HOST, "HTTP_COOKIE": cookie}
+        if method == "POST":
+            env["HTTP_ORIGIN"] = "http://" + self.HOST
+        return self.site.run(program="ruk-config", query=query, method=method, body=body,
+                             env=env)
+
+    def login(self):
+        page = self.admin("bid=test")
+        login = re.search(r"ruk_login=([0-9a-f]+)", "\n".join(page.header("Set-Cookie")))
+        token = re.search(r'name="token" value="([0-9a-f]+)"', page.text).group(1)
+        resp = self.admin(method="POST", cookie="ruk_login=" + login.group(1),
+                          body={"submit_login": "1", "bid": "test", "passwd": "bpw",
+                                "token": token})
+        session = re.search(r"ruk_session=([0-9a-f]+)", "\n".join(resp.header("Set-Cookie")))
+        self.assertIsNotNone(session, resp.text[:400])
+        return "ruk_session=" + session.group(1)
+
+    def test_titles(self):
+        cookie = self.login()
+        for query in ["bid=test", "bid=test&mode=icon", "bid=test&mode=kako",
+                      "bid=test&mode=mod"]:
+            with self.subTest(query):
+                resp = self.admin(query, cookie=cookie)
+                self.assertEqual(resp.status, 0, resp.text[:400])
+                title = re.search(r"<title>(.*?)</title>", resp.text, re.S).group(1)
+                self.assertTrue(title.endswith(" - " + self.TITLE_HTML), title)
+
+
 if __name__ == "__main__":
     unittest.main()
