@@ -36,12 +36,16 @@
 #define CHUNK 65536
 
 static char g_buf[CHUNK];
-static size_t g_have; /* bytes of g_buf holding the last data read */
+static size_t g_have;        /* bytes of g_buf holding the last data read */
+static const char *g_tmp;    /* the temporary file being written, if any */
 
-/* Ends the program with the failed step named. */
+/* Ends the program with the failed step named, removing a temporary file
+   it left half written. */
 static void fail(const char *what)
 {
     perror(what);
+    if (g_tmp)
+        unlink(g_tmp);
     exit(1);
 }
 
@@ -94,6 +98,9 @@ static void durable_copy(const char *spec)
         fprintf(stderr, "floor: -w needs a file\n");
         exit(1);
     }
+    struct stat st;
+    if (stat(path, &st) != 0)
+        fail(path);
     size_t plen = strlen(path);
     char *tmp = malloc(plen + 14);
     if (!tmp)
@@ -103,17 +110,16 @@ static void durable_copy(const char *spec)
     int fd = mkostemp(tmp, O_CLOEXEC);
     if (fd < 0)
         fail(tmp);
-    struct stat st;
-    if (stat(path, &st) != 0 || fchmod(fd, st.st_mode & 07777) != 0)
-        fail(path);
+    g_tmp = tmp;
+    if (fchmod(fd, st.st_mode & 07777) != 0)
+        fail(tmp);
     for (char *p = path; p; p = strtok_r(NULL, ":", &save))
         stream(p, fd, tmp);
     if (fsync(fd) != 0 || close(fd) != 0)
         fail(tmp);
-    if (rename(tmp, path) != 0) {
-        unlink(tmp);
+    if (rename(tmp, path) != 0)
         fail(path);
-    }
+    g_tmp = NULL;
     free(tmp);
     free(list);
 }
