@@ -3,9 +3,10 @@
  * with a clean environment, the request body fed through a pipe on
  * standard input, standard output drained through a pipe, the working
  * directory set. Runs it N times and prints one JSON line with the wall
- * times (median, min, max, mean), the median CPU time (user + system, from
- * wait4's rusage), the peak resident set size of each run
- * (from wait4's rusage) and the number of bytes the program wrote.
+ * times of every run and their median, min, max and mean, the CPU time
+ * (user + system, from wait4's rusage) of every run and its median, the
+ * peak resident set size of the runs (from wait4's rusage) and the number
+ * of bytes the program wrote.
  *
  *   driver [-n RUNS] [-w WARMUP] [-d DIR] [-i BODYFILE] [-o OUTFILE]
  *          [-s SETUP] [-e NAME=VALUE]... -- PROGRAM [ARG]...
@@ -241,6 +242,15 @@ static double median(double *v, int n)
     return (n % 2) ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+/* Prints n values as a JSON list, in the order they were measured. */
+static void print_list(const double *v, int n)
+{
+    putchar('[');
+    for (int i = 0; i < n; i++)
+        printf(i ? ", %.3f" : "%.3f", v[i]);
+    putchar(']');
+}
+
 /* Parses the command line into *o; unknown options end with the usage. */
 static void parse_args(int argc, char **argv, struct options *o)
 {
@@ -333,9 +343,13 @@ int main(int argc, char **argv)
         if (res[i].out_bytes > out_max)
             out_max = res[i].out_bytes;
     }
+    printf("{\"samples_ms\": ");
+    print_list(ms, o.runs);
+    printf(", \"cpu_samples_ms\": ");
+    print_list(cpu, o.runs);
     double med = median(ms, o.runs);
     double cpu_med = median(cpu, o.runs);
-    printf("{\"runs\": %d, \"median_ms\": %.3f, \"min_ms\": %.3f, \"max_ms\": %.3f, "
+    printf(", \"runs\": %d, \"median_ms\": %.3f, \"min_ms\": %.3f, \"max_ms\": %.3f, "
            "\"mean_ms\": %.3f, \"cpu_median_ms\": %.3f, \"rss_max_kb\": %ld, "
            "\"out_bytes_min\": %ld, \"out_bytes_max\": %ld, \"failures\": %d, "
            "\"last_bad_status\": %d}\n",

@@ -5,11 +5,13 @@ attachments stored in directories named by the thread root id) and a JSON
 file naming the messages the benchmark requests use.
 
     bench/gen_board.py DATADIR --messages N [--seed S] [--password PW]
-                       [--meta FILE]
+                       [--meta FILE] [--days-ago D]
 
 The file is laid out as the board keeps it: the thread that last got a post
 first, each thread's replies newest first and its root last. Every message
 carries the hashed password PW. Runs are reproducible for a given seed.
+The newest message is an hour old, or D days more with --days-ago (an old
+log whose ids must not meet the board's).
 """
 import argparse
 import json
@@ -126,6 +128,7 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--password", default="benchpass")
     ap.add_argument("--meta", default=None)
+    ap.add_argument("--days-ago", type=int, default=0)
     args = ap.parse_args()
     rng = random.Random(args.seed)
 
@@ -138,7 +141,7 @@ def main():
     # Roots one minute apart, ending an hour ago; replies a few seconds
     # after their root, so ids grow with posting time as the board's do.
     now_ms = int(time.time()) * 1000
-    base = now_ms - 3600 * 1000 - len(sizes) * 60000
+    base = now_ms - (3600 + args.days_ago * 86400) * 1000 - len(sizes) * 60000
     threads = []  # oldest first
     for t, k in enumerate(sizes):
         root_id = base + t * 60000
