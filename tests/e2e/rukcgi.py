@@ -1,9 +1,15 @@
-"""Runs the built programs as a web server would: a temporary site as the
+"""What the end-to-end tests share.
+
+Runs the built programs as a web server would: a temporary site as the
 working directory, the CGI environment, the request body on standard
-input; the response is split into status, header lines and page."""
+input; the response is split into status, header lines and page. Also a
+lock held by another process (HeldLock), the message file's lines
+(record), and scripts/demo serving a site on a free port (Demo)."""
 import fcntl
 import os
+import re
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -12,6 +18,13 @@ import urllib.parse
 SOURCE_DIR = os.environ.get("RUK_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD_DIR = os.environ.get("RUK_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 SITE_DIR = os.path.join(SOURCE_DIR, "site")
+
+# How long the programs of a test site wait for a lock another process
+# holds (the system setting lock_wait, in milliseconds) before they answer
+# that the board is busy: a test holding a lock (HeldLock) is answered in
+# a fraction of a second rather than after the ten seconds of a site that
+# does not set it. Tests about the waiting itself set their own.
+LOCK_WAIT = "300"
 
 _SAFE = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789*-._")
 
@@ -82,6 +95,7 @@ class Site:
                 elif entry != "dat-system.sample.dat":
                     shutil.copy2(src, os.path.join(self.dir, entry))
         os.makedirs(os.path.join(self.dir, "data"), exist_ok=True)
+        self.write_system()
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -104,6 +118,14 @@ class Site:
         """An encoded settings file from a dict or list of pairs."""
         items = pairs.items() if isinstance(pairs, dict) else pairs
         self.write(rel, b"".join(per_hex(k) + b"=" + per_hex(v) + b"\n" for k, v in items))
+
+    def write_system(self, settings=()):
+        """The system settings file dat-system.dat with the given settings
+        (a dict or pairs) and, unless they set it, the tests' lock_wait."""
+        items = list(settings.items() if isinstance(settings, dict) else settings)
+        if not any(k == "lock_wait" for k, _ in items):
+            items.append(("lock_wait", LOCK_WAIT))
+        self.write_settings("dat-system.dat", items)
 
     def add_board(self, bid="test", datadir=None, **settings):
         datadir = datadir if datadir is not None else "data/%s/" % bid
@@ -150,25 +172,32 @@ class Site:
 
 class HeldLock:
     """Holds an fcntl lock on a lock file from a separate process, as a
-    concurrent request would."""
+    concurrent request would, until release (or the end of a with block).
+    The child holds it until the parent tells it to let go: no timer
+    stands in for either side."""
 
     def __init__(self, path, shared=False):
         self.path = path
-        r, w = os.pipe()
+        ready_r, ready_w = os.pipe()
+        hold_r, hold_w = os.pipe()
         self.pid = os.fork()
         if self.pid == 0:
-            os.close(r)
+            os.close(ready_r)
+            os.close(hold_w)
             fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o666)
             fcntl.lockf(fd, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
-            os.write(w, b"x")
-            time.sleep(60)
+            os.write(ready_w, b"x")
+            os.read(hold_r, 1)  # a byte from release, or the parent's end
             os._exit(0)
-        os.close(w)
-        os.read(r, 1)
-        os.close(r)
+        os.close(ready_w)
+        os.close(hold_r)
+        os.read(ready_r, 1)
+        os.close(ready_r)
+        self._hold = hold_w
 
     def release(self):
-        os.kill(self.pid, 9)
+        os.write(self._hold, b"x")
+        os.close(self._hold)
         os.waitpid(self.pid, 0)
 
     def __enter__(self):
@@ -176,3 +205,75 @@ class HeldLock:
 
     def __exit__(self, *exc):
         self.release()
+
+
+def free_port():
+    """A TCP port of the loopback interface that nothing listens on now."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, proc, seconds=10):
+    """True once a web server answers an HTTP request on the port; False
+    when its process ended or the time ran out."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if proc is not None and proc.poll() is not None:
+            return False
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
+                s.sendall(b"HEAD / HTTP/1.0\r\n\r\n")
+                if s.recv(5) == b"HTTP/":
+                    return proc is None or proc.poll() is None
+        except OSError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
+class Demo:
+    """scripts/demo laying a site out in a new temporary directory and
+    serving it with lighttpd on a free loopback port, with the programs of
+    the build directory given. After start: output (what the demo printed
+    up to the line that says it serves), password (the administrator's
+    password it printed), url, www (the site) and base (the directory)."""
+
+    def __init__(self, build=BUILD_DIR):
+        self.base = tempfile.mkdtemp(prefix="ruk-demo-")
+        self.port = free_port()
+        self.url = "http://127.0.0.1:%d" % self.port
+        self.www = os.path.join(self.base, "www")
+        self.build = build
+        self.proc = None
+        self.output = ""
+        self.password = ""
+
+    def start(self, seconds=120):
+        """Starts the demo and waits until it serves: True, or False when
+        it did not come up (the output says why)."""
+        self.proc = subprocess.Popen(
+            [os.path.join(SOURCE_DIR, "scripts", "demo"), "--port", str(self.port),
+             "--dir", self.base, "--build", self.build],
+            cwd=SOURCE_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        deadline = time.time() + seconds
+        while "Ctrl-C" not in self.output and time.time() < deadline:
+            line = self.proc.stdout.readline()
+            if not line:
+                break
+            self.output += line
+        match = re.search(r"Administrator password: (\S+)", self.output)
+        self.password = match.group(1) if match else ""
+        return wait_for_port(self.port, self.proc)
+
+    def stop(self):
+        """Stops the server and removes the site."""
+        if self.proc is not None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+            self.proc.stdout.close()
+        shutil.rmtree(self.base, ignore_errors=True)

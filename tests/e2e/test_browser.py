@@ -9,33 +9,22 @@ and icon choices, and the screenshots of the README. Screenshots go to
 tests/browser/screenshots/; with RUK_README_SHOTS=1 those of the README
 are written to docs/screenshots/ as well.
 
-Run by ctest, the module exits 77 (reported as skipped) where Chromium,
-node or tests/browser/node_modules are missing, outside CI; in CI they
+Where Chromium, node or tests/browser/node_modules are missing, every test
+is skipped (and ctest reports the module skipped), outside CI; in CI they
 must be there, and the tests fail without them."""
 import math
 import os
-import re
 import shutil
-import socket
 import struct
 import subprocess
-import sys
-import tempfile
-import time
 import unittest
 import zlib
 
-from rukcgi import BUILD_DIR, SOURCE_DIR, per_hex
+from rukcgi import SOURCE_DIR, Demo, per_hex
 
 BROWSER_DIR = os.path.join(SOURCE_DIR, "tests", "browser")
 CHROMIUM = "/usr/bin/chromium"
 NODE_PACKAGES = ("playwright-core", "axe-core")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def missing_tools():
@@ -207,32 +196,14 @@ class BrowserTest(unittest.TestCase):
         if missing and not os.environ.get("CI"):
             raise unittest.SkipTest("missing " + ", ".join(missing) +
                                     " (scripts/test installs them)")
-        cls.base = tempfile.mkdtemp(prefix="ruk-demo-")
-        cls.port = free_port()
-        cls.demo = subprocess.Popen(
-            [os.path.join(SOURCE_DIR, "scripts", "demo"), "--port", str(cls.port),
-             "--dir", cls.base, "--build", BUILD_DIR],
-            cwd=SOURCE_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        out = ""
-        deadline = time.time() + 120
-        while "Ctrl-C" not in out and time.time() < deadline:
-            line = cls.demo.stdout.readline()
-            if not line:
-                break
-            out += line
-        match = re.search(r"Administrator password: (\S+)", out)
-        cls.password = match.group(1) if match else ""
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
-                break
-            except OSError:
-                time.sleep(0.1)
-        cls.url = "http://127.0.0.1:%d" % cls.port
-        cls.www = os.path.join(cls.base, "www")
+        cls.demo = Demo()
+        if not cls.demo.start():
+            cls.demo.stop()
+            raise RuntimeError("scripts/demo did not serve the site:\n" + cls.demo.output)
+        cls.base, cls.www, cls.url = cls.demo.base, cls.demo.www, cls.demo.url
+        cls.password, cls.output = cls.demo.password, cls.demo.output
         cls.shots = os.path.join(BROWSER_DIR, "screenshots")
         os.makedirs(cls.shots, exist_ok=True)
-        cls.output = out
         # What the browser scripts share: the sample thread as the demo
         # laid it out, a picture to attach; and the icons of the board.
         cls.assets = os.path.join(cls.base, "assets")
@@ -251,12 +222,7 @@ class BrowserTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.demo.terminate()
-        try:
-            cls.demo.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            cls.demo.kill()
-        shutil.rmtree(cls.base, ignore_errors=True)
+        cls.demo.stop()
 
     def drive(self, script, *args):
         env = dict(os.environ, RUK_ASSETS=self.assets)
@@ -297,9 +263,4 @@ class BrowserTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    # Run by ctest: without the tools the whole module is skipped (77).
-    missing = missing_tools()
-    if missing and not os.environ.get("CI"):
-        print("skipped: missing " + ", ".join(missing) + " (scripts/test installs them)")
-        sys.exit(77)
-    unittest.main(verbosity=2)
+    unittest.main()

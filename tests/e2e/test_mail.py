@@ -84,7 +84,7 @@ class NoticeCase(unittest.TestCase):
     def set_system(self, **settings):
         conf = dict(self.system)
         conf.update(settings)
-        self.site.write_settings("dat-system.dat", {k: v for k, v in conf.items()
+        self.site.write_system({k: v for k, v in conf.items()
                                                      if v is not None})
 
     def set_board(self, **settings):

@@ -56,7 +56,7 @@ def make_site(**board):
     script = site.write("sendmail.sh", MAIL_SCRIPT)
     os.chmod(script, stat.S_IRWXU)
     os.makedirs(site.path("mail"))
-    site.write_settings("dat-system.dat", {"sendmail": script, "attach_max": "3",
+    site.write_system({"sendmail": script, "attach_max": "3",
                                            "site_url": "http://bbs.example.jp/cgi-bin/"})
     conf = {"skindir": "skin/t/", "passwd": ADMIN, "attach_size": "100",
             "bbs_title": "\u30c6\u30b9\u30c8\u677f"}  # テスト板

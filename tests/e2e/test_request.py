@@ -27,7 +27,7 @@ def make_site(trace="0"):
     site.write("skin/t/templ_ico.html", "<html>icons</html>")
     site.write("skin/t/templ_info.html", "info|%MESSAGE%|%RETURN_CGI%")
     site.write("skin/default/templ_info.html", "info|%MESSAGE%|%RETURN_CGI%")
-    site.write_settings("dat-system.dat", {"attach_max": "3", "opt_trace": trace,
+    site.write_system({"attach_max": "3", "opt_trace": trace,
                                            "admin": "adminpw", "passwd": "defpw"})
     site.add_board("test", skindir="skin/t/", passwd="boardadmin", attach_size="100")
     return site
