@@ -323,8 +323,6 @@ CRukString& CRukString::Insert(const char* pText)
     return *this;
 }
 
-
-
 // Gives the string a zero-filled block of n + 1 bytes for the caller to
 // write into.
 char* CRukString::Alloc(int n)

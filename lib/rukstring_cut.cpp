@@ -55,7 +55,6 @@ CRukString& CRukString::Trim()
     return TrimRight();
 }
 
-
 CRukString CRukString::Left(int n) const
 {
     int nLen = GetLength();
