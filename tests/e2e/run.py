@@ -76,7 +76,7 @@ def main(argv):
     if len(argv) != 2:
         sys.stderr.write("usage: run.py MODULE\n")
         return 2
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    sys.path.insert(0, os.getcwd())  # as "python3 -m unittest" finds modules
     suite = unittest.defaultTestLoader.loadTestsFromName(argv[1])
     runner = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult)
     result = runner.run(suite)
