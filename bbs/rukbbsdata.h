@@ -314,6 +314,10 @@ private:
     [[nodiscard]] int MergeOldLog(const SRukPostPlan& plan, SRukOldLog& old);
     void RestoreOldLog(SRukOldLog& old);
     void MoveThreadDirectory(const char* pDir, const CRukString& key, SRukOldLog& old);
+    // The first step of every write: takes the write lock of the board of
+    // path into lock (with bLock; else the caller holds it) and loads the
+    // board by its keys with its text kept. 0, or a kStore code.
+    [[nodiscard]] int LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock);
     // Deletes the records marked in mask from the board's file pPath and
     // then their files: the records written, or a kStore code.
     [[nodiscard]] int StoreDeletion(const char* pDir, const CRukString& path,

@@ -17,23 +17,19 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ID=%s ----", path.GetText(),
                    strId.GetText());
+    // The records the caller loaded may be stale: they are dropped before
+    // the file is read again, so that two copies are never held.
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), false);
-        if (r != 0)
-            return LockResult(r);
-    }
-    // The records the caller loaded may be stale: LoadKeys drops them
-    // before the file is read again, so that two copies are never held.
-    if (LoadKeys(path.GetText(), true) < 0)
-        return kStoreFailed;
+    int r = LoadForWrite(path, bLock, lock);
+    if (r != 0)
+        return r;
     int nStored = FindId(m_aryData, strId.GetText());
     if (nStored < 0)
         return kStoreMissing;
     if (check) {
         if (!Complete(m_aryData[nStored]))
             return kStoreFailed;
-        int r = CheckResult(check(m_aryData[nStored], HasReplies(m_aryData, strId.GetText())));
+        r = CheckResult(check(m_aryData[nStored], HasReplies(m_aryData, strId.GetText())));
         if (r != 0)
             return r;
     }
@@ -50,13 +46,9 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool b
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) %d ids ----", path.GetText(),
                    ids.GetSize());
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), false);
-        if (r != 0)
-            return LockResult(r);
-    }
-    if (LoadKeys(path.GetText(), true) < 0)
-        return kStoreFailed;
+    int r = LoadForWrite(path, bLock, lock);
+    if (r != 0)
+        return r;
     std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
     bool bAny = false;
     for (const CRukString& id : ids) {

@@ -96,24 +96,20 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
     go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
     m_aryData.RemoveAll();
     CloseSnapshot();
-    CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), false);
-        if (r != 0)
-            return LockResult(r);
-    }
     // The board by its keys, with its text kept: the records this post
     // leaves alone are copied line by line, and only the thread it joins
     // (and one pruned) is read whole.
-    if (LoadKeys(path.GetText(), true) < 0)
-        return kStoreFailed;
+    CRukBBSLock lock;
+    int r = LoadForWrite(path, bLock, lock);
+    if (r != 0)
+        return r;
 
     time_t now = time(nullptr);
     std::unique_ptr<CRukEventLog> rate;
     SRukPostPlan plan;
     plan.skip.assign(static_cast<size_t>(m_aryData.GetSize()), 0);
     plan.nRest = m_aryData.GetSize();
-    int r = rules.bNewKey ? CheckRate(pDir, rules, now, rate) : 0;
+    r = rules.bNewKey ? CheckRate(pDir, rules, now, rate) : 0;
     if (r == 0)
         r = rules.bNewKey ? PlanNewPost(rec, plan) : PlanEdit(rec, rules, plan);
     if (r == 0)

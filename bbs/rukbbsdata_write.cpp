@@ -96,3 +96,13 @@ void RemoveMadeDirectories(const CRukStrAry& made)
 }
 
 }  // namespace rukbbsdata
+
+int CRukBBSFile::LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock)
+{
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), false);
+        if (r != 0)
+            return rukbbsdata::LockResult(r);
+    }
+    return LoadKeys(path.GetText(), true) < 0 ? kStoreFailed : 0;
+}

@@ -52,26 +52,38 @@ std::string Trimmed(const std::string& text)
 
 namespace {
 
-// The valid addresses of a comma-separated list, joined by ", ".
-std::string AddressList(const char* pText)
+// The pieces of a list, cut at cSep with the blanks around each dropped,
+// that isValid accepts, joined by pJoin; the others are left out (and
+// traced as not pWhat).
+template <class FValid>
+std::string ValidList(const char* pText, char cSep, const char* pJoin, FValid isValid,
+                      const char* pWhat)
 {
     std::string text = WithoutControls(pText, false), out;
     size_t b = 0;
     while (b <= text.size()) {
-        size_t e = text.find(',', b);
+        size_t e = text.find(cSep, b);
         if (e == std::string::npos)
             e = text.size();
         std::string one = Trimmed(text.substr(b, e - b));
-        if (CRukMail::IsAddress(one.c_str())) {
+        if (isValid(one)) {
             if (!out.empty())
-                out += ", ";
+                out += pJoin;
             out += one;
         } else if (!one.empty()) {
-            go.m_log.Trace("-- CRukMail: not an address, left out [%s]", one.c_str());
+            go.m_log.Trace("-- CRukMail: not %s, left out [%s]", pWhat, one.c_str());
         }
         b = e + 1;
     }
     return out;
+}
+
+// The valid addresses of a comma-separated list, joined by ", ".
+std::string AddressList(const char* pText)
+{
+    return ValidList(pText, ',', ", ",
+                     [](const std::string& one) { return CRukMail::IsAddress(one.c_str()); },
+                     "an address");
 }
 
 // True for "<left@right>", both sides address characters.
@@ -93,23 +105,7 @@ bool IsMessageId(const std::string& id)
 // The valid ids of a blank-separated list, joined by blanks.
 std::string MessageIdList(const char* pText)
 {
-    std::string text = WithoutControls(pText, false), out;
-    size_t b = 0;
-    while (b < text.size()) {
-        size_t e = text.find(' ', b);
-        if (e == std::string::npos)
-            e = text.size();
-        std::string one = text.substr(b, e - b);
-        if (IsMessageId(one)) {
-            if (!out.empty())
-                out += ' ';
-            out += one;
-        } else if (!one.empty()) {
-            go.m_log.Trace("-- CRukMail: not a message id, left out [%s]", one.c_str());
-        }
-        b = e + 1;
-    }
-    return out;
+    return ValidList(pText, ' ', " ", IsMessageId, "a message id");
 }
 
 // The RFC 5322 date of now in local time, written without the locale.

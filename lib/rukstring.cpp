@@ -32,6 +32,19 @@ static inline bool IsOwned(const char* p)
     return p != s_szEmpty;
 }
 
+// Block p resized to n + 1 bytes, keeping its bytes as far as they fit.
+// The shared empty block is never resized: a new block (its bytes not yet
+// set) takes its place.
+static char* ResizeBlock(char* p, size_t n)
+{
+    if (!IsOwned(p))
+        return NewBlock(n);
+    p = static_cast<char*>(realloc(p, n + 1));
+    if (!p)
+        abort();
+    return p;
+}
+
 CRukString::CRukString() : m_pStr(s_szEmpty), m_nLength(0), m_nCapacity(0) {}
 
 CRukString::CRukString(const char* pText) : CRukString()
@@ -103,15 +116,10 @@ void CRukString::Grow(size_t nNeed)
         nNew = std::max<size_t>(nNew, 2 * static_cast<size_t>(m_nCapacity));
         nNew = std::min(std::max<size_t>(nNew, 15), kMaxLength);
     }
-    char* p;
-    if (IsOwned(m_pStr)) {
-        p = static_cast<char*>(realloc(m_pStr, nNew + 1));
-        if (!p)
-            abort();
-    } else {
-        p = NewBlock(nNew);
+    bool bOwned = IsOwned(m_pStr);
+    char* p = ResizeBlock(m_pStr, nNew);
+    if (!bOwned)
         p[0] = 0;
-    }
     m_pStr = p;
     m_nCapacity = static_cast<unsigned>(nNew);
 }
@@ -346,16 +354,8 @@ char* CRukString::ReAlloc(int n)
     if (n < 0)
         n = 0;
     size_t nNew = static_cast<size_t>(n);
-    size_t nOld = GetLength();
-    char* p;
-    if (IsOwned(m_pStr)) {
-        p = static_cast<char*>(realloc(m_pStr, nNew + 1));
-        if (!p)
-            abort();
-    } else {
-        p = NewBlock(nNew);
-        nOld = 0;
-    }
+    size_t nOld = IsOwned(m_pStr) ? GetLength() : 0;
+    char* p = ResizeBlock(m_pStr, nNew);
     if (nNew > nOld)
         memset(p + nOld, 0, nNew - nOld);
     p[nNew] = 0;
