@@ -4,16 +4,21 @@ Runs the built programs as a web server would: a temporary site as the
 working directory, the CGI environment, the request body on standard
 input; the response is split into status, header lines and page. Also a
 lock held by another process (HeldLock), the message file's lines
-(record), and scripts/demo serving a site on a free port (Demo)."""
+(record), request bodies and pictures (multipart, png), scripts/make-site
+as a module, and scripts/demo serving a site on a free port (Demo)."""
 import fcntl
+import importlib.machinery
+import importlib.util
 import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import tempfile
 import time
 import urllib.parse
+import zlib
 
 SOURCE_DIR = os.environ.get("RUK_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD_DIR = os.environ.get("RUK_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
@@ -46,6 +51,49 @@ def per_hex(text):
 
 def sjis(text):
     return text.encode("cp932")
+
+
+def multipart(fields, files=(), boundary=b"----ruk-test-boundary-7",
+              file_type="application/octet-stream"):
+    """A multipart/form-data body as browsers write it and its content
+    type; fields is a dict, files are (field, file name, bytes), text is
+    sent in Shift_JIS."""
+    def enc(v):
+        return v if isinstance(v, bytes) else v.encode("cp932")
+    out = b""
+    for name, value in fields.items():
+        out += (b"--" + boundary + b"\r\nContent-Disposition: form-data; name=\"" + enc(name) +
+                b"\"\r\n\r\n" + enc(value) + b"\r\n")
+    for name, fname, data in files:
+        out += (b"--" + boundary + b"\r\nContent-Disposition: form-data; name=\"" + enc(name) +
+                b"\"; filename=\"" + enc(fname) + b"\"\r\nContent-Type: " + file_type.encode() +
+                b"\r\n\r\n" + data + b"\r\n")
+    out += b"--" + boundary + b"--\r\n"
+    return out, "multipart/form-data; boundary=" + boundary.decode()
+
+
+def png(width, height, pixel, alpha=False):
+    """A PNG file of pixel(x, y) -> (r, g, b), or (r, g, b, a) with alpha."""
+    rows = b"".join(b"\0" + bytes(c for x in range(width) for c in pixel(x, y))
+                    for y in range(height))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def load_make_site():
+    """scripts/make-site as a module (for its tables, such as the
+    attachment types)."""
+    path = os.path.join(SOURCE_DIR, "scripts", "make-site")
+    loader = importlib.machinery.SourceFileLoader("make_site", path)
+    spec = importlib.util.spec_from_loader("make_site", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
 
 
 class Response:
@@ -113,6 +161,20 @@ class Site:
     def read(self, rel):
         with open(self.path(rel), "rb") as f:
             return f.read()
+
+    def snapshot(self, rel=".", skip=lambda name: name == "lockfile.lock"):
+        """Every file below rel with its bytes, by its path relative to rel;
+        files whose names skip(name) accepts (lock files) are left out."""
+        files = {}
+        root = self.path(rel)
+        for top, _, names in os.walk(root):
+            for name in names:
+                if skip(name):
+                    continue
+                path = os.path.join(top, name)
+                with open(path, "rb") as f:
+                    files[os.path.relpath(path, root)] = f.read()
+        return files
 
     def write_settings(self, rel, pairs):
         """An encoded settings file from a dict or list of pairs."""

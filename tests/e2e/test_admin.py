@@ -185,15 +185,8 @@ class AdminCase(unittest.TestCase):
     def snapshot(self):
         """Every file below the site with its bytes (lock, session and
         throttle files aside)."""
-        files = {}
-        for root, _, names in os.walk(self.site.dir):
-            for n in names:
-                p = os.path.join(root, n)
-                if n.endswith(".lock") or n in ("dat-session.dat", "dat-throttle.dat"):
-                    continue
-                with open(p, "rb") as f:
-                    files[os.path.relpath(p, self.site.dir)] = f.read()
-        return files
+        return self.site.snapshot(skip=lambda n: n.endswith(".lock") or
+                                  n in ("dat-session.dat", "dat-throttle.dat"))
 
     def sessions(self):
         """The lines of the session file, split into fields."""
@@ -620,8 +613,7 @@ class SystemTest(AdminCase):
         return self.post({k: v for k, v in body.items() if v is not None}, login=login)
 
     def test_add_board(self):
-        self.site.write_system(dict(self.system, fmode666="640",
-                                                         fmode777="750"))
+        self.site.write_system(dict(self.system, fmode666="640", fmode777="750"))
         login = self.admin()
         resp = self.add(login)
         self.assertPage(resp, "sys")

@@ -15,12 +15,10 @@ must be there, and the tests fail without them."""
 import math
 import os
 import shutil
-import struct
 import subprocess
 import unittest
-import zlib
 
-from rukcgi import SOURCE_DIR, Demo, per_hex
+from rukcgi import SOURCE_DIR, Demo, per_hex, png
 
 BROWSER_DIR = os.path.join(SOURCE_DIR, "tests", "browser")
 CHROMIUM = "/usr/bin/chromium"
@@ -37,19 +35,6 @@ def missing_tools():
     missing += ["tests/browser/node_modules/" + p for p in NODE_PACKAGES
                 if not os.path.isdir(os.path.join(BROWSER_DIR, "node_modules", p))]
     return missing
-
-
-def png(width, height, pixel, alpha=False):
-    """A PNG file of pixel(x, y) -> (r, g, b), or (r, g, b, a) with alpha."""
-    rows = b"".join(b"\0" + bytes(c for x in range(width) for c in pixel(x, y))
-                    for y in range(height))
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
 
 
 def mix(a, b, t):

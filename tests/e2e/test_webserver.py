@@ -12,8 +12,6 @@ below data/ is ever run. Run as root, both servers serve the site as the
 demo lays it out for an unprivileged user, and that user must not be able
 to replace the programs, skins or catalogue."""
 import grp
-import importlib.machinery
-import importlib.util
 import json
 import os
 import pwd
@@ -23,7 +21,7 @@ import subprocess
 import tempfile
 import unittest
 
-from rukcgi import BUILD_DIR, SOURCE_DIR, Demo, free_port, wait_for_port
+from rukcgi import BUILD_DIR, SOURCE_DIR, Demo, free_port, load_make_site, wait_for_port
 
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
@@ -45,15 +43,6 @@ def have_user(name):
 # (the demo's own choice is www-data, else a user "rukbbs" it creates).
 SERVER_USER = "www-data" if have_user("www-data") else "nobody"
 DEMO_USER = "www-data" if have_user("www-data") else "rukbbs"
-
-
-def load_make_site():
-    """scripts/make-site as a module, for its attachment table."""
-    loader = importlib.machinery.SourceFileLoader("make_site", MAKE_SITE)
-    spec = importlib.util.spec_from_loader("make_site", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
 
 
 MAKE = load_make_site()
@@ -300,9 +289,25 @@ def log_tail(path):
 
 
 class ServedSite:
-    """The cases shared by both servers. A subclass starts its server in
-    setUpClass and sets url (the site's URL without the final "/"), www
-    and base."""
+    """The cases shared by both servers. A subclass lays the site out in
+    setUpClass (base, www, port), starts its server with serve and sets url
+    (the site's URL without the final "/")."""
+
+    @classmethod
+    def serve(cls, name, argv, logs):
+        """Starts the server (its output goes to the first of logs); when
+        it does not come up, the class is skipped with the ends of logs."""
+        cls.server = start(argv, cls.port, logs[0])
+        if cls.server is None:
+            reason = "%s did not start here: %s" % (name, " ".join(log_tail(l) for l in logs))
+            shutil.rmtree(cls.base, ignore_errors=True)
+            raise unittest.SkipTest(reason)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.terminate()
+        cls.server.wait(timeout=10)
+        shutil.rmtree(cls.base, ignore_errors=True)
 
     def get(self, path):
         return fetch(self.url + path)
@@ -419,20 +424,10 @@ class LighttpdTest(ServedSite, unittest.TestCase):
         cls.base = tempfile.mkdtemp(prefix="ruk-www-")
         cls.port = free_port()
         cls.www = make_site(cls.base, cls.port)
-        log = os.path.join(cls.base, "lighttpd.out")
-        cls.server = start([LIGHTTPD, "-D", "-f", os.path.join(cls.base, "lighttpd.conf")],
-                           cls.port, log)
-        if cls.server is None:
-            reason = "lighttpd did not start here: " + log_tail(log)
-            shutil.rmtree(cls.base, ignore_errors=True)
-            raise unittest.SkipTest(reason)
+        cls.serve("lighttpd",
+                  [LIGHTTPD, "-D", "-f", os.path.join(cls.base, "lighttpd.conf")],
+                  [os.path.join(cls.base, "lighttpd.out")])
         cls.url = "http://127.0.0.1:%d" % cls.port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.base, ignore_errors=True)
 
 
 # The Apache modules the shipped configuration needs, and the ones a
@@ -520,20 +515,10 @@ class ApacheTest(ServedSite, unittest.TestCase):
         cls.port = free_port()
         cls.www = make_site(cls.base, free_port())
         conf = apache_conf(cls.base, cls.www, cls.port, cls.block)
-        log = os.path.join(cls.base, "apache.out")
-        cls.server = start([APACHE, "-f", conf, "-DFOREGROUND"], cls.port, log)
-        if cls.server is None:
-            reason = "apache2 did not start here: %s %s" % (
-                log_tail(log), log_tail(os.path.join(cls.base, "apache-error.log")))
-            shutil.rmtree(cls.base, ignore_errors=True)
-            raise unittest.SkipTest(reason)
+        cls.serve("apache2", [APACHE, "-f", conf, "-DFOREGROUND"],
+                  [os.path.join(cls.base, "apache.out"),
+                   os.path.join(cls.base, "apache-error.log")])
         cls.url = "http://127.0.0.1:%d/bbs" % cls.port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.base, ignore_errors=True)
 
     def test_site_directory_itself_is_not_listed(self):
         for path in ["/", "/data/", "/data/demo/", "/skin/default/"]:
