@@ -1,11 +1,11 @@
-"""Headless Chromium, driven by playwright-core, against the board that
-scripts/demo serves: what a visitor and an administrator do, step by step,
-what forged requests from a message or another site cannot do, the
-redirect after a post, the feed and old logs as a visitor meets them, and
-what the skins offer every visitor: an accessibility audit (axe-core) of
-each page in light and dark colours at desktop and phone widths, the
-keyboard way through the attachment viewer, the text buttons, page labels
-and icon choices, and the screenshots of the README. Screenshots go to
+"""The demo site as the browser tests find it, shared by the browser test
+modules (test_browser_*.py): scripts/demo serving a site laid out in a
+temporary directory, with the icons of the board drawn and registered, a
+members-only board beside the demo's, the flood limits off (every script
+posts from one address within seconds), and the pictures the scripts
+attach. Each module gets a site of its own, so that the modules can run
+at the same time; BrowserCase.drive runs one script of tests/browser/
+against it (playwright-core with Debian's Chromium). Screenshots go to
 tests/browser/screenshots/; with RUK_README_SHOTS=1 those of the README
 are written to docs/screenshots/ as well.
 
@@ -174,7 +174,10 @@ def add_members_board(www):
             os.chown(path, st.st_uid, st.st_gid)
 
 
-class BrowserTest(unittest.TestCase):
+class BrowserCase(unittest.TestCase):
+    """A demo site of its own for the scripts of one test module, served
+    while the module runs; drive runs one script against it."""
+
     @classmethod
     def setUpClass(cls):
         missing = missing_tools()
@@ -216,36 +219,3 @@ class BrowserTest(unittest.TestCase):
                               cwd=BROWSER_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, timeout=600, env=env)
         self.assertEqual(proc.returncode, 0, proc.stdout)
-
-    def test_demo_prints_its_urls(self):
-        self.assertIn("/ruk-bbs.cgi?bid=demo", self.output)
-        self.assertIn("/ruk-config.cgi", self.output)
-        self.assertTrue(self.password, self.output)
-
-    def test_visitor(self):
-        self.drive("visitor.mjs")
-
-    def test_members_board_and_phone_photo(self):
-        self.drive("members.mjs")
-
-    def test_posting_and_reading_features(self):
-        self.drive("features.mjs")
-
-    def test_forged_requests(self):
-        self.drive("forgery.mjs")
-
-    def test_site_owner(self):
-        self.drive("admin.mjs", self.password)
-
-    def test_accessibility(self):
-        self.drive("a11y.mjs")
-
-    def test_skin_controls_and_texts(self):
-        self.drive("skin.mjs")
-
-    def test_readme_screenshots(self):
-        self.drive("screenshots.mjs")
-
-
-if __name__ == "__main__":
-    unittest.main()
