@@ -16,9 +16,14 @@
 // written with field 12 load in older programs, and files without it load
 // here with an empty address.
 //
-// The implementation is split by concern: rukbbsdata.cpp (line format,
-// reading, thread queries, search) and rukbbsdata_write.cpp (posts, edits,
-// deletions, attachments, pruning into old logs, posting rate).
+// The implementation is split by concern, one file each: rukbbsdata.cpp
+// (construction, paths, order), _line (the line format), _read (loading,
+// and the records loaded by their keys), _replace (writing the file
+// whole), _lock (CRukBBSLock), _tree (thread tree queries), _search,
+// _write (the order every write keeps, and its shared steps), _post
+// (posts and edits), _rate (posting rate), _oldlog (pruning into the old
+// log of the month), _delete and _attach (attachment files); what they
+// share is declared in rukbbsdata_impl.h.
 #ifndef RUKBBSDATA_H
 #define RUKBBSDATA_H
 
@@ -297,7 +302,8 @@ private:
     // after the old contents; 0, or -1 with the old file left as it was.
     [[nodiscard]] int ReplaceData(const char* pPath, const CRukBBSDataAry* pFirst,
                                   const CRukBBSDataAry* pRest, const char* pSkip, bool bKeepOld);
-    // Steps of WriteInputData (rukbbsdata_write.cpp), each 0 or a kStore code.
+    // Steps of WriteInputData (rukbbsdata_post.cpp, _oldlog), each 0 or a
+    // kStore code.
     [[nodiscard]] int PlanNewPost(CRukBBSData& rec, SRukPostPlan& plan);
     [[nodiscard]] int PlanEdit(CRukBBSData& rec, const SRukWriteRules& rules, SRukPostPlan& plan);
     [[nodiscard]] int PlanPrune(SRukPostPlan& plan);
@@ -308,6 +314,10 @@ private:
     [[nodiscard]] int MergeOldLog(const SRukPostPlan& plan, SRukOldLog& old);
     void RestoreOldLog(SRukOldLog& old);
     void MoveThreadDirectory(const char* pDir, const CRukString& key, SRukOldLog& old);
+    // The first step of every write: takes the write lock of the board of
+    // path into lock (with bLock; else the caller holds it) and loads the
+    // board by its keys with its text kept. 0, or a kStore code.
+    [[nodiscard]] int LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock);
     // Deletes the records marked in mask from the board's file pPath and
     // then their files: the records written, or a kStore code.
     [[nodiscard]] int StoreDeletion(const char* pDir, const CRukString& path,

@@ -166,34 +166,53 @@ int CRukBuffer::Find(const char* pPattern, unsigned nLen, unsigned nStart) const
     return p ? static_cast<int>(static_cast<const char*>(p) - m_pData) : -1;
 }
 
-int CRukBuffer::Replace(const char* pFind, unsigned nFind, const char* pWith, unsigned nWith,
-                        bool bAll)
+// Replaces what match(nFrom, b, e) finds from nFrom on (bytes b to e, e
+// excluded; false when nothing more matches) with pWith: every match with
+// bAll, else the first. The new bytes are built once, so that replacing
+// every match of a long buffer stays linear. Returns the number replaced.
+template <class FMatch>
+static int ReplaceMatches(CRukBuffer& buf, FMatch match, const char* pWith, unsigned nWith,
+                          bool bAll)
 {
-    if (m_nSize == 0 || !pFind || nFind == 0)
-        return 0;
+    const char* pData = buf.GetData();
+    unsigned nSize = buf.GetSize();
     int nCount = 0;
     unsigned nPos = 0;
+    unsigned b, e;
     CRukBuffer out;
-    for (;;) {
-        int q = Find(pFind, nFind, nPos);
-        if (q < 0)
-            break;
+    while (match(nPos, b, e)) {
         if (nCount == 0)
-            out.Reserve(m_nSize);
-        out.Append(m_pData + nPos, q - nPos);
+            out.Reserve(nSize);
+        out.Append(pData + nPos, b - nPos);
         out.Append(pWith, nWith);
         nCount++;
-        nPos = q + nFind;
+        nPos = e;
         if (!bAll)
             break;
     }
     if (nCount == 0)
         return 0;
-    out.Append(m_pData + nPos, m_nSize - nPos);
-    if (out.m_nSize == 0)
+    out.Append(pData + nPos, nSize - nPos);
+    if (out.GetSize() == 0)
         out.Free();  // an empty result is the empty buffer, without a block
-    *this = std::move(out);
+    buf = std::move(out);
     return nCount;
+}
+
+int CRukBuffer::Replace(const char* pFind, unsigned nFind, const char* pWith, unsigned nWith,
+                        bool bAll)
+{
+    if (m_nSize == 0 || !pFind || nFind == 0)
+        return 0;
+    auto match = [&](unsigned nFrom, unsigned& b, unsigned& e) {
+        int q = Find(pFind, nFind, nFrom);
+        if (q < 0)
+            return false;
+        b = static_cast<unsigned>(q);
+        e = b + nFind;
+        return true;
+    };
+    return ReplaceMatches(*this, match, pWith, nWith, bAll);
 }
 
 int CRukBuffer::Replace(const char* pBegin, unsigned nBegin, const char* pEnd, unsigned nEnd,
@@ -201,32 +220,18 @@ int CRukBuffer::Replace(const char* pBegin, unsigned nBegin, const char* pEnd, u
 {
     if (m_nSize == 0 || !pBegin || nBegin == 0 || !pEnd || nEnd == 0)
         return 0;
-    int nCount = 0;
-    unsigned nPos = 0;
-    CRukBuffer out;
-    for (;;) {
-        int b = Find(pBegin, nBegin, nPos);
-        if (b < 0)
-            break;
-        int e = Find(pEnd, nEnd, b + nBegin);
-        if (e < 0)
-            break;
-        if (nCount == 0)
-            out.Reserve(m_nSize);
-        out.Append(m_pData + nPos, b - nPos);
-        out.Append(pWith, nWith);
-        nCount++;
-        nPos = e + nEnd;
-        if (!bAll)
-            break;
-    }
-    if (nCount == 0)
-        return 0;
-    out.Append(m_pData + nPos, m_nSize - nPos);
-    if (out.m_nSize == 0)
-        out.Free();  // an empty result is the empty buffer, without a block
-    *this = std::move(out);
-    return nCount;
+    auto match = [&](unsigned nFrom, unsigned& b, unsigned& e) {
+        int q = Find(pBegin, nBegin, nFrom);
+        if (q < 0)
+            return false;
+        int r = Find(pEnd, nEnd, static_cast<unsigned>(q) + nBegin);
+        if (r < 0)
+            return false;
+        b = static_cast<unsigned>(q);
+        e = static_cast<unsigned>(r) + nEnd;
+        return true;
+    };
+    return ReplaceMatches(*this, match, pWith, nWith, bAll);
 }
 
 CRukBuffer CRukBuffer::GetToken(const char* pSep, unsigned nSep, bool bWhole) const

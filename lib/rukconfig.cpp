@@ -66,24 +66,20 @@ int CRukConfig::Parse(const char* pText, unsigned nSize)
 
 CRukString CRukConfig::Serialize() const
 {
-    CRukBuffer out;
+    CRukString text;
     for (int i = 0; i < GetSize(); i++) {
         const CRukStrPair& pair = (*this)[i];
         if (m_bEncoded) {
-            CRukString name = pair.m_strTag.CharToPerHex();
-            CRukString value = pair.m_data.CharToPerHex();
-            out.Append(name.GetText(), name.GetLength());
-            out.Append("=", 1);
-            out.Append(value.GetText(), value.GetLength());
+            text += pair.m_strTag.CharToPerHex();
+            text += "=";
+            text += pair.m_data.CharToPerHex();
         } else {
-            out.Append(pair.m_strTag.GetText(), pair.m_strTag.GetLength());
-            out.Append("=", 1);
-            out.Append(pair.m_data.GetText(), pair.m_data.GetLength());
+            text += pair.m_strTag;
+            text += "=";
+            text += pair.m_data;
         }
-        out.Append("\n", 1);
+        text += "\n";
     }
-    CRukString text;
-    text.Attach(out.Detach());
     return text;
 }
 

@@ -308,7 +308,6 @@ CRukString CRukFile::ReadString(int n)
 int CRukFile::ReadString(CRukString& line)
 {
     line.Free();
-    CRukBuffer buf;
     char sz[2049];
     int r = 0;
     for (;;) {
@@ -316,15 +315,11 @@ int CRukFile::ReadString(CRukString& line)
         if (r != 1)
             break;
         size_t n = strlen(sz);
-        buf.Append(sz, static_cast<unsigned>(n));
+        line.Append(sz, static_cast<int>(n));
         if (n > 0 && sz[n - 1] == '\n')
             break;
     }
-    if (!buf.IsEmpty()) {
-        line.Attach(buf.Detach());
-        return 1;
-    }
-    return r;
+    return line.IsEmpty() ? r : 1;
 }
 
 long CRukFile::GetFileSize(const char* pPath)

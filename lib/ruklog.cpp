@@ -10,35 +10,29 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "rukbuffer.h"
-
 namespace {
 
 // Field names whose values are secrets, besides any holding "passwd" or
 // "password".
 const char* const s_rgSecretNames[] = {"token"};
 
-// Appends pieces of pText separated by cSep to out, each passed through
-// mask(piece, length, out) which writes the piece as it should appear.
+// The pieces of pText separated by cSep, each passed through
+// mask(piece, length, out), which appends the piece as it should appear.
 template <class Mask>
-void EachPiece(const char* pText, char cSep, CRukBuffer& out, Mask mask)
+CRukString EachPiece(const char* pText, char cSep, Mask mask)
 {
+    CRukString out;
+    const char szSep[2] = {cSep, 0};
     for (const char* p = pText;;) {
         const char* pEnd = strchr(p, cSep);
         size_t n = pEnd ? static_cast<size_t>(pEnd - p) : strlen(p);
         mask(p, n, out);
         if (!pEnd)
             break;
-        out.Append(&cSep, 1);
+        out += szSep;
         p = pEnd + 1;
     }
-}
-
-CRukString ToString(CRukBuffer& out)
-{
-    CRukString s;
-    s.Attach(out.Detach());
-    return s;
+    return out;
 }
 
 // "yyyy/mm/dd hh:mm:ss.mmm, pid, " for the present moment.
@@ -146,36 +140,32 @@ bool CRukLog::IsSecretName(const char* pName)
 // without "=" is all value.
 CRukString CRukLog::MaskCookies(const char* pHeader)
 {
-    CRukBuffer out;
-    EachPiece(pHeader ? pHeader : "", ';', out, [](const char* p, size_t n, CRukBuffer& o) {
+    return EachPiece(pHeader ? pHeader : "", ';', [](const char* p, size_t n, CRukString& o) {
         const char* pEq = static_cast<const char*>(memchr(p, '=', n));
         size_t nKeep = pEq ? static_cast<size_t>(pEq - p) + 1 : strspn(p, " ");
         if (nKeep > n)
             nKeep = n;
-        o.Append(p, static_cast<unsigned>(nKeep));
+        o.Append(p, static_cast<int>(nKeep));
         if (pEq || nKeep < n)
-            o.Append(s_pMask, static_cast<unsigned>(strlen(s_pMask)));
+            o += s_pMask;
     });
-    return ToString(out);
 }
 
 // "name=value&..." pieces; a secret name keeps its "=" and gets the mask.
 CRukString CRukLog::MaskQuery(const char* pText)
 {
-    CRukBuffer out;
-    EachPiece(pText ? pText : "", '&', out, [](const char* q, size_t n, CRukBuffer& o) {
+    return EachPiece(pText ? pText : "", '&', [](const char* q, size_t n, CRukString& o) {
         const char* pEq = static_cast<const char*>(memchr(q, '=', n));
         CRukString name;
         if (pEq)
             name.Append(q, static_cast<int>(strnlen(q, static_cast<size_t>(pEq - q))));
         if (pEq && IsSecretName(name.PerHexToChar().GetText())) {
-            o.Append(q, static_cast<unsigned>(pEq - q + 1));
-            o.Append(s_pMask, static_cast<unsigned>(strlen(s_pMask)));
+            o.Append(q, static_cast<int>(pEq - q + 1));
+            o += s_pMask;
         } else {
-            o.Append(q, static_cast<unsigned>(n));
+            o.Append(q, static_cast<int>(n));
         }
     });
-    return ToString(out);
 }
 
 // The URL up to its first "?" as it is, the query after it masked.
@@ -193,8 +183,9 @@ CRukString CRukLog::MaskUrl(const char* pText)
 
 CRukString CRukLog::Printable(const char* pData, unsigned nSize, unsigned nMax)
 {
-    CRukBuffer out;
+    CRukString out;
     unsigned n = nSize < nMax ? nSize : nMax;
+    out.Reserve(static_cast<int>(n) + 3);
     for (unsigned i = 0; i < n; i++) {
         unsigned char c = static_cast<unsigned char>(pData[i]);
         if (c < 0x20 || c == 0x7F) {
@@ -206,6 +197,6 @@ CRukString CRukLog::Printable(const char* pData, unsigned nSize, unsigned nMax)
         }
     }
     if (nSize > nMax)
-        out.Append("...", 3);
-    return ToString(out);
+        out += "...";
+    return out;
 }

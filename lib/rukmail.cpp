@@ -1,5 +1,7 @@
-// CRukMail: the header fields, the folded and converted body, the MIME
-// frame around them, and the hand-over to the mail program.
+// CRukMail: the mail as a whole: its address and id fields, the MIME
+// frame around the body and the attachments, and the hand-over to the
+// mail program. Header fields of text are encoded in rukmail_header.cpp,
+// the body is folded and converted in rukmail_body.cpp.
 #include "rukmail.h"
 
 #include <cerrno>
@@ -14,31 +16,12 @@
 #include <vector>
 
 #include "rukglobal.h"
-#include "ruknkf.h"
+#include "rukmail_text.h"
 
-namespace {
+using namespace rukmail;
 
-// The longest line written where a line can be chosen (RFC 2047 and 5322
-// recommend 76 and 78), and the longest run of ASCII without blank kept
-// whole in a body line; every line stays below the 998 bytes of RFC 5322.
-const size_t s_nLineMax = 76;
-const size_t s_nUnbrokenMax = 900;
+namespace rukmail {
 
-// Encoded words: "=?CHARSET?B?" ... "?=".
-const char s_szJisWord[] = "=?ISO-2022-JP?B?";
-const char s_szUtf8Word[] = "=?UTF-8?B?";
-
-const char s_szAtext[] = "!#$%&'*+/=?^_`{|}~-.";
-
-bool IsAlnum(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// The text without control bytes: line feeds and tabs are kept when
-// bKeepLines (a body), else they become blanks (one header line); every
-// other byte below 0x20 and DEL are dropped. Shift_JIS trail bytes are
-// never in that range, so no character is cut.
 std::string WithoutControls(const char* pText, bool bKeepLines)
 {
     std::string out;
@@ -65,26 +48,42 @@ std::string Trimmed(const std::string& text)
     return text.substr(b, e - b + 1);
 }
 
-// The valid addresses of a comma-separated list, joined by ", ".
-std::string AddressList(const char* pText)
+}  // namespace rukmail
+
+namespace {
+
+// The pieces of a list, cut at cSep with the blanks around each dropped,
+// that isValid accepts, joined by pJoin; the others are left out (and
+// traced as not pWhat).
+template <class FValid>
+std::string ValidList(const char* pText, char cSep, const char* pJoin, FValid isValid,
+                      const char* pWhat)
 {
     std::string text = WithoutControls(pText, false), out;
     size_t b = 0;
     while (b <= text.size()) {
-        size_t e = text.find(',', b);
+        size_t e = text.find(cSep, b);
         if (e == std::string::npos)
             e = text.size();
         std::string one = Trimmed(text.substr(b, e - b));
-        if (CRukMail::IsAddress(one.c_str())) {
+        if (isValid(one)) {
             if (!out.empty())
-                out += ", ";
+                out += pJoin;
             out += one;
         } else if (!one.empty()) {
-            go.m_log.Trace("-- CRukMail: not an address, left out [%s]", one.c_str());
+            go.m_log.Trace("-- CRukMail: not %s, left out [%s]", pWhat, one.c_str());
         }
         b = e + 1;
     }
     return out;
+}
+
+// The valid addresses of a comma-separated list, joined by ", ".
+std::string AddressList(const char* pText)
+{
+    return ValidList(pText, ',', ", ",
+                     [](const std::string& one) { return CRukMail::IsAddress(one.c_str()); },
+                     "an address");
 }
 
 // True for "<left@right>", both sides address characters.
@@ -98,7 +97,7 @@ bool IsMessageId(const std::string& id)
         inner.find('@', at + 1) != std::string::npos)
         return false;
     for (unsigned char c : inner)
-        if (c != '@' && !IsAlnum(c) && !strchr(s_szAtext, c))
+        if (c != '@' && !IsAlnum(c) && !strchr(kAtext, c))
             return false;
     return true;
 }
@@ -106,23 +105,7 @@ bool IsMessageId(const std::string& id)
 // The valid ids of a blank-separated list, joined by blanks.
 std::string MessageIdList(const char* pText)
 {
-    std::string text = WithoutControls(pText, false), out;
-    size_t b = 0;
-    while (b < text.size()) {
-        size_t e = text.find(' ', b);
-        if (e == std::string::npos)
-            e = text.size();
-        std::string one = text.substr(b, e - b);
-        if (IsMessageId(one)) {
-            if (!out.empty())
-                out += ' ';
-            out += one;
-        } else if (!one.empty()) {
-            go.m_log.Trace("-- CRukMail: not a message id, left out [%s]", one.c_str());
-        }
-        b = e + 1;
-    }
-    return out;
+    return ValidList(pText, ' ', " ", IsMessageId, "a message id");
 }
 
 // The RFC 5322 date of now in local time, written without the locale.
@@ -145,220 +128,7 @@ std::string DateText(time_t now)
     return sz;
 }
 
-bool IsHalfKana(unsigned char c)
-{
-    return c >= 0xA1 && c <= 0xDF;
-}
-
-// Length of the character at p that no fold may cut: 2 for a Shift_JIS
-// lead byte with a trail byte after it, and for a half-width katakana with
-// the voiced or semi-voiced mark that joins it; else 1.
-size_t UnitLen(const unsigned char* p, size_t n)
-{
-    bool bLead = (p[0] >= 0x81 && p[0] <= 0x9F) || (p[0] >= 0xE0 && p[0] <= 0xFC);
-    if (bLead)
-        return (n > 1 && p[1] >= 0x40 && p[1] != 0x7F) ? 2 : 1;
-    return (IsHalfKana(p[0]) && n > 1 && (p[1] == 0xDE || p[1] == 0xDF)) ? 2 : 1;
-}
-
-// True for a character sent as a two-byte JIS character: a Shift_JIS pair
-// or a half-width katakana.
-bool IsWide(const unsigned char* p, size_t nLen)
-{
-    return nLen == 2 || IsHalfKana(p[0]);
-}
-
-std::string Base64(const std::string& bytes, int nWidth)
-{
-    CRukBuffer b64(bytes.data(), static_cast<unsigned>(bytes.size()));
-    b64.Base64Encode(nWidth);
-    return b64.GetData() ? std::string(b64.GetData(), b64.GetSize()) : std::string();
-}
-
-// --- header fields
-
-// A plain value folded before blanks, every line at most s_nLineMax
-// long. For text (bText) false when a word would not fit on a line or the
-// value could be taken for an encoded word; a list of addresses or ids
-// puts a word too long for a line on a line of its own (it is at most 254
-// bytes).
-bool FoldPlain(const std::string& prefix, const std::string& text, std::string& out,
-               bool bText = true)
-{
-    for (unsigned char c : text)
-        if (c >= 0x80)
-            return false;
-    if (bText && text.find("=?") != std::string::npos)
-        return false;
-    std::string folded, line = prefix;
-    bool bEmpty = true;  // nothing of the text on this line yet
-    for (size_t i = 0; i < text.size();) {
-        size_t e = text.find(' ', i + 1);
-        if (e == std::string::npos)
-            e = text.size();
-        std::string piece = text.substr(i, e - i);
-        if (line.size() + piece.size() > s_nLineMax && !bEmpty && piece[0] == ' ') {
-            folded += line + "\n";
-            line.clear();
-        }
-        if (bText && line.size() + piece.size() > s_nLineMax)
-            return false;
-        line += piece;
-        bEmpty = false;
-        i = e;
-    }
-    out += folded + line + "\n";
-    return true;
-}
-
-// Bytes one character (UnitLen) adds to a text at most: its JIS bytes
-// with a mode change, or its UTF-8 bytes.
-size_t WordCharCost(const unsigned char* p, size_t nLen, bool bJis, bool& bKanji)
-{
-    bool bWide = IsWide(p, nLen);
-    if (!bJis)
-        return p[0] < 0x80 ? 1 : (IsHalfKana(p[0]) ? 3 * nLen : 3);
-    size_t n = (bWide ? 2 : 1) + (bWide != bKanji ? 3 : 0);
-    bKanji = bWide;
-    return n;
-}
-
-// The value as encoded words, ISO-2022-JP when it fits JIS X 0208, else
-// UTF-8; each word holds whole characters, and each line (the first after
-// the prefix) is at most s_nLineMax long.
-std::string EncodeWords(const std::string& prefix, const std::string& text)
-{
-    bool bJis = NkfFitsJis(text);
-    const char* pWord = bJis ? s_szJisWord : s_szUtf8Word;
-    size_t nFrame = strlen(pWord) + 2;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-    size_t n = text.size();
-    std::string out = prefix;
-    size_t nLine = prefix.size();
-    size_t i = 0;
-    while (i < n) {
-        // As many characters as fit on the line, their bytes counted with
-        // the closing escape.
-        size_t nRoom = nLine + nFrame + 4 < s_nLineMax ? (s_nLineMax - nLine - nFrame) / 4 * 3 : 3;
-        size_t nBytes = 0, j = i;
-        bool bKanji = false;
-        while (j < n) {
-            size_t nLen = UnitLen(p + j, n - j);
-            bool bWas = bKanji;
-            size_t nCost = WordCharCost(p + j, nLen, bJis, bKanji);
-            if (j > i && nBytes + nCost + (bKanji ? 3 : 0) > nRoom) {
-                bKanji = bWas;
-                break;
-            }
-            nBytes += nCost;
-            j += nLen;
-        }
-        std::string chunk = text.substr(i, j - i);
-        std::string bytes = bJis ? NkfSjisToJis(chunk) : NkfSjisToUtf8(chunk);
-        out += pWord + Base64(bytes, 0) + "?=";
-        i = j;
-        if (i < n) {
-            out += "\n ";
-            nLine = 1;
-        }
-    }
-    return out + "\n";
-}
-
-// --- body
-
-// Bytes a stuffing blank may add in front of a line starting at p.
-size_t StuffCost(unsigned char c)
-{
-    return (c == ' ' || c == '>' || c == 'F' || c == '.') ? 1 : 0;
-}
-
-// Shift_JIS punctuation a line should not start with (、。，．？！ー）〕」』】),
-// as second bytes after the lead 0x81.
-const char s_szNoLineStart[] = "\x41\x42\x43\x44\x48\x49\x5b\x6a\x6c\x76\x78\x7a";
-
-// True when a soft line break may fall between the character before (wide
-// or a blank) and the one at p: beside a Japanese character, or after a
-// blank before a non-blank; never before closing punctuation.
-bool CanBreak(bool bPrevWide, bool bPrevBlank, const unsigned char* p, size_t nLen)
-{
-    if (nLen == 2 && p[0] == 0x81 && strchr(s_szNoLineStart, p[1]))
-        return false;
-    if (bPrevWide || IsWide(p, nLen))
-        return true;
-    return bPrevBlank && p[0] != ' ';
-}
-
-// Bytes of [b, e) as an ISO-2022-JP line, stuffing and the closing escape
-// included.
-size_t HardCost(const unsigned char* p, size_t b, size_t e)
-{
-    size_t nCost = StuffCost(p[b]);
-    bool bKanji = false;
-    for (size_t i = b; i < e;) {
-        size_t nLen = UnitLen(p + i, e - i);
-        nCost += WordCharCost(p + i, nLen, true, bKanji);
-        i += nLen;
-    }
-    return nCost + (bKanji ? 3 : 0);
-}
-
-// End of the line piece starting at b: the whole rest when it fits on a
-// line, else the last break where the piece still fits as a soft line;
-// without such a break the first break after it, or the character that
-// reaches s_nUnbrokenMax bytes.
-size_t FindCut(const std::string& line, size_t b)
-{
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(line.data());
-    size_t n = line.size();
-    if (n - b <= s_nLineMax && HardCost(p, b, n) <= s_nLineMax)
-        return n;
-    size_t nCost = StuffCost(p[b]);
-    bool bKanji = false, bPrevWide = false, bPrevBlank = false, bOver = false;
-    size_t nLastBreak = 0;
-    for (size_t i = b; i < n;) {
-        size_t nLen = UnitLen(p + i, n - i);
-        if (i > b && CanBreak(bPrevWide, bPrevBlank, p + i, nLen)) {
-            if (bOver)
-                return i;
-            nLastBreak = i;
-        }
-        nCost += WordCharCost(p + i, nLen, true, bKanji);
-        if (!bOver && nCost + (bKanji ? 3 : 0) + 1 > s_nLineMax) {
-            if (nLastBreak)
-                return nLastBreak;
-            bOver = true;
-        }
-        bPrevWide = IsWide(p + i, nLen);
-        bPrevBlank = p[i] == ' ';
-        i += nLen;
-        if (bOver && nCost >= s_nUnbrokenMax)
-            return i;
-    }
-    return n;
-}
-
-// A line of the text as folded pieces, each with its soft flag.
-void FoldLine(const std::string& line, std::vector<std::pair<std::string, bool>>& pieces)
-{
-    if (line.empty()) {
-        pieces.emplace_back(std::string(), false);
-        return;
-    }
-    for (size_t b = 0; b < line.size();) {
-        size_t e = FindCut(line, b);
-        pieces.emplace_back(line.substr(b, e - b), e < line.size());
-        b = e;
-    }
-}
-
-bool NeedsStuffing(const std::string& piece)
-{
-    return (!piece.empty() && (piece[0] == ' ' || piece[0] == '>')) ||
-           piece.compare(0, 5, "From ") == 0 || piece == ".";
-}
-
-// --- delivery
+// --- the mail and its delivery
 
 // Hexadecimal text of n random bytes; without getrandom, of the clock and
 // the process id, which still tell two mails of a process apart by a count.
@@ -460,7 +230,7 @@ bool CRukMail::IsAddress(const char* pText)
         return false;
     for (const char* p = pText; p < pAt; p++) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (!IsAlnum(c) && !strchr(s_szAtext, c))
+        if (!IsAlnum(c) && !strchr(kAtext, c))
             return false;
         if (c == '.' && p[1] == '.')
             return false;
@@ -482,44 +252,6 @@ CRukString CRukMail::MakeMessageId(const char* pLeft, const char* pDomain)
     std::string id = std::string("<") + (pLeft ? pLeft : "") + "." + RandomHex(8) + "@" +
                      (pDomain ? pDomain : "") + ">";
     return CRukString(id.c_str());
-}
-
-std::string CRukMail::EncodeHeader(const char* pName, const char* pText)
-{
-    std::string text = Trimmed(WithoutControls(pText, false));
-    std::string prefix = std::string(pName) + ":";
-    if (text.empty())
-        return prefix + "\n";
-    prefix += ' ';
-    std::string out;
-    if (FoldPlain(prefix, text, out))
-        return out;
-    return EncodeWords(prefix, text);
-}
-
-std::string CRukMail::EncodeBody(const char* pText, bool* pUtf8)
-{
-    std::string text = WithoutControls(pText, true);
-    bool bUtf8 = !NkfFitsJis(text);
-    if (pUtf8)
-        *pUtf8 = bUtf8;
-    std::string out;
-    for (size_t b = 0; b < text.size();) {
-        size_t e = text.find('\n', b);
-        if (e == std::string::npos)
-            e = text.size();
-        std::string line = text.substr(b, e - b);
-        line.erase(line.find_last_not_of(' ') + 1);
-        std::vector<std::pair<std::string, bool>> pieces;
-        FoldLine(line, pieces);
-        for (const auto& piece : pieces) {
-            std::string sjis = NeedsStuffing(piece.first) ? " " + piece.first : piece.first;
-            out += bUtf8 ? NkfSjisToUtf8(sjis) : NkfSjisToJis(sjis);
-            out += piece.second ? " \n" : "\n";
-        }
-        b = e + 1;
-    }
-    return out;
 }
 
 std::string CRukMail::Build(const SRukMailHeader& head, const char* pBody,

@@ -14,7 +14,8 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { BASE, WWW, launch, shot, check, readMessages, bodyText } from './lib.mjs';
+import { BASE, WWW, launch, shot, check, readMessages, bodyText, messageLine, sjis, RED_PNG }
+  from './lib.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const axeSource = fs.readFileSync(path.join(here, 'node_modules', 'axe-core', 'axe.min.js'), 'utf8');
@@ -40,16 +41,10 @@ async function notice(page) {
 }
 
 // A 2x2 red PNG.
-const png = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEklEQVR4nGP4z8DAwMDAxAAAGgkCAUDwoOYAAAAASUVORK5CYII=', 'base64');
 
-// A message line of the store (Shift_JIS fields given as text) with the
-// poster's address in field 12.
-function messageLine(id, title, name, mess, remote) {
-  const encode = (t) => Buffer.from(new TextEncoder().encode(t)); // ASCII only
-  const fields = [id, '', '', '2026/12/01 10:00:00', name, '', '', title, mess, '', '', '', remote,
-    '', '', '', '', '', '', '', ''];
-  return encode(fields.join('\x1e') + '\n');
-}
+// The bytes of a message line of the demo board with the poster's address.
+const posted = (id, title, name, mess, remote) =>
+  sjis(messageLine({ id, date: '2026/12/01 10:00:00', name, title, mess, remote }));
 
 // Runs axe-core on the page at both widths: no serious or critical
 // violation, no sideways scrolling at 390 pixels, and every button, link
@@ -214,7 +209,7 @@ try {
   await audit(page, 'the icon page');
   await page.selectOption('select[name="icon_no"]', '1');
   await page.fill('input[name="icon_name"]', 'ねこ');
-  await page.setInputFiles('input[name="icon_file"]', { name: '../cat picture.png', mimeType: 'image/png', buffer: png });
+  await page.setInputFiles('input[name="icon_file"]', { name: '../cat picture.png', mimeType: 'image/png', buffer: RED_PNG });
   await submit(page, page.locator('input[name="submit_upload"]'));
   check(await notice(page) === 'アイコン1の画像を登録しました。', 'the icon page says the picture is set');
   check(await page.locator('h1').innerText() === 'アイコンの設定', 'the upload returns to the icon page');
@@ -235,7 +230,7 @@ try {
     fs.mkdirSync(dir, { recursive: true });
     fs.chownSync(dir, owner.uid, owner.gid);
   }
-  fs.writeFileSync(path.join(oldLog, 'bbs-message.dat'), messageLine('5', 'old', 'x', 'old', ''));
+  fs.writeFileSync(path.join(oldLog, 'bbs-message.dat'), posted('5', 'old', 'x', 'old', ''));
   fs.chownSync(path.join(oldLog, 'bbs-message.dat'), owner.uid, owner.gid);
   await page.goto(`${config}?bid=demo&mode=kako`);
   await audit(page, 'the old-log page');
@@ -254,9 +249,9 @@ try {
   // one step, an address goes to the deny list with one click.
   const messages = path.join(WWW, 'data', 'demo', 'bbs-message.dat');
   fs.writeFileSync(messages, Buffer.concat([
-    messageLine('9000000000003', 'spam one', 'spammer', 'buy http://spam.example/', '203.0.113.77'),
-    messageLine('9000000000002', 'spam two', 'spammer', 'buy now', '203.0.113.77 spam.example.net'),
-    messageLine('9000000000001', 'hello', 'guest', 'hello there', '2001:db8::42'),
+    posted('9000000000003', 'spam one', 'spammer', 'buy http://spam.example/', '203.0.113.77'),
+    posted('9000000000002', 'spam two', 'spammer', 'buy now', '203.0.113.77 spam.example.net'),
+    posted('9000000000001', 'hello', 'guest', 'hello there', '2001:db8::42'),
     fs.readFileSync(messages)]));
   await page.goto(`${config}?bid=demo&mode=mod`);
   await audit(page, 'the moderation page');

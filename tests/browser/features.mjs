@@ -6,18 +6,11 @@
 //   node features.mjs BASE_URL SITE_WWW SCREENSHOT_DIR
 import fs from 'node:fs';
 import path from 'node:path';
-import { BASE, WWW, launch, shot, check, readMessages, bodyText } from './lib.mjs';
+import { BASE, WWW, launch, shot, check, readMessages, bodyText, messageLine } from './lib.mjs';
 
 const board = `${BASE}/ruk-bbs.cgi?bid=demo`;
 const title = 'リロードしても一度だけ';
 const archivedId = '1700000000000';
-
-// One stored message (ASCII only) as a line of the message file.
-function line(id, subject, mess) {
-  const fields = [id, '', '', '2023/11/15 07:13:20', 'archivist', '', '', subject, mess, '', '',
-    '', '', '', '', '', '', '', '', '', ''];
-  return `${fields.join('\x1e')}\n`;
-}
 
 // An old log of the demo board holding one thread, owned like the board's
 // data so that the server can lock it.
@@ -25,7 +18,8 @@ function makeOldLog(name) {
   const data = path.join(WWW, 'data/demo');
   const dir = path.join(data, 'old', name);
   fs.mkdirSync(dir, { recursive: true });
-  fs.writeFileSync(path.join(dir, 'bbs-message.dat'), line(archivedId, 'Archived thread', 'old words'));
+  fs.writeFileSync(path.join(dir, 'bbs-message.dat'), messageLine({ id: archivedId, date: '2023/11/15 07:13:20', name: 'archivist',
+    title: 'Archived thread', mess: 'old words' }));
   const { uid, gid } = fs.statSync(data);
   for (const p of [path.join(data, 'old'), dir, path.join(dir, 'bbs-message.dat')]) {
     fs.chownSync(p, uid, gid);

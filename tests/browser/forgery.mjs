@@ -6,18 +6,11 @@
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
-import { BASE, WWW, launch, shot, check, readMessages } from './lib.mjs';
+import { BASE, WWW, launch, shot, check, readMessages, messageLine } from './lib.mjs';
 
 const board = `${BASE}/ruk-bbs.cgi?bid=demo`;
 const file = path.join(WWW, 'data/demo/bbs-message.dat');
 const forged = 'bid=demo&submit_wri.x=1&name=x&title=forged&mess=forged&cookie=1&passwd=fixed123';
-
-// One stored message (ASCII only) as a line of the message file.
-function line(id, title, mess) {
-  const fields = [id, '', '', '2026/01/01 00:00:00', 'planter', '', '', title, mess, '', '', '',
-    '', '', '', '', '', '', '', '', ''];
-  return `${fields.join('\x1e')}\n`;
-}
 
 const cookieOf = async (context, name) =>
   (await context.cookies(BASE)).find((c) => c.name === name)?.value;
@@ -48,7 +41,8 @@ try {
   // form opened with a guessed password.
   const guess = 'bid=demo&submit_upd.x=1&id=9999999999999&passwd=guess';
   const body = `look <img src="ruk-bbs.cgi?${forged}"> <img src="ruk-bbs.cgi?${guess}">`;
-  fs.writeFileSync(file, Buffer.concat([Buffer.from(line('9999999999999', 'planted', body)),
+  fs.writeFileSync(file, Buffer.concat([Buffer.from(messageLine({ id: '9999999999999',
+    date: '2026/01/01 00:00:00', name: 'planter', title: 'planted', mess: body })),
     original]));
   const fetched = [];
   page.on('requestfinished', (r) => { if (r.url().includes('submit_')) fetched.push(r.url()); });

@@ -84,15 +84,19 @@ export async function tabTo(page, selector, presses = 200) {
   return false;
 }
 
-// A stored message as a line of the message file (Shift_JIS is written by
-// writeMessages): id, parent, thread, date, name, title, body, icon and
-// attachments [file, thread] as the board stores them.
-export function messageLine({ id, pid = '', ppid = '', date, name, title, mess = '', icon = '',
-  attach = [] }) {
+// A stored message as a line of the message file (a text: sjis() or
+// withMessages makes its Shift_JIS bytes): id, parent, thread, date, name,
+// title, body, the poster's address, icon and attachments [file, thread]
+// as the board stores them.
+export function messageLine({ id, pid = '', ppid = '', date, name, title, mess = '', remote = '',
+  icon = '', attach = [] }) {
   const fields = [id, pid, ppid, date, name, '', '', title, mess.replaceAll('\n', '\x1d'), '', '', '',
-    '', '', '', '', '', '', '', '', icon, ...attach.flat()];
+    remote, '', '', '', '', '', '', '', icon, ...attach.flat()];
   return `${fields.join('\x1e')}\n`;
 }
+
+// A 2x2 red PNG.
+export const RED_PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEklEQVR4nGP4z8DAwMDAxAAAGgkCAUDwoOYAAAAASUVORK5CYII=', 'base64');
 
 // The board's time stamp of a moment, in Japan's time as the demo runs.
 export function stamp(when = new Date()) {

@@ -6,7 +6,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { BASE, launch, shot, check, readMessages, bodyText } from './lib.mjs';
+import { BASE, launch, shot, check, readMessages, bodyText, RED_PNG } from './lib.mjs';
 
 const board = `${BASE}/ruk-bbs.cgi?bid=demo`;
 const name = '山田太郎';
@@ -14,10 +14,8 @@ const title = '桜の写真です';
 const mess = '近所の公園で撮りました。\n満開でした。';
 const password = 'hanami2026';
 
-// A 2x2 red PNG.
-const png = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEklEQVR4nGP4z8DAwMDAxAAAGgkCAUDwoOYAAAAASUVORK5CYII=', 'base64');
 const picture = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'ruk-')), 'sakura.png');
-fs.writeFileSync(picture, png);
+fs.writeFileSync(picture, RED_PNG);
 
 // The message form (reply, edit, delete) of one stored message.
 const messageForm = (page, id) => page.locator(`form.msgForm:has(input[name="id"][value="${id}"])`);

@@ -119,7 +119,7 @@ class AdminCase(unittest.TestCase):
                        "bbs_title": "Sys Title", "attach_max": "5", "log_limit": "500",
                        "icon_max": "3", "page_ppnum": "10", "log_max": "100",
                        "sendmail": "/usr/sbin/sendmail-mailcmd"}
-        self.site.write_settings("dat-system.dat", self.system)
+        self.site.write_system(self.system)
 
     def tearDown(self):
         self.site.close()
@@ -185,15 +185,8 @@ class AdminCase(unittest.TestCase):
     def snapshot(self):
         """Every file below the site with its bytes (lock, session and
         throttle files aside)."""
-        files = {}
-        for root, _, names in os.walk(self.site.dir):
-            for n in names:
-                p = os.path.join(root, n)
-                if n.endswith(".lock") or n in ("dat-session.dat", "dat-throttle.dat"):
-                    continue
-                with open(p, "rb") as f:
-                    files[os.path.relpath(p, self.site.dir)] = f.read()
-        return files
+        return self.site.snapshot(skip=lambda n: n.endswith(".lock") or
+                                  n in ("dat-session.dat", "dat-throttle.dat"))
 
     def sessions(self):
         """The lines of the session file, split into fields."""
@@ -620,8 +613,7 @@ class SystemTest(AdminCase):
         return self.post({k: v for k, v in body.items() if v is not None}, login=login)
 
     def test_add_board(self):
-        self.site.write_settings("dat-system.dat", dict(self.system, fmode666="640",
-                                                         fmode777="750"))
+        self.site.write_system(dict(self.system, fmode666="640", fmode777="750"))
         login = self.admin()
         resp = self.add(login)
         self.assertPage(resp, "sys")
@@ -680,7 +672,7 @@ class SystemTest(AdminCase):
         self.assertNotEqual(code, "defpw")
         self.assertIsInstance(self.login("defpw", "one"), Login)
         # A fresh installation has none: the board password must be typed.
-        self.site.write_settings("dat-system.dat", dict(self.system, passwd=""))
+        self.site.write_system(dict(self.system, passwd=""))
         before = self.snapshot()
         self.assertMessage(self.add(login, "two", passwd="", passwd2=""), "msg01")
         self.assertEqual(self.snapshot(), before)
@@ -1125,7 +1117,7 @@ class RealTemplatesTest(unittest.TestCase):
     def test_pages_render_with_the_site_templates(self):
         site = Site(full=True)
         try:
-            site.write("dat-system.dat", "admin=%s\nicon_max=2\n" % ADMIN)
+            site.write_system({"admin": ADMIN, "icon_max": "2"})
             site.add_board("tech", passwd=BOARD_PW, write_passwd="*wpcode*")
             run = lambda **kw: site.run(program="ruk-config", **kw)
             page = run(env=SAME_ORIGIN)

@@ -2,17 +2,13 @@
 that says what an action did, the second step before a board or an old
 log is removed, icons uploaded from the browser (and every upload that is
 refused), and the moderation page with its deletions and the deny list."""
-import importlib.machinery
-import importlib.util
 import os
 import re
-import struct
 import unittest
-import zlib
 
-from rukcgi import SOURCE_DIR, record
+import rukcgi
+from rukcgi import SOURCE_DIR, load_make_site, multipart, record
 from test_admin import ADMIN, BOARD_PW, AdminCase, Login, read_settings
-from test_posting import multipart
 
 
 def with_remote(line, remote):
@@ -24,11 +20,7 @@ def with_remote(line, remote):
 
 def png(pad=0):
     """A real 1x1 PNG, padded after its end to grow it."""
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(b"\0\xff\0\0")) + chunk(b"IEND", b"") + b"\0" * pad)
+    return rukcgi.png(1, 1, lambda x, y: (0xff, 0, 0)) + b"\0" * pad
 
 
 GIF = b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;"
@@ -173,15 +165,6 @@ class ConfirmTest(ToolsCase):
         self.assertIn(notice("[msg97:2026-12]"), resp.text)
         self.assertNotIn("ask=", resp.text)
         self.assertFalse(os.path.exists(self.site.path("data/tech/old/2026-12")))
-
-
-def load_make_site():
-    path = os.path.join(SOURCE_DIR, "scripts", "make-site")
-    loader = importlib.machinery.SourceFileLoader("make_site_tools", path)
-    spec = importlib.util.spec_from_loader("make_site_tools", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
 
 
 class IconUploadTest(ToolsCase):

@@ -101,7 +101,7 @@ def entries(root):
 class FeedCase(unittest.TestCase):
     def setUp(self):
         self.site = Site()
-        self.site.write_settings("dat-system.dat", {"site_url": SITE_URL})
+        self.site.write_system({"site_url": SITE_URL})
         self.site.add_board("test", bbs_title="\u30c6\u30b9\u30c8<\u677f>")  # テスト<板>
 
     def tearDown(self):
@@ -197,7 +197,7 @@ class FeedTest(FeedCase):
                          PROGRAM + "?bid=test=2005&mode=atom")
 
     def test_addresses_without_site_url(self):
-        self.site.write_settings("dat-system.dat", {})
+        self.site.write_system({})
         self.site.write_messages("data/test", [record("1767225600000")])
         root, _ = self.feed(env={"HTTP_HOST": "evil.example\r\nX: 1", "HTTPS": "on"})
         (e,) = entries(root)

@@ -15,8 +15,8 @@ import tempfile
 import time
 import unittest
 
-from rukcgi import per_hex, record
-from test_posting import ADMIN, make_site, multipart
+from rukcgi import multipart, per_hex, record
+from test_posting import ADMIN, make_site
 
 # 掲示板への書き込みは、いつでも歓迎します。 x 24: 504 characters, one line.
 PARAGRAPH = "\u63b2\u793a\u677f\u3078\u306e\u66f8\u304d\u8fbc\u307f\u306f\u3001\u3044\u3064" \
@@ -84,8 +84,7 @@ class NoticeCase(unittest.TestCase):
     def set_system(self, **settings):
         conf = dict(self.system)
         conf.update(settings)
-        self.site.write_settings("dat-system.dat", {k: v for k, v in conf.items()
-                                                     if v is not None})
+        self.site.write_system({k: v for k, v in conf.items() if v is not None})
 
     def set_board(self, **settings):
         conf = {"skindir": "skin/t/", "passwd": ADMIN, "attach_size": "100",

@@ -54,14 +54,7 @@ class OldLogCase(unittest.TestCase):
         return resp.text
 
     def snapshot(self):
-        out = {}
-        root = self.site.path("data")
-        for d, _, names in os.walk(root):
-            for n in names:
-                if n != "lockfile.lock":
-                    with open(os.path.join(d, n), "rb") as f:
-                        out[os.path.relpath(os.path.join(d, n), root)] = f.read()
-        return out
+        return self.site.snapshot("data")
 
 
 class OldLogListTest(OldLogCase):

@@ -8,8 +8,8 @@ import subprocess
 import time
 import unittest
 
-from rukcgi import BUILD_DIR, SITE_DIR, record
-from test_posting import ADMIN, SKIN_BBS, BoardCase, multipart
+from rukcgi import BUILD_DIR, SITE_DIR, multipart, record
+from test_posting import ADMIN, SKIN_BBS, BoardCase
 
 HOST = "bbs.example.jp"
 SAME = {"HTTP_HOST": HOST, "HTTP_ORIGIN": "http://" + HOST}

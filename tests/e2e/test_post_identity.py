@@ -53,7 +53,7 @@ class TripTest(BoardCase):
         self.assertNotEqual(self.stored_name()[1:], name[len(TARO):])
 
     def test_the_key_stays_out_of_the_trace_log(self):
-        self.site.write_settings("dat-system.dat", {"opt_trace": "1", "attach_max": "3"})
+        self.site.write_system({"opt_trace": "1", "attach_max": "3"})
         for mark in ["#", "\uff03"]:  # # and ＃
             with self.subTest(mark):
                 self.assertOk(self.post(name=TARO + mark + "istrip", title=mark, cookie="1"))

@@ -25,7 +25,7 @@ class RedirectCase(BoardCase):
 
     def use_request_address(self):
         """The system settings without site_url."""
-        self.site.write_settings("dat-system.dat", {"attach_max": "3"})
+        self.site.write_system({"attach_max": "3"})
 
 
 class RedirectTest(RedirectCase):
@@ -101,7 +101,7 @@ class RedirectAddressTest(RedirectCase):
         ]
         for url, program in cases:
             with self.subTest(url):
-                self.site.write_settings("dat-system.dat", {"site_url": url})
+                self.site.write_system({"site_url": url})
                 self.assertEqual(self.location({"HTTP_HOST": "evil.example"}), program)
 
     def test_the_request_address_is_checked(self):

@@ -10,7 +10,7 @@ import stat
 import time
 import unittest
 
-from rukcgi import HeldLock, Site, record
+from rukcgi import HeldLock, Site, multipart, record
 
 KEYS = ["msg%02d" % i for i in range(1, 100)]
 ADMIN = "adminpw"
@@ -56,32 +56,13 @@ def make_site(**board):
     script = site.write("sendmail.sh", MAIL_SCRIPT)
     os.chmod(script, stat.S_IRWXU)
     os.makedirs(site.path("mail"))
-    site.write_settings("dat-system.dat", {"sendmail": script, "attach_max": "3",
-                                           "site_url": "http://bbs.example.jp/cgi-bin/"})
+    site.write_system({"sendmail": script, "attach_max": "3",
+                       "site_url": "http://bbs.example.jp/cgi-bin/"})
     conf = {"skindir": "skin/t/", "passwd": ADMIN, "attach_size": "100",
             "bbs_title": "\u30c6\u30b9\u30c8\u677f"}  # テスト板
     conf.update(board)
     site.add_board("test", **conf)
     return site
-
-
-def multipart(fields, files=()):
-    """A multipart/form-data body and its content type; files are
-    (field, file name, bytes)."""
-    boundary = b"----ruk-test-boundary-7"
-    out = b""
-
-    def enc(v):
-        return v if isinstance(v, bytes) else v.encode("cp932")
-    for name, value in fields.items():
-        out += b"--" + boundary + b"\r\nContent-Disposition: form-data; name=\"" + enc(name) + \
-            b"\"\r\n\r\n" + enc(value) + b"\r\n"
-    for name, fname, data in files:
-        out += b"--" + boundary + b"\r\nContent-Disposition: form-data; name=\"" + enc(name) + \
-            b"\"; filename=\"" + enc(fname) + \
-            b"\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + b"\r\n"
-    out += b"--" + boundary + b"--\r\n"
-    return out, "multipart/form-data; boundary=" + boundary.decode()
 
 
 def parse_messages(data):
@@ -138,16 +119,7 @@ class BoardCase(unittest.TestCase):
 
     def snapshot(self):
         """Every file below the board's data directory with its bytes."""
-        out = {}
-        root = self.site.path("data/test")
-        for d, _, names in os.walk(root):
-            for n in names:
-                if n == "lockfile.lock":
-                    continue
-                p = os.path.join(d, n)
-                with open(p, "rb") as f:
-                    out[os.path.relpath(p, root)] = f.read()
-        return out
+        return self.site.snapshot("data/test")
 
     def mails(self):
         """The mails the mail command received, in order: (args, message)."""

@@ -4,11 +4,13 @@ body of far more fields than any form has. Each gets the catalogue page
 msg24 and changes nothing. Also the trace log of a post that carries
 passwords in the form, the query string and the cookie: none of them may
 reach the log, and the log is readable by its owner only."""
+import functools
 import os
 import stat
 import unittest
 import urllib.parse
 
+import rukcgi
 from rukcgi import Site
 
 KEYS = ["msg%02d" % i for i in range(1, 100)]
@@ -27,25 +29,14 @@ def make_site(trace="0"):
     site.write("skin/t/templ_ico.html", "<html>icons</html>")
     site.write("skin/t/templ_info.html", "info|%MESSAGE%|%RETURN_CGI%")
     site.write("skin/default/templ_info.html", "info|%MESSAGE%|%RETURN_CGI%")
-    site.write_settings("dat-system.dat", {"attach_max": "3", "opt_trace": trace,
-                                           "admin": "adminpw", "passwd": "defpw"})
+    site.write_system({"attach_max": "3", "opt_trace": trace, "admin": "adminpw",
+                       "passwd": "defpw"})
     site.add_board("test", skindir="skin/t/", passwd="boardadmin", attach_size="100")
     return site
 
 
-def multipart(fields, files=()):
-    """A multipart/form-data body as browsers write it and its content
-    type; files are (field, file name, bytes)."""
-    out = b""
-    for name, value in fields.items():
-        out += (b"--" + BOUNDARY + b"\r\nContent-Disposition: form-data; name=\"" +
-                name.encode() + b"\"\r\n\r\n" + value.encode() + b"\r\n")
-    for name, fname, data in files:
-        out += (b"--" + BOUNDARY + b"\r\nContent-Disposition: form-data; name=\"" +
-                name.encode() + b"\"; filename=\"" + fname.encode() +
-                b"\"\r\nContent-Type: text/plain\r\n\r\n" + data + b"\r\n")
-    out += b"--" + BOUNDARY + b"--\r\n"
-    return out, "multipart/form-data; boundary=" + BOUNDARY.decode()
+# The request tests' bodies: their own boundary, files sent as text.
+multipart = functools.partial(rukcgi.multipart, boundary=BOUNDARY, file_type="text/plain")
 
 
 POST = {"bid": "test", "submit_wri.x": "1", "name": "nm", "title": "tt", "mess": "body",

@@ -308,7 +308,7 @@ class ViewsTest(unittest.TestCase):
         # offered; icons without a picture are left out, one without a
         # name goes by its number; the administrator's icon 0 is offered
         # only to whoever holds it.
-        self.site.write_settings("dat-system.dat", {"icon_max": "4"})
+        self.site.write_system({"icon_max": "4"})
         icons = {"ico_url0": "/i/0.gif", "ico_name0": "admin", "ico_url1": "/i/1.gif",
                  "ico_name1": "<b>one", "ico_name2": "two", "ico_url3": "/i/3.gif",
                  "ico_name3": "three", "ico_url4": "/i/4.gif"}
@@ -429,7 +429,7 @@ class ViewsTest(unittest.TestCase):
                  ("9", row(1, 3, 4, 5, 6) + row(7, 8))]
         for icon_max, rows in cases:
             with self.subTest(icon_max=icon_max):
-                self.site.write_settings("dat-system.dat", {"icon_max": icon_max})
+                self.site.write_system({"icon_max": icon_max})
                 text = self.page(mode="icon")
                 self.assertEqual(text, "<html>%s</html>" % rows)
 

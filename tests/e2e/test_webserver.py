@@ -1,6 +1,6 @@
 """The installed site served by real web servers on free loopback ports and
-fetched with curl --path-as-is: lighttpd with the configuration that
-scripts/make-site writes, and Debian's Apache with the files an owner
+fetched with its paths exactly as written: lighttpd with the configuration
+that scripts/make-site writes, and Debian's Apache with the files an owner
 installs (the .htaccess files of site/ and scripts/apache-site.conf).
 
 Every private file of a site is fetched with every path trick a visitor
@@ -12,8 +12,6 @@ below data/ is ever run. Run as root, both servers serve the site as the
 demo lays it out for an unprivileged user, and that user must not be able
 to replace the programs, skins or catalogue."""
 import grp
-import importlib.machinery
-import importlib.util
 import json
 import os
 import pwd
@@ -21,10 +19,9 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
-from rukcgi import BUILD_DIR, SOURCE_DIR
+from rukcgi import BUILD_DIR, SOURCE_DIR, Demo, free_port, load_make_site, wait_for_port
 
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
@@ -48,40 +45,7 @@ SERVER_USER = "www-data" if have_user("www-data") else "nobody"
 DEMO_USER = "www-data" if have_user("www-data") else "rukbbs"
 
 
-def load_make_site():
-    """scripts/make-site as a module, for its attachment table."""
-    loader = importlib.machinery.SourceFileLoader("make_site", MAKE_SITE)
-    spec = importlib.util.spec_from_loader("make_site", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
-
-
 MAKE = load_make_site()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, proc, seconds=10):
-    """True once the server answers an HTTP request on the port; False when
-    its process ended or the time ran out."""
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if proc is not None and proc.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
-                s.sendall(b"HEAD / HTTP/1.0\r\n\r\n")
-                if s.recv(5) == b"HTTP/":
-                    return proc is None or proc.poll() is None
-        except OSError:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 class Reply:
@@ -94,20 +58,57 @@ class Reply:
         return self.headers.get(name.lower(), "")
 
 
-def curl(url, *args):
-    """Fetches url exactly as written; returns a Reply."""
-    with tempfile.NamedTemporaryFile() as head:
-        proc = subprocess.run(["curl", "-s", "--path-as-is", "-D", head.name, "-o", "-",
-                               "-w", "\n%{http_code}", *args, url],
-                              stdout=subprocess.PIPE, timeout=30)
-        raw = head.read().decode("latin-1")
-    body, _, code = proc.stdout.rpartition(b"\n")
+def fetch(url):
+    """Fetches url ("http://host:port/path") with its path exactly as
+    written, as curl --path-as-is would: no "." or ".." segment resolved,
+    no escape added or decoded. One GET on a connection of its own; a
+    server that cannot be reached gives code 0."""
+    host, slash, path = url.split("://", 1)[1].partition("/")
+    name, _, port = host.partition(":")
+    request = ("GET %s HTTP/1.1\r\nHost: %s\r\nUser-Agent: curl\r\nAccept: */*\r\n"
+               "Connection: close\r\n\r\n" % (slash + path, host)).encode("latin-1")
+    raw = b""
+    try:
+        with socket.create_connection((name, int(port or 80)), timeout=30) as s:
+            s.sendall(request)
+            while True:
+                piece = s.recv(65536)
+                if not piece:
+                    break
+                raw += piece
+    except OSError:
+        return Reply(0, {}, b"")
+    return parse_reply(raw)
+
+
+def parse_reply(raw):
+    """A Reply from the bytes of an HTTP/1.1 response read to its end."""
+    head, _, body = raw.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    status = lines[0].split()
     headers = {}
-    for line in raw.split("\r\n"):
+    for line in lines[1:]:
         if ":" in line:
             name, _, value = line.partition(":")
             headers[name.strip().lower()] = value.strip()
-    return Reply(int(code or 0), headers, body)
+    if headers.get("transfer-encoding", "").lower() == "chunked":
+        body = dechunk(body)
+    elif headers.get("content-length", "").isdigit():
+        body = body[:int(headers["content-length"])]
+    return Reply(int(status[1]) if len(status) > 1 and status[1].isdigit() else 0, headers, body)
+
+
+def dechunk(data):
+    """The body of a chunked transfer."""
+    out = b""
+    while data:
+        size, _, data = data.partition(b"\r\n")
+        n = int(size.split(b";")[0] or b"0", 16)
+        if n == 0:
+            break
+        out += data[:n]
+        data = data[n + 2:]
+    return out
 
 
 # Files below the site that a visitor must never get, relative to the site.
@@ -288,12 +289,28 @@ def log_tail(path):
 
 
 class ServedSite:
-    """The cases shared by both servers. A subclass starts its server in
-    setUpClass and sets url (the site's URL without the final "/"), www
-    and base."""
+    """The cases shared by both servers. A subclass lays the site out in
+    setUpClass (base, www, port), starts its server with serve and sets url
+    (the site's URL without the final "/")."""
 
-    def get(self, path, *args):
-        return curl(self.url + path, *args)
+    @classmethod
+    def serve(cls, name, argv, logs):
+        """Starts the server (its output goes to the first of logs); when
+        it does not come up, the class is skipped with the ends of logs."""
+        cls.server = start(argv, cls.port, logs[0])
+        if cls.server is None:
+            reason = "%s did not start here: %s" % (name, " ".join(log_tail(l) for l in logs))
+            shutil.rmtree(cls.base, ignore_errors=True)
+            raise unittest.SkipTest(reason)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.terminate()
+        cls.server.wait(timeout=10)
+        shutil.rmtree(cls.base, ignore_errors=True)
+
+    def get(self, path):
+        return fetch(self.url + path)
 
     def private_content(self, rel):
         with open(os.path.join(self.www, rel), "rb") as f:
@@ -400,28 +417,17 @@ class ServedSite:
                     self.assertFalse(reply.header("content-encoding"))
 
 
-@unittest.skipUnless(os.path.exists(LIGHTTPD) and shutil.which("curl"),
-                     "lighttpd and curl are not installed")
+@unittest.skipUnless(os.path.exists(LIGHTTPD), "lighttpd is not installed")
 class LighttpdTest(ServedSite, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.base = tempfile.mkdtemp(prefix="ruk-www-")
         cls.port = free_port()
         cls.www = make_site(cls.base, cls.port)
-        log = os.path.join(cls.base, "lighttpd.out")
-        cls.server = start([LIGHTTPD, "-D", "-f", os.path.join(cls.base, "lighttpd.conf")],
-                           cls.port, log)
-        if cls.server is None:
-            reason = "lighttpd did not start here: " + log_tail(log)
-            shutil.rmtree(cls.base, ignore_errors=True)
-            raise unittest.SkipTest(reason)
+        cls.serve("lighttpd",
+                  [LIGHTTPD, "-D", "-f", os.path.join(cls.base, "lighttpd.conf")],
+                  [os.path.join(cls.base, "lighttpd.out")])
         cls.url = "http://127.0.0.1:%d" % cls.port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.base, ignore_errors=True)
 
 
 # The Apache modules the shipped configuration needs, and the ones a
@@ -496,8 +502,8 @@ def apache_conf(base, www, port, block=True):
     return path
 
 
-@unittest.skipUnless(os.path.exists(APACHE) and os.path.isdir(APACHE_MODULES) and
-                     shutil.which("curl"), "Apache (Debian's apache2) and curl are not installed")
+@unittest.skipUnless(os.path.exists(APACHE) and os.path.isdir(APACHE_MODULES),
+                     "Apache (Debian's apache2) is not installed")
 class ApacheTest(ServedSite, unittest.TestCase):
     """The site with scripts/apache-site.conf and its .htaccess files."""
     block = True
@@ -509,20 +515,10 @@ class ApacheTest(ServedSite, unittest.TestCase):
         cls.port = free_port()
         cls.www = make_site(cls.base, free_port())
         conf = apache_conf(cls.base, cls.www, cls.port, cls.block)
-        log = os.path.join(cls.base, "apache.out")
-        cls.server = start([APACHE, "-f", conf, "-DFOREGROUND"], cls.port, log)
-        if cls.server is None:
-            reason = "apache2 did not start here: %s %s" % (
-                log_tail(log), log_tail(os.path.join(cls.base, "apache-error.log")))
-            shutil.rmtree(cls.base, ignore_errors=True)
-            raise unittest.SkipTest(reason)
+        cls.serve("apache2", [APACHE, "-f", conf, "-DFOREGROUND"],
+                  [os.path.join(cls.base, "apache.out"),
+                   os.path.join(cls.base, "apache-error.log")])
         cls.url = "http://127.0.0.1:%d/bbs" % cls.port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.base, ignore_errors=True)
 
     def test_site_directory_itself_is_not_listed(self):
         for path in ["/", "/data/", "/data/demo/", "/skin/default/"]:
@@ -618,51 +614,28 @@ class DemoLayoutTest(unittest.TestCase):
                 self.assertEqual(did, allowed)
 
 
-@unittest.skipUnless(os.path.exists(LIGHTTPD) and shutil.which("curl"),
-                     "lighttpd and curl are not installed")
+@unittest.skipUnless(os.path.exists(LIGHTTPD), "lighttpd is not installed")
 class DemoTest(unittest.TestCase):
     """scripts/demo itself: who its programs run as, the time zone they
     get, and no password in plain text anywhere in the site."""
 
     @classmethod
     def setUpClass(cls):
-        cls.base = tempfile.mkdtemp(prefix="ruk-demo-")
-        cls.port = free_port()
-        build = make_build_dir(cls.base)
-        cls.demo = subprocess.Popen(
-            [os.path.join(SOURCE_DIR, "scripts", "demo"), "--port", str(cls.port),
-             "--dir", cls.base, "--build", build],
-            cwd=SOURCE_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        out = ""
-        deadline = time.time() + 60
-        while "Ctrl-C" not in out and time.time() < deadline:
-            line = cls.demo.stdout.readline()
-            if not line:
-                break
-            out += line
-        cls.output = out
-        cls.password = out.split("Administrator password: ", 1)[-1].split()[0] \
-            if "Administrator password: " in out else ""
-        if not wait_for_port(cls.port, cls.demo):
-            cls.demo.kill()
-            cls.demo.wait()
-            shutil.rmtree(cls.base, ignore_errors=True)
-            raise unittest.SkipTest("scripts/demo did not start lighttpd here: " + out)
-        cls.url = "http://127.0.0.1:%d" % cls.port
-        cls.www = os.path.join(cls.base, "www")
+        cls.demo = Demo()
+        cls.demo.build = make_build_dir(cls.demo.base)
+        if not cls.demo.start(seconds=60):
+            cls.demo.stop()
+            raise unittest.SkipTest("scripts/demo did not start lighttpd here: " +
+                                    cls.demo.output)
+        cls.url, cls.www = cls.demo.url, cls.demo.www
+        cls.password, cls.output = cls.demo.password, cls.demo.output
 
     @classmethod
     def tearDownClass(cls):
-        cls.demo.terminate()
-        try:
-            cls.demo.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            cls.demo.kill()
-            cls.demo.wait()
-        shutil.rmtree(cls.base, ignore_errors=True)
+        cls.demo.stop()
 
     def test_programs_run_unprivileged_in_japan_time(self):
-        reply = curl(self.url + "/ruk-view.cgi")
+        reply = fetch(self.url + "/ruk-view.cgi")
         self.assertEqual(reply.code, 200, reply.body)
         self.assertIn(b"TZ=Asia/Tokyo", reply.body)
         uid = int(reply.body.split(b"uid=")[1].split()[0])
@@ -670,7 +643,7 @@ class DemoTest(unittest.TestCase):
         self.assertEqual(uid, pwd.getpwnam(DEMO_USER).pw_uid if IS_ROOT else os.geteuid())
 
     def test_board_is_served(self):
-        reply = curl(self.url + "/ruk-bbs.cgi?bid=demo")
+        reply = fetch(self.url + "/ruk-bbs.cgi?bid=demo")
         self.assertEqual(reply.code, 200, reply.body[:500])
 
     def test_no_password_in_plain_text(self):

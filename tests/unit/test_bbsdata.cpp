@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ftw.h>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/resource.h>
@@ -16,76 +16,18 @@
 
 #include "rukbbsdata.h"
 #include "rukglobal.h"
+#include "testutil.h"
 
 namespace {
 
-// A fresh directory under /tmp, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir()
-    {
-        char sz[] = "/tmp/ruk-bbsdata-XXXXXX";
-        if (mkdtemp(sz))
-            m_path = sz;
-    }
-    ~TempDir()
-    {
-        if (!m_path.empty())
-            nftw(m_path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
-    }
-    const char* c_str() const { return m_path.c_str(); }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    static int RemoveOne(const char* p, const struct stat*, int, struct FTW*)
-    {
-        chmod(p, 0700);
-        remove(p);
-        return 0;
-    }
-    std::string m_path;
-};
-
-std::string ReadAll(const std::string& path)
-{
-    std::string s;
-    FILE* fp = fopen(path.c_str(), "rb");
-    if (!fp)
-        return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), fp)) > 0)
-        s.append(buf, n);
-    fclose(fp);
-    return s;
-}
-
-void WriteAll(const std::string& path, const std::string& text)
-{
-    FILE* fp = fopen(path.c_str(), "wb");
-    ASSERT_NE(fp, nullptr);
-    fwrite(text.data(), 1, text.size(), fp);
-    fclose(fp);
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-CRukBBSData Rec(const char* id, const char* pid = "", const char* ppid = "",
-                const char* title = nullptr)
-{
-    CRukBBSData r;
-    r.id = id;
-    r.pid = pid;
-    r.ppid = ppid;
-    r.name = "name";
-    r.title = title ? title : (std::string("title ") + id).c_str();
-    r.mess = (std::string("body ") + id).c_str();
-    return r;
-}
+using testutil::Exists;
+using testutil::FileIds;
+using testutil::Ids;
+using testutil::InChild;
+using testutil::ReadFile;
+using testutil::Rec;
+using testutil::TempDir;
+using testutil::WriteFile;
 
 // A stored line of only the keys and title, the rest empty.
 std::string Line(const char* id, const char* pid, const char* ppid)
@@ -95,26 +37,6 @@ std::string Line(const char* id, const char* pid, const char* ppid)
                     "\x1e\x1e\x1e" + r.title.GetText() + "\x1e" + r.mess.GetText() +
                     std::string(12, '\x1e') + "\n";
     return s;
-}
-
-std::string Ids(const CRukBBSDataAry& list)
-{
-    std::string s;
-    for (const CRukBBSData& r : list) {
-        if (!s.empty())
-            s += ",";
-        s += r.id.GetText();
-    }
-    return s;
-}
-
-// The ids of the board's file as it is on disk now.
-std::string FileIds(const TempDir& dir)
-{
-    CRukBBSFile fresh;
-    if (fresh.ReadPageData(dir.c_str(), false) < 0)
-        return "<unreadable>";
-    return Ids(fresh.m_aryData);
 }
 
 // Stores rec as a new message (under the next free key when its id is
@@ -137,18 +59,6 @@ int Edit(const TempDir& dir, CRukBBSData rec, CRukBufAry* pFiles = nullptr)
     CRukBBSFile file;
     CRukBufAry none;
     return file.WriteInputData(dir.c_str(), rec, pFiles ? *pFiles : none, true);
-}
-
-// Runs fn in a child process and returns its exit status (fn's result + 10).
-template <class F>
-int InChild(F fn)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn() + 10);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) - 10 : -100;
 }
 
 }  // namespace
@@ -180,7 +90,7 @@ TEST(BBSDataFormat, RecordIsWrittenByteForByte)
                          "\x96\xbc\x91\x4f\x1e" "a@b\x1e" "http://h/\x1eT\x1e" "line1\x1dline2\x1e" +
                          "pw\x1e" "1\x1e" "0\x1e" "2001:db8::1" + std::string(8, '\x1e') + "3" +
                          "\x1e" "a.png\x1e" "80\x1e" "b.txt\x1e" "80\n";
-    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect);
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), expect);
 
     CRukBBSFile back;
     ASSERT_EQ(back.ReadPageData(dir.c_str(), true), 1);
@@ -205,7 +115,7 @@ TEST(BBSDataFormat, EmptyRecordHasTwentySeparators)
     CRukBBSFile file;
     file.m_aryData.Add(CRukBBSData());
     ASSERT_EQ(file.WritePageData(dir.c_str(), false), 1);
-    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), std::string(20, '\x1e') + "\n");
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), std::string(20, '\x1e') + "\n");
 }
 
 // Lines as a hand-edited or damaged file may hold them.
@@ -223,13 +133,13 @@ TEST(BBSDataFormat, ReadsOddLines)
     };
     for (const Case& c : cases) {
         TempDir dir;
-        WriteAll(dir / "bbs-message.dat", c.text);
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", c.text));
         CRukBBSFile file;
         EXPECT_GE(file.ReadPageData(dir.c_str(), false), 0) << c.name;
         EXPECT_EQ(Ids(file.m_aryData), c.ids) << c.name;
     }
     TempDir dir;
-    WriteAll(dir / "bbs-message.dat", "1\x1e\n23\x1e" "45");
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", "1\x1e\n23\x1e" "45"));
     CRukBBSFile file;
     ASSERT_EQ(file.ReadPageData(dir.c_str(), false), 2);
     EXPECT_STREQ(file.m_aryData[1].pid.GetText(), "45");
@@ -251,7 +161,7 @@ TEST(BBSDataFormat, ReadsLinesAcrossBlocks)
         if (i + 1 < 6000)
             text += "\n";
     }
-    WriteAll(dir / "bbs-message.dat", text);
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
 
     CRukBBSFile file;
     ASSERT_EQ(file.ReadPageData(dir.c_str(), false), 6000);
@@ -273,7 +183,7 @@ TEST(BBSDataFormat, ReadsLinesAcrossBlocks)
 TEST(BBSDataFormat, ReadFileAppendsAndCountsOnlyItsOwn)
 {
     TempDir dir;
-    WriteAll(dir / "bbs-message.dat", Line("1", "", "") + Line("2", "1", "1"));
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", Line("1", "", "") + Line("2", "1", "1")));
     CRukBBSFile file;
     CRukBBSDataAry list;
     list.Add(Rec("x"));
@@ -332,7 +242,7 @@ TEST(BBSDataFormat, WriterMakesEveryRecordRepresentable)
     file.m_aryData.Add(Rec("2"));
     ASSERT_EQ(file.WritePageData(dir.c_str(), false), 2);
 
-    std::string text = ReadAll(dir / "bbs-message.dat");
+    std::string text = ReadFile(dir / "bbs-message.dat");
     std::string first = text.substr(0, text.find('\n'));
     EXPECT_EQ(std::count(first.begin(), first.end(), '\x1e'), 22);
     EXPECT_EQ(first.find('\r'), std::string::npos);
@@ -458,7 +368,7 @@ TEST_F(BBSDataTree, ChildrenFollowChangesToTheList)
     std::string text;
     for (int i = 0; i < m_file.m_aryData.GetSize(); i++)
         text += Line(std::to_string(10 + i).c_str(), "9", "9");
-    WriteAll(dir / "bbs-message.dat", text);
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
     ASSERT_EQ(m_file.ReadPageData(dir.c_str(), false), 6);
     CRukBBSDataAry reloaded;
     EXPECT_EQ(m_file.GetDataChildren(reloaded, "9", -1), 6);
@@ -511,7 +421,7 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
         }
         ASSERT_EQ(w.WritePageData(dir.c_str(), false), 7);
     }
-    const std::string before = ReadAll(dir / "bbs-message.dat");
+    const std::string before = ReadFile(dir / "bbs-message.dat");
     using Query = std::function<std::string(CRukBBSFile&)>;
     const struct {
         const char* name;
@@ -543,8 +453,8 @@ TEST(BBSDataKeys, QueriesSeeWholeRecords)
         {"delete and write back", [&](CRukBBSFile& f) {
              bool bDeleted = f.DeleteDataOnly("2");
              int n = f.WritePageData(dir.c_str(), false);
-             std::string after = Count(bDeleted) + Count(n) + ReadAll(dir / "bbs-message.dat");
-             WriteAll(dir / "bbs-message.dat", before);
+             std::string after = Count(bDeleted) + Count(n) + ReadFile(dir / "bbs-message.dat");
+             EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", before));
              return after;
          }},
     };
@@ -585,27 +495,27 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
     for (const auto& c : cases) {
         TempDir dir;
         const std::string text = normal + c.line + Line("7", "", "");
-        WriteAll(dir / "bbs-message.dat", text);
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
         CRukBBSFile whole;
         ASSERT_GE(whole.ReadPageData(dir.c_str(), false), 3) << c.name;
         EXPECT_TRUE(whole.DeleteDataOnly("7")) << c.name;
         EXPECT_GE(whole.WritePageData(dir.c_str(), false), 2) << c.name;
-        std::string expect = ReadAll(dir / "bbs-message.dat");
+        std::string expect = ReadFile(dir / "bbs-message.dat");
 
-        WriteAll(dir / "bbs-message.dat", text);
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
         CRukBBSFile keys;
         ASSERT_GE(keys.ReadPageKeys(dir.c_str(), false), 3) << c.name;
         EXPECT_TRUE(keys.DeleteDataOnly("7")) << c.name;
         EXPECT_GE(keys.WritePageData(dir.c_str(), false), 2) << c.name;
-        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
+        EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), expect) << c.name;
 
-        WriteAll(dir / "bbs-message.dat", text);
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
         CRukBBSFile store;  // the deletion reads the board by its keys
         EXPECT_EQ(store.WriteDeleteData(dir.c_str(), "7", true), 2) << c.name;
-        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), expect) << c.name;
+        EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), expect) << c.name;
 
         // A new thread goes first; every other record follows as parsed.
-        WriteAll(dir / "bbs-message.dat", text);
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", text));
         CRukBBSFile parsed;
         ASSERT_GE(parsed.ReadPageData(dir.c_str(), false), 3) << c.name;
         CRukBBSFile expected;
@@ -615,7 +525,7 @@ TEST(BBSDataKeys, OddLinesAreWrittenAsParsed)
         TempDir other;
         ASSERT_GE(expected.WritePageData(other.c_str(), false), 4) << c.name;
         EXPECT_EQ(Post(dir, Rec("8")), 3) << c.name;
-        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), ReadAll(other / "bbs-message.dat")) << c.name;
+        EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), ReadFile(other / "bbs-message.dat")) << c.name;
     }
 }
 
@@ -642,14 +552,15 @@ TEST(BBSDataKeys, UnreadableRestIsAFailure)
     };
     for (const auto& c : cases) {
         TempDir dir;
-        WriteAll(dir / "bbs-message.dat", Line("2", "1", "1") + Line("1", "", "") + Line("5", "", ""));
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat",
+                              Line("2", "1", "1") + Line("1", "", "") + Line("5", "", "")));
         CRukBBSFile keys;
         ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), false), 3) << c.name;
         EXPECT_FALSE(keys.HasReadFailed());
         ASSERT_EQ(truncate((dir / "bbs-message.dat").c_str(), 0), 0);
         EXPECT_EQ(c.run(keys), -1) << c.name;
         EXPECT_TRUE(keys.HasReadFailed()) << c.name;
-        WriteAll(dir / "bbs-message.dat", Line("1", "", ""));
+        EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", Line("1", "", "")));
         ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), false), 1) << c.name;
         EXPECT_FALSE(keys.HasReadFailed()) << c.name;
         EXPECT_GE(c.run(keys), 0) << c.name;
@@ -669,7 +580,7 @@ TEST(BBSDataKeys, AddressSurvivesEveryCopy)
     CRukBBSData other = Rec("2");
     other.remote = "203.0.113.9";
     ASSERT_EQ(Post(dir, other), 1);
-    ASSERT_NE(ReadAll(dir / "bbs-message.dat").find("\x1e" "198.51.100.7\x1e"), std::string::npos);
+    ASSERT_NE(ReadFile(dir / "bbs-message.dat").find("\x1e" "198.51.100.7\x1e"), std::string::npos);
 
     auto remoteOf = [&](const char* id) {
         CRukBBSFile f;
@@ -694,7 +605,7 @@ TEST(BBSDataKeys, AddressSurvivesEveryCopy)
     moved.Add(keys.m_aryData[0]);
     TempDir old;
     ASSERT_EQ(keys.WriteFile(moved, (old / "bbs-message.dat").c_str(), false, false), 1);
-    std::string copied = ReadAll(old / "bbs-message.dat");
+    std::string copied = ReadFile(old / "bbs-message.dat");
     EXPECT_NE(copied.find("\x1e" "198.51.100.7" + std::string(8, '\x1e')), std::string::npos);
 }
 
@@ -703,7 +614,7 @@ TEST(BBSDataKeys, AddressSurvivesEveryCopy)
 TEST(BBSDataKeys, RestComesFromTheSameFile)
 {
     TempDir dir;
-    WriteAll(dir / "bbs-message.dat", Line("2", "1", "1") + Line("1", "", ""));
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat", Line("2", "1", "1") + Line("1", "", "")));
     CRukBBSFile keys;
     ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), true), 2);
     ASSERT_EQ(Post(dir, Rec("3")), 2);  // renames a new file over the old one
@@ -836,7 +747,7 @@ TEST(BBSDataWrite, Duplicates)
 {
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("1", "", "", "same")), 0);
-    std::string before = ReadAll(dir / "bbs-message.dat");
+    std::string before = ReadFile(dir / "bbs-message.dat");
     // The same text as a new thread right after it.
     CRukBBSData again = Rec("2", "", "", "same");
     again.mess = "body 1";
@@ -846,7 +757,7 @@ TEST(BBSDataWrite, Duplicates)
     rules.bNewKey = true;
     EXPECT_EQ(file.WriteInputData(dir.c_str(), again, none, true, rules), kStoreDuplicate);
     EXPECT_EQ(Ids(file.m_aryData), "1");  // the file as read
-    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), before);
 
     // The same text as any message of the thread.
     ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
@@ -866,7 +777,7 @@ TEST(BBSDataWrite, Attachments)
     CRukBufAry files;
     files.Add("AAA", 3);
     ASSERT_EQ(Post(dir, root, &files), 0);
-    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
+    EXPECT_EQ(ReadFile(dir / "1/a.txt"), "AAA");
 
     // Another message of the thread gets the name numbered.
     CRukBBSData reply = Rec("2", "1", "1");
@@ -874,14 +785,14 @@ TEST(BBSDataWrite, Attachments)
     CRukBufAry other;
     other.Add("BBB", 3);
     ASSERT_EQ(Post(dir, reply, &other), 0);
-    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
-    EXPECT_EQ(ReadAll(dir / "1/a-2.txt"), "BBB");
+    EXPECT_EQ(ReadFile(dir / "1/a.txt"), "AAA");
+    EXPECT_EQ(ReadFile(dir / "1/a-2.txt"), "BBB");
 
     // Deleting the reply takes its file only.
     CRukBBSFile del;
     EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "2", true), 1);
     EXPECT_FALSE(Exists(dir / "1/a-2.txt"));
-    EXPECT_EQ(ReadAll(dir / "1/a.txt"), "AAA");
+    EXPECT_EQ(ReadFile(dir / "1/a.txt"), "AAA");
 }
 
 // Names from a visitor never reach outside the thread directory.
@@ -936,7 +847,7 @@ TEST(BBSDataWrite, NewKeyAvoidsTakenIds)
     EXPECT_EQ(file.WriteInputData(dir.c_str(), rec, files, true, rules), 2);
     EXPECT_STREQ(rec.id.GetText(), "201");
     EXPECT_STREQ(rec.attach[0].m_data.GetText(), "201");
-    EXPECT_EQ(ReadAll(dir / "201/p.txt"), "P");
+    EXPECT_EQ(ReadFile(dir / "201/p.txt"), "P");
     EXPECT_EQ(FileIds(dir), "201,200,199");
     CRukBBSFile check;
     ASSERT_GT(check.ReadPageData(dir.c_str(), false), 0);
@@ -955,7 +866,7 @@ TEST(BBSDataWrite, FailedWriteLeavesOldFile)
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("1")), 0);
     ASSERT_EQ(Post(dir, Rec("2", "1", "1")), 0);
-    std::string before = ReadAll(dir / "bbs-message.dat");
+    std::string before = ReadFile(dir / "bbs-message.dat");
     struct rlimit lim = {static_cast<rlim_t>(before.size()), static_cast<rlim_t>(before.size())};
 
     struct Case {
@@ -985,7 +896,7 @@ TEST(BBSDataWrite, FailedWriteLeavesOldFile)
             return c.run(dir);
         });
         EXPECT_EQ(r, -1) << c.name;
-        EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before) << c.name;
+        EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), before) << c.name;
     }
     // Without the limit the append does add its records.
     CRukBBSFile f;
@@ -1044,10 +955,10 @@ TEST(BBSDataDelete, RootsAndSubtrees)
     EXPECT_TRUE(Exists(dir / "1/r.txt"));
 
     // Unknown and empty ids change nothing.
-    std::string before = ReadAll(dir / "bbs-message.dat");
+    std::string before = ReadFile(dir / "bbs-message.dat");
     EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "77", true), kStoreMissing);
     EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "", true), kStoreMissing);
-    EXPECT_EQ(ReadAll(dir / "bbs-message.dat"), before);
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), before);
 
     // A root takes its whole thread and its directory.
     EXPECT_EQ(del.WriteDeleteData(dir.c_str(), "1", true), 1);
@@ -1077,7 +988,7 @@ TEST(BBSDataDelete, InMemory)
     file.m_aryData.Add(Rec("1"));
     file.m_aryData[0].attach.Add("x.txt", "1");
     mkdir((dir / "1").c_str(), 0777);
-    WriteAll(dir / "1/x.txt", "X");
+    EXPECT_TRUE(WriteFile(dir / "1/x.txt", "X"));
     EXPECT_FALSE(file.DeleteDataAndAttachFile(dir.c_str(), "9"));
     EXPECT_TRUE(file.DeleteDataAndAttachFile(dir.c_str(), "2"));
     EXPECT_EQ(Ids(file.m_aryData), "1");
@@ -1202,8 +1113,8 @@ TEST(BBSDataSearch, HiddenFieldsAreNeverSearched)
 TEST(BBSDataSearch, FindRecordReadsOneMessage)
 {
     TempDir dir;
-    WriteAll(dir / "bbs-message.dat",
-             Line("3", "1", "1") + Line("2", "1", "1") + Line("1", "", "") + Line("12", "", ""));
+    EXPECT_TRUE(WriteFile(dir / "bbs-message.dat",
+             Line("3", "1", "1") + Line("2", "1", "1") + Line("1", "", "") + Line("12", "", "")));
     const struct {
         const char* id;
         int result;
@@ -1233,7 +1144,7 @@ TEST(BBSDataSearch, FindRecordReadsOneMessage)
 
 TEST(BBSDataLock, ReadersShareWritersExclude)
 {
-    go.m_nLockWait = 0;  // refused at once, as the children see it
+    testutil::Restore wait(go.m_nLockWait, 0);  // refused at once, as the children see it
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("1")), 0);
     std::string data = dir / "bbs-message.dat";
@@ -1269,8 +1180,41 @@ TEST(BBSDataLock, ReadersShareWritersExclude)
     }
     EXPECT_EQ(InChild(write), 1);
     EXPECT_TRUE(Exists(dir / "lockfile.lock"));
-    go.m_nLockWait = 10000;
 }
+
+namespace {
+
+// True when another process holds byte 1 of the lock file exclusively:
+// the gate a writer closes while it waits for the readers inside (see
+// CRukFlock::Lock), as F_GETLK reports it. This process must hold no lock
+// of that file, since closing the descriptor would drop it.
+bool GateClosed(const std::string& lockFile)
+{
+    int fd = open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock fl = {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 1;
+    fl.l_len = 1;
+    bool bClosed = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type == F_WRLCK;
+    close(fd);
+    return bClosed;
+}
+
+// Waits up to five seconds for GateClosed: true once it is.
+bool WaitForGate(const std::string& lockFile)
+{
+    for (int i = 0; i < 5000; i++) {
+        if (GateClosed(lockFile))
+            return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+}  // namespace
 
 // A post waits for the page views in progress instead of being refused,
 // and page views that arrive while it waits queue behind it.
@@ -1279,40 +1223,41 @@ TEST(BBSDataLock, WriterWaitsAndHoldsOffNewReaders)
     TempDir dir;
     ASSERT_EQ(Post(dir, Rec("1")), 0);
     std::string data = dir / "bbs-message.dat";
-    int ready[2];
+    int ready[2], release[2];
     ASSERT_EQ(pipe(ready), 0);
-    pid_t reader = fork();
-    if (reader == 0) {  // a slow page view: holds the shared lock 600 ms
+    ASSERT_EQ(pipe(release), 0);
+    // A page view in progress: holds the shared lock until it is told to
+    // finish.
+    pid_t reader = testutil::StartChild([&] {
         CRukBBSLock lock;
         int r = lock.Lock(data.c_str(), true);
         char c = 'x';
-        if (write(ready[1], &c, 1) != 1)
-            _exit(1);
-        usleep(600 * 1000);
-        _exit(r == 0 ? 0 : 1);
-    }
+        if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) != 1)
+            return 1;
+        return r == 0 ? 0 : 1;
+    });
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
-    go.m_nLockWait = 5000;
-    pid_t writer = fork();
-    if (writer == 0)
-        _exit(Post(dir, Rec("2")) + 10);
-    usleep(200 * 1000);  // the post is waiting now
-    go.m_nLockWait = 0;
-    EXPECT_EQ(InChild([&] {
-                  CRukBBSFile f;
-                  return f.ReadPageData(dir.c_str(), true);
-              }),
-              -2);
-    int status = 0;
-    waitpid(writer, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11);  // stored before record 1
-    waitpid(reader, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    pid_t writer;
+    {
+        testutil::Restore wait(go.m_nLockWait, 5000);
+        writer = testutil::StartChild([&] { return Post(dir, Rec("2")); });
+    }
+    EXPECT_TRUE(WaitForGate(dir / "lockfile.lock")) << "the post never waited";
+    {
+        testutil::Restore wait(go.m_nLockWait, 0);
+        EXPECT_EQ(InChild([&] {
+                      CRukBBSFile f;
+                      return f.ReadPageData(dir.c_str(), true);
+                  }),
+                  -2);
+    }
+    EXPECT_EQ(write(release[1], &c, 1), 1);
+    EXPECT_EQ(testutil::WaitChild(writer), 1);  // stored before record 1
+    EXPECT_EQ(testutil::WaitChild(reader), 0);
     EXPECT_EQ(FileIds(dir), "2,1");
-    close(ready[0]);
-    close(ready[1]);
-    go.m_nLockWait = 10000;
+    for (int fd : {ready[0], ready[1], release[0], release[1]})
+        close(fd);
 }
 
 // ---------------------------------------------------------------------------
@@ -1322,21 +1267,19 @@ TEST(BBSDataTrace, LinesOfReadAndTreeWalk)
 {
     TempDir dir;
     std::string log = dir / "trace.log";
-    go.m_log.Initialize(log.c_str());
-    int nEnabled = go.m_log.GetEnabled();
-    go.m_log.SetEnabled(1);
-    ASSERT_EQ(Post(dir, Rec("1")), 0);
-    CRukBBSFile file;
-    ASSERT_EQ(file.ReadPageData(dir.c_str(), true), 1);
-    CRukBBSDataAry src, out;
-    src.Add(Rec("A", "R", "R"));
-    src.Add(Rec("B", "R", "R"));
-    int nPDepth = 0, nDepth = 0;
-    EXPECT_EQ(file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth), 2);
-    go.m_log.Initialize("");
-    go.m_log.SetEnabled(nEnabled);
+    {
+        testutil::TraceTo trace(log);
+        ASSERT_EQ(Post(dir, Rec("1")), 0);
+        CRukBBSFile file;
+        ASSERT_EQ(file.ReadPageData(dir.c_str(), true), 1);
+        CRukBBSDataAry src, out;
+        src.Add(Rec("A", "R", "R"));
+        src.Add(Rec("B", "R", "R"));
+        int nPDepth = 0, nDepth = 0;
+        EXPECT_EQ(file.GetDataRecursWithDepth(src, out, "R", nPDepth, nDepth), 2);
+    }
 
-    std::string text = ReadAll(log);
+    std::string text = ReadFile(log);
     const char* expected[] = {
         "-->> CRukBBSFile::WriteInputData(",
         "CRukBBSLock::Lock(",

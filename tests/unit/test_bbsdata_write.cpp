@@ -23,29 +23,22 @@
 
 namespace {
 
+using testutil::Exists;
+using testutil::FileIds;
+using testutil::Ids;
+using testutil::InChild;
 using testutil::TempDir;
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 std::string Board(const TempDir& dir)
 {
     return testutil::ReadFile(dir / "bbs-message.dat");
 }
 
+// testutil::Rec with a password code, as the board stores every post.
 CRukBBSData Rec(const char* id, const char* pid = "", const char* ppid = "",
                 const char* title = nullptr)
 {
-    CRukBBSData r;
-    r.id = id;
-    r.pid = pid;
-    r.ppid = ppid;
-    r.name = "name";
-    r.title = title ? title : (std::string("title ") + id).c_str();
-    r.mess = (std::string("body ") + id).c_str();
+    CRukBBSData r = testutil::Rec(id, pid, ppid, title);
     r.passwd = "code";
     return r;
 }
@@ -66,29 +59,12 @@ CRukBBSData WithFiles(CRukBBSData r, CRukBufAry& files, std::vector<std::string>
     return r;
 }
 
-std::string Ids(const CRukBBSDataAry& list)
-{
-    std::string s;
-    for (const CRukBBSData& r : list)
-        s += (s.empty() ? "" : ",") + std::string(r.id.GetText());
-    return s;
-}
-
 std::string Names(const CRukStrMap& attach)
 {
     std::string s;
     for (const CRukStrPair& a : attach)
         s += (s.empty() ? "" : ",") + std::string(a.m_strTag.GetText());
     return s;
-}
-
-// The ids stored in the message file of dir ("<unreadable>" on failure).
-std::string FileIds(const std::string& dir)
-{
-    CRukBBSFile file;
-    if (file.ReadPageData(dir.c_str(), false) < 0)
-        return "<unreadable>";
-    return Ids(file.m_aryData);
 }
 
 // The stored record of id in dir (empty when there is none).
@@ -131,37 +107,6 @@ int Edit(const TempDir& dir, CRukBBSData& rec, CRukBufAry* pFiles = nullptr,
     rules.check = check;
     return file.WriteInputData(dir.path().c_str(), rec, pFiles ? *pFiles : none, true, rules);
 }
-
-// Runs fn in a child process and returns its result (as an exit status,
-// shifted so that the store's negative codes survive).
-int Collect(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) - 100 : -1000;
-}
-
-template <class F>
-pid_t Start(F fn)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn() + 100);
-    return pid;
-}
-
-template <class F>
-int InChild(F fn)
-{
-    return Collect(Start(fn));
-}
-
-// Restores the lock wait the other tests expect.
-struct LockWait {
-    explicit LockWait(int n) : m_nOld(go.m_nLockWait) { go.m_nLockWait = n; }
-    ~LockWait() { go.m_nLockWait = m_nOld; }
-    int m_nOld;
-};
 
 }  // namespace
 
@@ -295,7 +240,7 @@ TEST(BBSStoreChecks, WritesDuringACheckWait)
         int nOther = 1;
         auto check = [&](const CRukBBSData&, bool bHasReplies) {
             // The other request gives up after 300 ms if the lock is held.
-            LockWait wait(300);
+            testutil::Restore wait(go.m_nLockWait, 300);
             nOther = InChild([&] { return c.other(dir); });
             return bHasReplies ? kStoreHasReplies : 0;
         };
@@ -317,14 +262,14 @@ TEST(BBSStoreChecks, ReplyAfterItsParentWasDeletedIsRefused)
     pid_t reply = -1;
     auto check = [&](const CRukBBSData&, bool) {
         // Started while the delete holds the lock: it can only store after.
-        LockWait wait(20000);
-        reply = Start([&] { return Post(dir, Rec("3", "2", "1")); });
+        testutil::Restore wait(go.m_nLockWait, 20000);
+        reply = testutil::StartChild([&] { return Post(dir, Rec("3", "2", "1")); });
         return 0;
     };
     CRukBBSFile del;
     EXPECT_EQ(del.WriteDeleteData(dir.path().c_str(), "1", true, check), 1);
     ASSERT_GT(reply, 0);
-    EXPECT_EQ(Collect(reply), kStoreNoParent);
+    EXPECT_EQ(testutil::WaitChild(reply), kStoreNoParent);
     EXPECT_EQ(FileIds(dir.path()), "5");
 
     // A reply to a message of another thread, or with a root that is no

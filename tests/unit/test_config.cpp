@@ -30,18 +30,7 @@ Pairs Entries(const CRukConfig& c)
     return v;
 }
 
-// Runs fn in a forked child and returns its result (-100..100).
-int InChild(const std::function<int()>& fn)
-{
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn() + 100);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -999;
-    return WEXITSTATUS(status) - 100;
-}
+using testutil::InChild;
 
 // Runs fn in a child while this process holds the lock on pLock.
 int WithLockHeld(const std::string& lock, bool bShared, const std::function<int()>& fn)

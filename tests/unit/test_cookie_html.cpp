@@ -13,6 +13,7 @@
 #include "rukcookie.h"
 #include "rukglobal.h"
 #include "rukhtml.h"
+#include "testutil.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST(CookieEncode, PathAndDomainParts)
 
 TEST(CookieEncode, SecureOverHttpsAndStrictOnRequest)
 {
-    CRukEnv saved = go.m_env;
+    testutil::Restore env(go.m_env);
     CRukCookie cookie;
     cookie.Add("s", "1");
     struct Case {
@@ -107,7 +108,6 @@ TEST(CookieEncode, SecureOverHttpsAndStrictOnRequest)
         go.m_env.REQUEST_SCHEME = c.pScheme;
         EXPECT_EQ(cookie.Encode(0, nullptr, nullptr, c.pSameSite), c.pExpect);
     }
-    go.m_env = saved;
 }
 
 TEST(CookieEncode, RoundTripsThroughDecode)

@@ -294,16 +294,15 @@ TEST(Crypt, TraceNeverShowsThePassword)
 {
     testutil::TempDir tmp;
     const std::string log = tmp / "trace.log";
-    int nOld = go.m_log.GetEnabled();
-    CRukString oldPath = go.m_log.GetPath();
-    go.m_log.Initialize(log.c_str());
-    go.m_log.SetEnabled(1);
-    CRukString code = CRukCrypt::Hash("hunter2");
-    bool bNew = CRukCrypt::Verify("hunter2", code.GetText());
-    bool bPlain = CRukCrypt::Verify("hunter2", "hunter2");
-    bool bOld = CRukCrypt::Verify("adminpw", "*k3M1egEDo+*");
-    go.m_log.SetEnabled(nOld);
-    go.m_log.Initialize(oldPath.GetText());
+    CRukString code;
+    bool bNew, bPlain, bOld;
+    {
+        testutil::TraceTo trace(log);
+        code = CRukCrypt::Hash("hunter2");
+        bNew = CRukCrypt::Verify("hunter2", code.GetText());
+        bPlain = CRukCrypt::Verify("hunter2", "hunter2");
+        bOld = CRukCrypt::Verify("adminpw", "*k3M1egEDo+*");
+    }
     EXPECT_TRUE(bNew && bPlain && bOld);
     std::string text = testutil::ReadFile(log);
     const std::string inner(code.GetText() + 1, code.GetLength() - 2);

@@ -24,19 +24,7 @@ using testutil::TempDir;
 
 namespace {
 
-// Runs fn in a forked child and returns what it returned (-100..100), or
-// -999 when the child did not exit normally.
-int InChild(const std::function<int()>& fn)
-{
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn() + 100);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -999;
-    return WEXITSTATUS(status) - 100;
-}
+using testutil::InChild;
 
 // What a second process gets when it tries the lock.
 int LockInChild(const std::string& path, bool bShared)
@@ -154,15 +142,13 @@ TEST(Flock, LockFileCreationAndErrors)
 {
     TempDir dir;
     const std::string lock = dir / "new.lock";
-    int nOldMode = go.m_nFileMode;
-    go.m_nFileMode = 0640;
     {
+        testutil::Restore mode(go.m_nFileMode, 0640);
         CRukFlock f;
         EXPECT_EQ(f.Lock(lock.c_str()), 0);
         EXPECT_EQ(f.Unlock(), 0);
         EXPECT_EQ(f.Unlock(), -1);  // nothing held any more
     }
-    go.m_nFileMode = nOldMode;
     struct stat st;
     ASSERT_EQ(stat(lock.c_str(), &st), 0) << "the lock file stays";
     EXPECT_EQ(st.st_mode & 0777, 0640u);

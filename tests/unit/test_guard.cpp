@@ -123,8 +123,7 @@ TEST(EventLog, LockHeldElsewhereIsBusy)
 {
     testutil::TempDir dir;
     std::string lock = dir / "events.lock";
-    int saved = go.m_nLockWait;
-    go.m_nLockWait = 50;
+    testutil::Restore wait(go.m_nLockWait, 50);
     CRukFlock holder;
     ASSERT_EQ(holder.Lock(lock.c_str()), 0);
     pid_t pid = fork();
@@ -134,7 +133,6 @@ TEST(EventLog, LockHeldElsewhereIsBusy)
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    go.m_nLockWait = saved;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     CRukEventLog unguarded((dir / "events.dat").c_str(), 600);
     EXPECT_EQ(unguarded.Load(true), -1) << "a log without a lock file cannot be locked";
@@ -182,10 +180,9 @@ TEST(Guard, SystemSettingsApplied)
         {"600", "700", "999999", 0600, 0700, 60000},  // a wait past a minute is a minute
     };
     for (const Case& c : cases) {
-        int savedFile = go.m_nFileMode, savedDir = go.m_nDirMode, savedWait = go.m_nLockWait;
-        go.m_nFileMode = 0666;
-        go.m_nDirMode = 0777;
-        go.m_nLockWait = 10000;
+        testutil::Restore fileMode(go.m_nFileMode, 0666);
+        testutil::Restore dirMode(go.m_nDirMode, 0777);
+        testutil::Restore wait(go.m_nLockWait, 10000);
         CRukBBSFormBase base;
         base.m_cfSystem.SetAt("fmode666", c.pFile);
         base.m_cfSystem.SetAt("fmode777", c.pDir);
@@ -194,9 +191,6 @@ TEST(Guard, SystemSettingsApplied)
         EXPECT_EQ(go.m_nFileMode, c.nFile) << c.pFile;
         EXPECT_EQ(go.m_nDirMode, c.nDir) << c.pDir;
         EXPECT_EQ(go.m_nLockWait, c.nWait) << c.pWait;
-        go.m_nFileMode = savedFile;
-        go.m_nDirMode = savedDir;
-        go.m_nLockWait = savedWait;
     }
 }
 

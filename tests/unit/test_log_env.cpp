@@ -18,6 +18,7 @@
 #include "rukenv.h"
 #include "rukglobal.h"
 #include "ruklog.h"
+#include "testutil.h"
 
 namespace {
 
@@ -98,8 +99,7 @@ TEST_F(LogTest, PrivateFileMode)
         {"group-readable log", 0640, false},
         {"symbolic link", 0, true},
     };
-    const int nSiteMode = go.m_nFileMode;
-    go.m_nFileMode = 0666;
+    testutil::Restore mode(go.m_nFileMode, 0666);
     std::string target = m_dir + "/target";
     for (const Case& c : cases) {
         if (c.nExisting) {
@@ -131,7 +131,6 @@ TEST_F(LogTest, PrivateFileMode)
         unlink(m_path.c_str());
     }
     unlink(target.c_str());
-    go.m_nFileMode = nSiteMode;
 }
 
 // What the trace shows of request data that may hold secrets.

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iconv.h>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -20,6 +19,7 @@
 
 #include "rukglobal.h"
 #include "rukmail.h"
+#include "testutil.h"
 
 namespace {
 
@@ -49,18 +49,7 @@ const char* const s_szMixed =
 
 std::string Utf8(const std::string& sjis)
 {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    std::string out(sjis.size() * 3 + 8, '\0');
-    char* pIn = const_cast<char*>(sjis.data());
-    size_t nIn = sjis.size();
-    char* pOut = &out[0];
-    size_t nOut = out.size();
-    size_t r = iconv(cd, &pIn, &nIn, &pOut, &nOut);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1))
-        return "<iconv failed>";
-    out.resize(out.size() - nOut);
-    return out;
+    return testutil::Iconv("UTF-8", "CP932", sjis);
 }
 
 std::string Repeat(const std::string& text, int n)

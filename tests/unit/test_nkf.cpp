@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <iconv.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "rukbuffer.h"
 #include "ruknkf.h"
+#include "testutil.h"
 
 namespace {
 
@@ -40,24 +40,7 @@ std::string Nkf(const char* pOptions, const std::string& in)
     return Bytes(nkf_main(pOptions, in.c_str(), static_cast<int>(in.size())));
 }
 
-// Converts with iconv(3); the test's own way to make EUC-JP and UTF-8.
-std::string Iconv(const char* pTo, const char* pFrom, const std::string& in)
-{
-    iconv_t cd = iconv_open(pTo, pFrom);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<iconv_open failed>";
-    std::string out(in.size() * 4 + 16, '\0');
-    char* pIn = const_cast<char*>(in.data());
-    size_t nIn = in.size();
-    char* pOut = &out[0];
-    size_t nOut = out.size();
-    size_t r = iconv(cd, &pIn, &nIn, &pOut, &nOut);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1))
-        return "<iconv failed>";
-    out.resize(out.size() - nOut);
-    return out;
-}
+using testutil::Iconv;
 
 // Runs a shell command with the given standard input and returns its
 // standard output.

@@ -358,12 +358,13 @@ TEST(DirPattern, CopyAndRemoveByPattern)
 TEST(DirMake, MkDirUsesTheDirectoryMode)
 {
     TempDir tmp;
-    int nOld = go.m_nDirMode;
-    go.m_nDirMode = 0750;
-    mode_t mask = umask(0);
-    int r = CRukDir::MkDir((tmp / "made").c_str());
-    umask(mask);
-    go.m_nDirMode = nOld;
+    int r;
+    {
+        testutil::Restore mode(go.m_nDirMode, 0750);
+        mode_t mask = umask(0);
+        r = CRukDir::MkDir((tmp / "made").c_str());
+        umask(mask);
+    }
     ASSERT_EQ(r, 0);
     struct stat st;
     ASSERT_EQ(stat((tmp / "made").c_str(), &st), 0);

@@ -1,41 +1,28 @@
-"""Headless Chromium, driven by playwright-core, against the board that
-scripts/demo serves: what a visitor and an administrator do, step by step,
-what forged requests from a message or another site cannot do, the
-redirect after a post, the feed and old logs as a visitor meets them, and
-what the skins offer every visitor: an accessibility audit (axe-core) of
-each page in light and dark colours at desktop and phone widths, the
-keyboard way through the attachment viewer, the text buttons, page labels
-and icon choices, and the screenshots of the README. Screenshots go to
+"""The demo site as the browser tests find it, shared by the browser test
+modules (test_browser_*.py): scripts/demo serving a site laid out in a
+temporary directory, with the icons of the board drawn and registered, a
+members-only board beside the demo's, the flood limits off (every script
+posts from one address within seconds), and the pictures the scripts
+attach. Each module gets a site of its own, so that the modules can run
+at the same time; BrowserCase.drive runs one script of tests/browser/
+against it (playwright-core with Debian's Chromium). Screenshots go to
 tests/browser/screenshots/; with RUK_README_SHOTS=1 those of the README
 are written to docs/screenshots/ as well.
 
-Run by ctest, the module exits 77 (reported as skipped) where Chromium,
-node or tests/browser/node_modules are missing, outside CI; in CI they
+Where Chromium, node or tests/browser/node_modules are missing, every test
+is skipped (and ctest reports the module skipped), outside CI; in CI they
 must be there, and the tests fail without them."""
 import math
 import os
-import re
 import shutil
-import socket
-import struct
 import subprocess
-import sys
-import tempfile
-import time
 import unittest
-import zlib
 
-from rukcgi import BUILD_DIR, SOURCE_DIR, per_hex
+from rukcgi import SOURCE_DIR, Demo, per_hex, png
 
 BROWSER_DIR = os.path.join(SOURCE_DIR, "tests", "browser")
 CHROMIUM = "/usr/bin/chromium"
 NODE_PACKAGES = ("playwright-core", "axe-core")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def missing_tools():
@@ -48,19 +35,6 @@ def missing_tools():
     missing += ["tests/browser/node_modules/" + p for p in NODE_PACKAGES
                 if not os.path.isdir(os.path.join(BROWSER_DIR, "node_modules", p))]
     return missing
-
-
-def png(width, height, pixel, alpha=False):
-    """A PNG file of pixel(x, y) -> (r, g, b), or (r, g, b, a) with alpha."""
-    rows = b"".join(b"\0" + bytes(c for x in range(width) for c in pixel(x, y))
-                    for y in range(height))
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
 
 
 def mix(a, b, t):
@@ -200,39 +174,24 @@ def add_members_board(www):
             os.chown(path, st.st_uid, st.st_gid)
 
 
-class BrowserTest(unittest.TestCase):
+class BrowserCase(unittest.TestCase):
+    """A demo site of its own for the scripts of one test module, served
+    while the module runs; drive runs one script against it."""
+
     @classmethod
     def setUpClass(cls):
         missing = missing_tools()
         if missing and not os.environ.get("CI"):
             raise unittest.SkipTest("missing " + ", ".join(missing) +
                                     " (scripts/test installs them)")
-        cls.base = tempfile.mkdtemp(prefix="ruk-demo-")
-        cls.port = free_port()
-        cls.demo = subprocess.Popen(
-            [os.path.join(SOURCE_DIR, "scripts", "demo"), "--port", str(cls.port),
-             "--dir", cls.base, "--build", BUILD_DIR],
-            cwd=SOURCE_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        out = ""
-        deadline = time.time() + 120
-        while "Ctrl-C" not in out and time.time() < deadline:
-            line = cls.demo.stdout.readline()
-            if not line:
-                break
-            out += line
-        match = re.search(r"Administrator password: (\S+)", out)
-        cls.password = match.group(1) if match else ""
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
-                break
-            except OSError:
-                time.sleep(0.1)
-        cls.url = "http://127.0.0.1:%d" % cls.port
-        cls.www = os.path.join(cls.base, "www")
+        cls.demo = Demo()
+        if not cls.demo.start():
+            cls.demo.stop()
+            raise RuntimeError("scripts/demo did not serve the site:\n" + cls.demo.output)
+        cls.base, cls.www, cls.url = cls.demo.base, cls.demo.www, cls.demo.url
+        cls.password, cls.output = cls.demo.password, cls.demo.output
         cls.shots = os.path.join(BROWSER_DIR, "screenshots")
         os.makedirs(cls.shots, exist_ok=True)
-        cls.output = out
         # What the browser scripts share: the sample thread as the demo
         # laid it out, a picture to attach; and the icons of the board.
         cls.assets = os.path.join(cls.base, "assets")
@@ -251,12 +210,7 @@ class BrowserTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.demo.terminate()
-        try:
-            cls.demo.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            cls.demo.kill()
-        shutil.rmtree(cls.base, ignore_errors=True)
+        cls.demo.stop()
 
     def drive(self, script, *args):
         env = dict(os.environ, RUK_ASSETS=self.assets)
@@ -265,41 +219,3 @@ class BrowserTest(unittest.TestCase):
                               cwd=BROWSER_DIR, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, timeout=600, env=env)
         self.assertEqual(proc.returncode, 0, proc.stdout)
-
-    def test_demo_prints_its_urls(self):
-        self.assertIn("/ruk-bbs.cgi?bid=demo", self.output)
-        self.assertIn("/ruk-config.cgi", self.output)
-        self.assertTrue(self.password, self.output)
-
-    def test_visitor(self):
-        self.drive("visitor.mjs")
-
-    def test_members_board_and_phone_photo(self):
-        self.drive("members.mjs")
-
-    def test_posting_and_reading_features(self):
-        self.drive("features.mjs")
-
-    def test_forged_requests(self):
-        self.drive("forgery.mjs")
-
-    def test_site_owner(self):
-        self.drive("admin.mjs", self.password)
-
-    def test_accessibility(self):
-        self.drive("a11y.mjs")
-
-    def test_skin_controls_and_texts(self):
-        self.drive("skin.mjs")
-
-    def test_readme_screenshots(self):
-        self.drive("screenshots.mjs")
-
-
-if __name__ == "__main__":
-    # Run by ctest: without the tools the whole module is skipped (77).
-    missing = missing_tools()
-    if missing and not os.environ.get("CI"):
-        print("skipped: missing " + ", ".join(missing) + " (scripts/test installs them)")
-        sys.exit(77)
-    unittest.main(verbosity=2)

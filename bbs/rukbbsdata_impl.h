@@ -1,0 +1,247 @@
+// What the files of the message store share and its callers never see:
+// the names of the files of a data directory, the line format of the
+// message file, reading that file line by line, and the plan and small
+// steps of the writes. The store itself and its file format are described
+// in rukbbsdata.h; which file holds what is listed there too.
+#ifndef RUKBBSDATA_IMPL_H
+#define RUKBBSDATA_IMPL_H
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "rukatomicfile.h"
+#include "rukbbsdata.h"
+
+class CRukEventLog;
+
+namespace rukbbsdata {
+
+// The lock file and the message file of a data directory.
+inline constexpr char kLockName[] = "lockfile.lock";
+inline constexpr char kDataName[] = "bbs-message.dat";
+
+// Output is handed to the file in chunks of this size, and the file is read
+// in blocks of it (reused from block to block, so that a small board
+// touches few pages; a longer line grows the block).
+inline constexpr unsigned kChunk = 1u << 16;
+
+// ---------------------------------------------------------------------------
+// The line format (rukbbsdata_line.cpp)
+
+// Builds rec from one line of the file (without its line feed). A line
+// without any separator holds no record and gives false.
+bool ParseRecord(const char* p, size_t n, CRukBBSData& rec);
+// Builds the keys of rec (id, pid, ppid) from one line, as ParseRecord
+// would; the other fields stay empty.
+bool ParseKeys(const char* p, size_t n, CRukBBSData& rec);
+// True when a stored line is exactly what PutRecord writes for the record
+// ParseRecord reads from it, so that it can be copied as it is.
+bool IsCanonicalLine(const char* p, size_t n);
+// True when every word occurs in a field a visitor sees (an empty list
+// matches everything); the line must be terminated in place.
+bool MatchesVisible(const char* p, size_t n, const CRukStrAry& words);
+// True when the line's field nField (0 the id, 1 the pid) is pKey.
+bool FieldIs(const char* p, size_t n, int nField, const char* pKey, size_t nKey);
+
+// Collects the bytes of the new file in a fixed block and hands them to
+// the temporary file block by block; remembers the first failure.
+struct SFileWriter {
+    explicit SFileWriter(CRukAtomicFile& file) : m_file(file), m_nUsed(0), m_bFailed(false) {}
+
+    void Put(const char* p, size_t n)
+    {
+        if (n > sizeof(m_sz) - m_nUsed)
+            Flush();
+        if (n > sizeof(m_sz)) {
+            if (m_file.Write(p, n) != 0)
+                m_bFailed = true;
+            return;
+        }
+        memcpy(m_sz + m_nUsed, p, n);
+        m_nUsed += n;
+    }
+
+    void Put(char c)
+    {
+        if (m_nUsed == sizeof(m_sz))
+            Flush();
+        m_sz[m_nUsed++] = c;
+    }
+
+    // Writes what is collected: true while nothing has failed.
+    bool Flush()
+    {
+        if (m_nUsed > 0 && m_file.Write(m_sz, m_nUsed) != 0)
+            m_bFailed = true;
+        m_nUsed = 0;
+        return !m_bFailed;
+    }
+
+    CRukAtomicFile& m_file;
+    size_t m_nUsed;
+    bool m_bFailed;
+    char m_sz[kChunk];
+};
+
+// Writes the line of one record, line feed included.
+void PutRecord(SFileWriter& out, const CRukBBSData& rec);
+
+// ---------------------------------------------------------------------------
+// Reading the message file (rukbbsdata_read.cpp)
+
+// Takes the shared lock of pPath's board when asked and opens pPath for
+// reading: the stream, or null with r the lock result or -1.
+FILE* OpenShared(CRukBBSLock& lock, const char* pPath, bool bLock, int& r);
+// Reads the records of fp and appends them to list. With pWords every
+// record whose visible fields hold all the words is also appended to pOut
+// (whole), and the count of those is returned instead. With bKeys the
+// records of list get their keys only (see CRukBBSData::lineAt), with
+// pText the whole text is kept there. A read error leaves both lists as
+// they were and gives -1, so that a partly read file is never taken for
+// the whole one.
+int ReadRecords(FILE* fp, CRukBBSDataAry& list, const CRukStrAry* pWords, CRukBBSDataAry* pOut,
+                bool bKeys = false, CRukBuffer* pText = nullptr);
+// Reads the whole of fp into buf: true, or false on a read error.
+bool ReadWhole(FILE* fp, CRukBuffer& buf);
+
+// Shortens a list to n records (n may be 0).
+inline void Truncate(CRukBBSDataAry& list, int n)
+{
+    if (n < list.GetSize())
+        list.SetSize(n, true);
+}
+
+// Hands the lines of p..pEnd that end in a line feed (all of them with
+// bLast) to onLine(p, n, at), at being the line's offset in the file and
+// nBase that of p; returns where the unfinished rest begins. With
+// bTerminate each line gets a NUL in place of its line feed (the text needs
+// one byte after pEnd for that).
+template <class FLine>
+char* SplitLines(char* p, char* pEnd, bool bLast, long nBase, FLine& onLine,
+                 bool bTerminate = true)
+{
+    char* pStart = p;
+    while (p < pEnd) {
+        char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+        if (!pBreak && !bLast)
+            break;
+        char* pLineEnd = pBreak ? pBreak : pEnd;
+        if (bTerminate)
+            *pLineEnd = 0;
+        onLine(p, static_cast<size_t>(pLineEnd - p), nBase + (p - pStart));
+        p = pLineEnd + 1;
+    }
+    return p < pEnd ? p : pEnd;
+}
+
+// Hands every line of fp to onLine(p, n, at) (without its line feed, with
+// a NUL written after it in place, and its offset in the file), reading
+// block by block so that only one block of raw text is held at a time.
+// onFirst(p, pEnd) sees the first block before its lines are handed out.
+// false on a read error.
+template <class FFirst, class FLine>
+bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
+{
+    size_t nBlock = kChunk;
+    std::unique_ptr<char[]> block(new char[nBlock + 1]);
+    size_t nHeld = 0;  // bytes of an unfinished line at the block's start
+    long nBase = 0;    // file offset of the block's first byte
+    bool bFirst = true;
+    for (;;) {
+        if (nHeld == nBlock) {  // one line fills the block: double it
+            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1]);
+            memcpy(bigger.get(), block.get(), nHeld);
+            block = std::move(bigger);
+            nBlock *= 2;
+        }
+        size_t n = fread(block.get() + nHeld, 1, nBlock - nHeld, fp);
+        if (n == 0 && ferror(fp))
+            return false;
+        bool bLast = n == 0;
+        char* p = block.get();
+        char* pEnd = p + nHeld + n;
+        if (bFirst && !bLast) {
+            onFirst(p, pEnd);
+            bFirst = false;
+        }
+        p = SplitLines(p, pEnd, bLast, nBase, onLine);
+        if (bLast)
+            return true;
+        nHeld = static_cast<size_t>(pEnd - p);
+        nBase += static_cast<long>((pEnd - block.get()) - nHeld);
+        memmove(block.get(), pEnd - nHeld, nHeld);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Small steps of the writes (rukbbsdata_write.cpp)
+
+// True when pName can be used as one component of a path below the data
+// directory: not empty, not "." or "..", and without any separator.
+bool IsSafeName(const char* pName);
+bool Exists(const CRukString& path);
+bool IsDirectory(const CRukString& path);
+// The index of the first record with id pId, or -1 (an empty id names
+// nothing).
+int FindId(const CRukBBSDataAry& list, const char* pId);
+// True when some record answers pId.
+bool HasReplies(const CRukBBSDataAry& list, const char* pId);
+// A check's answer as a result: 0 goes on, anything else refuses (a
+// positive answer would read as a count, so it becomes kStoreRefused).
+int CheckResult(int r);
+// A lock result as a store result.
+int LockResult(int r);
+// Makes directory path with go's mode unless it is there, noting it in
+// made: true when it is a directory now.
+bool MakeDirectory(const CRukString& path, CRukStrAry& made);
+// Removes the directories of made again, innermost first, with the lock
+// file a directory of an old log got.
+void RemoveMadeDirectories(const CRukStrAry& made);
+
+// ---------------------------------------------------------------------------
+// Posting rate (rukbbsdata_rate.cpp)
+
+// With a client and a limit, loads the client's recent posts into log and
+// checks the limits at now: 0, kStoreTooSoon (with the seconds to wait in
+// *rules.pWait), or kStoreFailed when the rate file cannot be read.
+int CheckRate(const char* pDir, const SRukWriteRules& rules, time_t now,
+              std::unique_ptr<CRukEventLog>& log);
+// Records a stored post in the rate file; a failure is traced, the post
+// stays.
+void RecordRate(CRukEventLog& log, const char* pClient, time_t now);
+
+}  // namespace rukbbsdata
+
+// What a write of a post changes, decided under the lock before anything
+// is written.
+struct SRukPostPlan {
+    CRukBBSDataAry group{0, 10};  // the post's thread, written first
+    int nRecord = 0;              // the post's place in group
+    std::vector<char> skip;       // per own record: 1 in group, 2 pruned
+    int nRest = 0;                // own records written after group
+    CRukString threadKey;         // id of the thread's root
+    CRukStrMap kept;              // an edit's stored attachments that stay
+    CRukStrMap dropped;           // an edit's stored attachments to remove
+    CRukStrMap added;             // the new files under their final names
+    CRukBBSDataAry pruned{0, 10};  // the records of the pruned thread, whole
+    CRukString prunedKey;          // its root id
+};
+
+// The old log a pruned thread goes to, held while the board is written so
+// that a failure can put it back.
+struct SRukOldLog {
+    CRukString dir;        // "<datadir>/old/YYYY-MM"
+    CRukString path;       // its message file
+    CRukBBSLock lock;      // its own lock
+    bool bWritten = false;
+    bool bExisted = false;  // the message file was there before
+    CRukBuffer before;      // and held these bytes
+    CRukStrAry made;        // directories made for it, innermost last
+};
+
+#endif

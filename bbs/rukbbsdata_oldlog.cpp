@@ -1,0 +1,99 @@
+// CRukBBSFile: pruning into the old log of the month. The thread pruned
+// from a full board is merged into "old/YYYY-MM" (a data directory of its
+// own, with its own lock) before the board is written, put back as it was
+// when the board cannot be, and its attachment directory follows it once
+// the board is in place.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <unordered_set>
+
+#include "rukbbsdata_impl.h"
+#include "rukfile.h"
+#include "rukglobal.h"
+#include "rukstrpath.h"
+
+using namespace rukbbsdata;
+
+static const char s_szOldName[] = "old";
+
+// Merges the pruned thread into the old log "old/YYYY-MM" of the current
+// month (local time), made when missing, under that log's own lock, kept
+// sorted by id descending. The log's lock and earlier bytes stay in old
+// for RestoreOldLog. 0, kStoreBusy or kStoreFailed (nothing changed).
+int CRukBBSFile::WriteOldLog(const char* pDir, const SRukPostPlan& plan, SRukOldLog& old)
+{
+    time_t now = time(nullptr);
+    struct tm tmNow;
+    char szMonth[16];
+    if (!localtime_r(&now, &tmNow) || strftime(szMonth, sizeof(szMonth), "%Y-%m", &tmNow) == 0)
+        return kStoreFailed;
+    CRukString base = CRukStrPath::Normalize(pDir ? pDir : "") + "/" + s_szOldName;
+    old.dir = base + "/" + szMonth;
+    old.path = CreateFullPath(old.dir.GetText());
+    go.m_log.Trace("     CRukBBSFile::WriteInputData -> old log %s", old.dir.GetText());
+    int r = kStoreFailed;
+    if (MakeDirectory(base, old.made) && MakeDirectory(old.dir, old.made)) {
+        r = old.lock.Lock(old.path.GetText(), false);
+        r = r == 0 ? MergeOldLog(plan, old) : LockResult(r);
+    }
+    if (r != 0) {
+        (void)old.lock.Unlock();
+        RemoveMadeDirectories(old.made);
+        go.m_log.Trace("     CRukBBSFile::WriteInputData -> old log not written (%d)", r);
+    }
+    return r;
+}
+
+// Writes the old log of old.path with the pruned records added (records
+// it already holds are not added twice): 0 or kStoreFailed.
+int CRukBBSFile::MergeOldLog(const SRukPostPlan& plan, SRukOldLog& old)
+{
+    CRukBBSFile log;
+    old.bExisted = Exists(old.path);
+    if (log.LoadKeys(old.path.GetText(), true) < 0)
+        return kStoreFailed;
+    old.before = log.m_snapshotText;
+    std::unordered_set<std::string> ids;
+    for (const CRukBBSData& rec : log.m_aryData)
+        ids.insert(rec.id.GetText());
+    for (const CRukBBSData& rec : plan.pruned)
+        if (ids.count(rec.id.GetText()) == 0)
+            log.m_aryData.Add(rec);
+    log.Sort(log.m_aryData, 1);
+    if (log.ReplaceData(old.path.GetText(), &log.m_aryData, nullptr, nullptr, false) != 0)
+        return kStoreFailed;
+    old.bWritten = true;
+    return 0;
+}
+
+// Puts the old log back as it was before WriteOldLog (the board could not
+// be written), and removes the directories made for it.
+void CRukBBSFile::RestoreOldLog(SRukOldLog& old)
+{
+    if (old.bWritten) {
+        int r = old.bExisted ? CRukFile::ReplaceFile(old.path.GetText(), old.before.GetData(),
+                                                     static_cast<long>(old.before.GetSize()))
+                             : unlink(old.path.GetText());
+        if (r < 0)
+            go.m_log.Trace("     CRukBBSFile::WriteInputData -> old log %s not restored",
+                           old.path.GetText());
+    }
+    (void)old.lock.Unlock();
+    RemoveMadeDirectories(old.made);
+}
+
+// Moves the pruned thread's attachment directory into the old log; a
+// failure is traced (the files stay on the board, their records are in
+// the old log).
+void CRukBBSFile::MoveThreadDirectory(const char* pDir, const CRukString& key, SRukOldLog& old)
+{
+    CRukString src = CreateAttachPath(pDir, key.GetText());
+    if (!IsSafeName(key.GetText()) || key == s_szOldName || !IsDirectory(src))
+        return;
+    CRukString dst = old.dir + "/" + key;
+    if (Exists(dst) || rename(src.GetText(), dst.GetText()) != 0)
+        go.m_log.Trace("     CRukBBSFile::WriteInputData -> %s not moved to %s", src.GetText(),
+                       dst.GetText());
+}
