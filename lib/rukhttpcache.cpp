@@ -126,6 +126,11 @@ bool CRukHttpCache::ParseHttpDate(const char* pText, time_t& t)
         nSec > 60)
         return false;
     long long days = DaysFromCivil(nYear, nMonth + 1, nDay);
-    t = static_cast<time_t>(days * 86400LL + nHour * 3600LL + nMin * 60LL + nSec);
+    time_t when = static_cast<time_t>(days * 86400LL + nHour * 3600LL + nMin * 60LL + nSec);
+    // A date of no calendar (31 February, a wrong weekday, a leap second)
+    // is written otherwise: no date the board sent.
+    if (HttpDate(when) != pText)
+        return false;
+    t = when;
     return true;
 }

@@ -30,7 +30,8 @@ public:
 
     // The IMF-fixdate of t ("Sun, 06 Nov 1994 08:49:37 GMT").
     static std::string HttpDate(time_t t);
-    // t from an IMF-fixdate; false for anything else (the obsolete forms
+    // t from an IMF-fixdate as HttpDate writes it; false for anything else
+    // (the obsolete forms, a day the month lacks or a wrong weekday
     // included: a date the board cannot read is a date it did not send).
     static bool ParseHttpDate(const char* pText, time_t& t);
 };
