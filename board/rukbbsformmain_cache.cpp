@@ -132,16 +132,28 @@ std::string TagText(const std::string& hex, time_t tUntil, bool bNone)
 }
 
 // True when the opaque tag (between its quotes) is this page's: its digest
-// is hex and its marks still hold now.
+// is hex and its marks still hold now. A suffix a web server's compression
+// puts after it ("-gzip", "-br") is allowed.
 bool IsCurrentTag(const char* p, size_t n, const std::string& hex, time_t now)
 {
     if (n <= hex.size() + 1 || memcmp(p, hex.data(), hex.size()) != 0 || p[hex.size()] != '.')
         return false;
     const char* pUntil = p + hex.size() + 1;
-    size_t nUntil = n - hex.size() - 1;
+    const char* pEnd = p + n;
+    const char* pDash = static_cast<const char*>(memchr(pUntil, '-', pEnd - pUntil));
+    if (pDash) {
+        size_t nSuffix = static_cast<size_t>(pEnd - pDash - 1);
+        if (nSuffix == 0 || nSuffix > 16)
+            return false;
+        for (const char* q = pDash + 1; q < pEnd; q++)
+            if (!((*q >= 'a' && *q <= 'z') || (*q >= '0' && *q <= '9')))
+                return false;
+        pEnd = pDash;
+    }
+    size_t nUntil = static_cast<size_t>(pEnd - pUntil);
     if (nUntil == 1 && *pUntil == 'n')
         return true;
-    if (nUntil > 18)
+    if (nUntil == 0 || nUntil > 18)
         return false;
     long long until = 0;
     for (size_t i = 0; i < nUntil; i++) {
@@ -254,7 +266,8 @@ void CRukBBSFormMain::AnswerIfNotModified(CRukCookie& cookie, CRukForm& form, bo
         auto isCurrent = [&](const char* p, size_t n) {
             if (!IsCurrentTag(p, n, hex, now))
                 return false;
-            matched = "W/\"" + std::string(p, n) + "\"";
+            const char* pDash = static_cast<const char*>(memchr(p, '-', n));
+            matched = "W/\"" + std::string(p, pDash ? static_cast<size_t>(pDash - p) : n) + "\"";
             return true;
         };
         if (CRukHttpCache::IfNoneMatch(ifNoneMatch.GetText(), isCurrent) ==

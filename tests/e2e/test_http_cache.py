@@ -73,7 +73,10 @@ class RevalidationTest(CacheCase):
         tag = self.tag()
         self.assertRegex(tag, r'^W/"[0-9a-f]{32}\.n"$')
         self.assertEqual(page.header("ETag"), [tag])
-        fields = [tag, '"x", ' + tag, 'W/"other", ' + tag.replace("W/", ""), "*"]
+        # The tag as sent, in a list, without "W/", with the suffix a web
+        # server's compression adds, and "*".
+        fields = [tag, '"x", ' + tag, 'W/"other", ' + tag.replace("W/", ""),
+                  tag[:-1] + '-gzip"', "*"]
         for field in fields:
             with self.subTest(field=field):
                 resp = self.get(tag=field)
@@ -82,7 +85,9 @@ class RevalidationTest(CacheCase):
                 self.assertEqual(resp.header("Cache-Control"), ["public, no-cache"])
         # The same tag for another page, a foreign or a broken one: the page.
         for query, field in [("bid=test&page=1", tag), ("bid=test", 'W/"0123.n"'),
-                             ("bid=test", tag + ", junk"), ("bid=test", tag[:-2])]:
+                             ("bid=test", tag + ", junk"), ("bid=test", tag[:-2]),
+                             ("bid=test", tag[:-2] + '1"'), ("bid=test", tag[:-1] + '-"'),
+                             ("bid=test", tag[:-1] + '-GZIP"')]:
             with self.subTest(query=query, field=field):
                 self.assertFull(self.get(query, tag=field))
 
