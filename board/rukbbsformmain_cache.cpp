@@ -199,9 +199,11 @@ static void AddBoardFiles(CRukBBSFormMain& bbs, SIngredients& in, CRukForm& form
 static void AddRequest(CRukBBSFormMain& bbs, SIngredients& in, CRukCookie& cookie)
 {
     const CRukEnv& env = go.m_env;
-    for (const CRukString* pPart : std::initializer_list<const CRukString*>{&env.QUERY_STRING, &env.HTTP_HOST, &env.SERVER_NAME,
-                                    &env.SERVER_PORT, &env.SCRIPT_NAME, &bbs.m_strSkinDir,
-                                    &bbs.m_strSkinUrl})
+    const std::initializer_list<const CRukString*> parts = {
+        &env.QUERY_STRING, &env.HTTP_HOST,     &env.SERVER_NAME,  &env.SERVER_PORT,
+        &env.SCRIPT_NAME,  &bbs.m_strSkinDir, &bbs.m_strSkinUrl,
+    };
+    for (const CRukString* pPart : parts)
         in.digest.Add(pPart->GetText());
     in.digest.AddNumber(CRukCookie::IsHttps() ? 1 : 0);
     in.digest.AddNumber(bbs.m_nKeitai);
