@@ -153,6 +153,25 @@ class RevalidationTest(CacheCase):
                 self.assertEqual(resp.status, 0)
                 self.assertNotEqual(resp.header("Status"), ["304 Not Modified"])
 
+    def test_a_thread_page_follows_the_old_logs(self):
+        # Thread 300 is on neither the board nor its old log: the page says
+        # it is gone. Once the old log holds it, the page links there; the
+        # old logs' directory itself did not change.
+        thread = "bid=test&style=1&ppid=300"
+        self.site.write_messages("data/test/old/2025", [record("50", title="old")])
+        time.sleep(STILL)
+        before = self.tag(thread)
+        self.assertEqual(self.get(thread, tag=before).header("Status"), ["304 Not Modified"])
+        self.site.write_messages("data/test/old/2025", [record("300", title="moved")])
+        resp = self.get(thread, tag=before)
+        self.assertFull(resp)
+        self.assertIn("bid=test=2025", resp.text)
+        # The old log shown is read like the board.
+        time.sleep(STILL)
+        shown = self.tag("bid=test=2025")
+        self.site.write_messages("data/test/old/2025", [record("301", title="again")])
+        self.assertFull(self.get("bid=test=2025", tag=shown))
+
     def test_a_mark_that_goes_ends_the_tag(self):
         # A post that stops being new four seconds from now (new_time=1).
         goes = int(time.time()) + 4
