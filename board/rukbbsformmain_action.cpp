@@ -103,7 +103,6 @@ void CRukBBSFormMain::RunAction(CRukCookie& cookie, CRukForm& form)
 {
     const SAction& action = ChosenAction(form);
     if (action.nAfter == kChanged) {
-        CRukHtml::SetNoStore();
         RequireSameOriginPost();
         RequireWritableLog();
     }
