@@ -173,8 +173,8 @@ class RevalidationTest(CacheCase):
         self.assertFull(self.get("bid=test=2025", tag=shown))
 
     def test_a_mark_that_goes_ends_the_tag(self):
-        # A post that stops being new four seconds from now (new_time=1).
-        goes = int(time.time()) + 4
+        # A post that stops being new six seconds from now (new_time=1).
+        goes = int(time.time()) + 6
         self.site.write_messages("data/test", [
             record("300", title="fresh", date=local_date(goes - 3600)),
             record("100", title="first")])
