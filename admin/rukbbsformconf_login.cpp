@@ -254,7 +254,7 @@ void CRukBBSFormConf::SubmitPasswd(CRukForm& form)
     if (m_session.EndScope(scope.GetText(), time(nullptr)) != 0)
         MessageKey(kMsgBusy);
     CRukConfig& result = bBoard ? m_cfBBS : m_cfSystem;
-    RequireUpdate(path.GetText(), bBoard ? kMsgNoSuchBoard : kMsgBusy, kMsgBusy,
+    RequireUpdate(path.GetText(), bBoard ? kMsgNoSuchBoard : kMsgBusy, kMsgNotWritten,
                   [&](CRukConfig& cf) {
                       cf.SetAt(pKey, code.GetText());
                       return true;

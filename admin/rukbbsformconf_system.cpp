@@ -182,7 +182,7 @@ void CRukBBSFormConf::SubmitSys(CRukForm& form)
         MessageKey(kMsgBadAddress);
     typed.code = CRukCrypt::Hash(passwd.GetText());
 
-    RequireUpdate(s_pSystemFile, kMsgBusy, kMsgBusy, [&](CRukConfig& cf) {
+    RequireUpdate(s_pSystemFile, kMsgBusy, kMsgNotWritten, [&](CRukConfig& cf) {
         for (const SRukSettingKey& row : CRukSettingKeys::System())
             if (row.pPageTag && row.nKind != ERukSettingKind::Login)
                 SaveSystemRow(row, form, typed, cf);

@@ -47,6 +47,16 @@ public:
     // Message with the catalogue text of pKey, each tag of fills (such as
     // "%WAIT%") replaced by its value, HTML-escaped.
     [[noreturn]] void MessageFill(const char* pKey, std::initializer_list<SRukFill> fills);
+    // The seconds after which the next message page's refusal (a wait
+    // between posts, a hold on password checks) is over: its Retry-After.
+    void SetRetryAfter(long nSeconds) { m_nRetryAfter = nSeconds; }
+    // The HTTP status of the message page of a catalogue key ("404 Not
+    // Found"), and whether it asks the visitor to come back later.
+    struct SMessageStatus {
+        const char* pStatus;
+        bool bRetry;
+    };
+    static SMessageStatus MessageStatus(const char* pKey);
 
     // The settings by their rows (ruksettingkeys.h): a board key reads the
     // board's settings, a system key the system settings.
@@ -152,6 +162,9 @@ private:
     void RebaseStyleSheet(CRukString& text);
     // The link back of the message page (rukbbsformbase_message.cpp).
     CRukString ReturnLink() const;
+    // The message page of pKey with its text (rukbbsformbase_message.cpp).
+    [[noreturn]] void ShowMessage(const char* pKey, const CRukString& text);
+    long m_nRetryAfter = 0;
 };
 
 #endif

@@ -111,6 +111,7 @@ void CRukBBSFormBase::RequirePasswordTries()
         return;
     long nMinutes = (until - now + 59) / 60;
     go.m_log.Trace("-- password checks held off for %ld min", nMinutes);
+    SetRetryAfter(static_cast<long>(until - now));
     MessageFill(kMsgTooManyPasswordTries, {{"%WAIT%", CRukString(nMinutes)}});
 }
 

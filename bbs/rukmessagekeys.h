@@ -101,5 +101,6 @@ inline constexpr char kMsgNoMessagesChosen[] = "msg108";
 
 // --- any request
 inline constexpr char kMsgBusy[] = "msg90";  // the lock stayed busy, or a file failed
+inline constexpr char kMsgNotWritten[] = "msg114";  // a file could not be written
 
 #endif

@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <deque>
+#include <string>
 
 #include "rukbbsdata.h"
 #include "rukbbsformbase.h"
@@ -131,6 +132,17 @@ public:
     // says false, and the caller shows the page.
     bool AnswerChange();
 
+    // --- HTTP validation (rukbbsformmain_cache.cpp)
+    // For a GET of a page (bFeed: of the feed), before the message file is
+    // opened: works out the page's validator and, when the request names
+    // the page it holds, answers "304 Not Modified" and ends the request.
+    void AnswerIfNotModified(CRukCookie& cookie, CRukForm& form, bool bFeed);
+    // A "new" mark shown goes at tUntil (real time): the page changes then.
+    void NoteMarkUntil(time_t tUntil);
+    // Hands the validator and Cache-Control lines of the page about to be
+    // written to the header (nothing unless AnswerIfNotModified ran).
+    void PutCacheLines();
+
     // --- the Atom feed (rukbbsformmain_feed.cpp)
     void WriteFeed();
 
@@ -217,6 +229,19 @@ private:
     CRukString WithReplies(CRukString root, const char* pBlock, const CRukBBSDataAry& ordered,
                            FWriteMessage pWrite, CRukCookie& cookie, CRukForm& form,
                            const CRukString& replyPattern);
+
+    // The validator of a page (rukbbsformmain_cache.cpp).
+    struct {
+        bool bOn;
+        bool bFeed;
+        std::string hex;     // the digest of what the page is made of
+        std::string clock;   // the board's clock when it was taken
+        bool bRacy;          // a file changed within the last second
+        bool bCookies;       // the request carries the board's cookies
+        time_t tModified;    // Last-Modified, or 0 for none
+        time_t tFeedModified;  // the feed's Last-Modified, or 0
+        time_t tMarksUntil;  // when the first mark shown goes, or 0
+    } m_validator = {};
 
     std::deque<SMessagePattern> m_patterns;
     CRukStrAry m_oldLogs;  // OldLogIds, once read

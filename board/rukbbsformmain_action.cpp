@@ -4,9 +4,13 @@
 // action that changes the board is taken only as a POST from the board's
 // own pages on a board that is no old log; after it the board either
 // redirects to the page to show (post_redirect=1) or shows it at once.
+// A page read by GET carries its validator (rukbbsformmain_cache.cpp);
+// every other answer is kept by no cache.
 #include "rukbbsformmain.h"
 
 #include <cstdlib>
+
+#include "rukglobal.h"
 
 // What follows an action.
 enum EAfter {
@@ -88,6 +92,13 @@ static void ReloadAfterChange(CRukBBSFormMain& bbs, CRukCookie& cookie, CRukForm
     bbs.Reload(cookie, form);
 }
 
+// True for a request that only reads a page: a GET, or a HEAD.
+static bool IsReadRequest()
+{
+    const CRukString& method = go.m_env.REQUEST_METHOD;
+    return method == "GET" || method == "HEAD";
+}
+
 void CRukBBSFormMain::RunAction(CRukCookie& cookie, CRukForm& form)
 {
     const SAction& action = ChosenAction(form);
@@ -95,6 +106,12 @@ void CRukBBSFormMain::RunAction(CRukCookie& cookie, CRukForm& form)
         RequireSameOriginPost();
         RequireWritableLog();
     }
+    // A page read is validated (and may end here, not modified); any
+    // other answer is kept by no cache.
+    if (action.nAfter == kShown && IsReadRequest())
+        AnswerIfNotModified(cookie, form, action.pRun == ShowFeed);
+    else
+        CRukHtml::SetNoStore();
     action.pRun(*this, cookie, form);
     if (action.nAfter == kChanged && !AnswerChange())
         ReloadAfterChange(*this, cookie, form);

@@ -193,6 +193,7 @@ void CRukBBSFormMain::WriteFeed()
     for (const SEntry& entry : entries)
         feed += entry.xml;
     feed += "</feed>\n";
+    PutCacheLines();
     m_html.WriteHttpHeader("application/atom+xml; charset=utf-8", "");
     if (m_html.WriteString(feed.c_str()) < 0)
         go.m_log.Trace("-- the feed could not be written");

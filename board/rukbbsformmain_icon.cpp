@@ -55,5 +55,6 @@ void CRukBBSFormMain::ViewIcoForm(CRukForm&)
     }
     endRow();
     ReplaceBlocks(page, "TR_ICON", rows, false);
+    PutCacheLines();
     WritePage(page);
 }

@@ -61,6 +61,15 @@ static long long DaysFromCivil(long long y, long long m, long long d)
     return era * 146097 + doe - 719468 + (d - 1);
 }
 
+// The least age in seconds (on the board's clock, as CreateNewImage
+// counts it: whole hours, cut toward zero) at which a message is no longer
+// new for a period of nNewHours.
+static long long FirstSecondOld(int nNewHours)
+{
+    long long nStart = nNewHours * 3600LL;
+    return nNewHours >= 1 ? nStart : nStart - 3599;
+}
+
 CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
@@ -97,6 +106,7 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     long hours = seconds / 3600;
     if (hours >= nNewHours)
         return CRukString();
+    NoteMarkUntil(m_newClock.tAt + static_cast<time_t>(FirstSecondOld(nNewHours) - seconds));
     CRukString image = Setting(kBoardNewImage);
     if (image.IsEmpty())
         image = m_strSkinUrl + "new.gif";

@@ -97,6 +97,7 @@ void CRukBBSFormMain::WriteBoardPage(SBoardPage& b)
         MessageKey(kMsgBusy);  // the page would show a message without its text
     FillHeaderFooter(*this, b.page);
     PutRealizeBlock(b.page, b.inputForm, b.navigation, b.dataTable, b.dataTitle);
+    PutCacheLines();
     WritePage(b.page);
 }
 

@@ -71,7 +71,7 @@ static const struct {
     const char* pKey;
 } s_rgStoreRefusals[] = {
     {kStoreBusy, kMsgBusy},
-    {kStoreFailed, kMsgBusy},
+    {kStoreFailed, kMsgNotWritten},
     {kStoreRefused, kMsgWrongPassword},
     {kStoreHasReplies, kMsgHasReplies},
     {kStoreMissing, kMsgMessageGone},
@@ -86,8 +86,10 @@ void RefuseStoreResult(CRukBBSFormMain& bbs, int r, int nWait)
     if (r >= 0)
         return;
     go.m_log.Trace("-- the store refused the write (%d)", r);
-    if (r == kStoreTooSoon)
+    if (r == kStoreTooSoon) {
+        bbs.SetRetryAfter(nWait > 0 ? nWait : 1);
         bbs.MessageFill(kMsgPostTooSoon, {{"%WAIT%", CRukString(nWait > 0 ? nWait : 1)}});
+    }
     if (r == kStoreRefused)
         bbs.RecordPasswordFailure();
     for (const auto& refusal : s_rgStoreRefusals)

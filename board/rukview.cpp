@@ -132,8 +132,13 @@ int main()
     form.QueryString();
     CRukString url = form.Value("url");
     CRukHtml html;
-    html.WriteHttpHeader("text/html; charset=Shift_JIS", "");
     bool bOk = !form.IsBodyRefused() && CRukView::IsAllowedUrl(url.GetText());
+    // A refused request is bad input; a refused URL names no attachment.
+    if (!bOk) {
+        CRukHtml::SetStatus(form.IsBodyRefused() ? "400 Bad Request" : "404 Not Found");
+        CRukHtml::SetNoStore();
+    }
+    html.WriteHttpHeader("text/html; charset=Shift_JIS", "");
     if (html.WriteString(
             (bOk ? CRukView::ViewPage(url.GetText()) : CRukView::RefusePage()).GetText()) < 0)
         return 1;

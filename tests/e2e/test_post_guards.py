@@ -184,10 +184,12 @@ class PrivatePageTest(BoardCase):
                 if "-->FORM" in resp.text:
                     self.assertIn("FORM[mine]", resp.text)
                 self.assertEqual(resp.header("X-Frame-Options"), ["DENY"] if private else [])
-                self.assertEqual(resp.header("Cache-Control"), ["no-store"] if private else [])
+                self.assertEqual(resp.header("Cache-Control"),
+                                 ["no-store"] if private else ["private, no-cache"])
         # Without a remembered password the form is an ordinary page.
         resp = self.site.run(query="bid=test&mode=new")
-        self.assertEqual((resp.header("X-Frame-Options"), resp.header("Cache-Control")), ([], []))
+        self.assertEqual((resp.header("X-Frame-Options"), resp.header("Cache-Control")),
+                         ([], ["public, no-cache"]))
 
 
 class CpuLimitTest(BoardCase):

@@ -96,7 +96,8 @@ class TripTest(BoardCase):
         for label, name, private in [("key", cookie, True), ("plain", "name=x", False)]:
             with self.subTest(label):
                 resp = self.site.run(query="bid=test&mode=new", env={"HTTP_COOKIE": name})
-                self.assertEqual(resp.header("Cache-Control"), ["no-store"] if private else [])
+                self.assertEqual(resp.header("Cache-Control"),
+                                 ["no-store"] if private else ["private, no-cache"])
 
 
 class AdminNameTest(BoardCase):

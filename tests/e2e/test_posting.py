@@ -12,7 +12,7 @@ import unittest
 
 from rukcgi import HeldLock, Site, multipart, record
 
-KEYS = ["msg%02d" % i for i in range(1, 100)]
+KEYS = ["msg%02d" % i for i in range(1, 115)]
 ADMIN = "adminpw"
 
 # A compact board skin: every slot the posting pages fill, on one line each.
@@ -330,6 +330,8 @@ class PostingTest(BoardCase):
                          r"^<%s\.test\.owner\.[0-9a-f]{16}@bbs\.example\.jp>$" % top["id"])
 
     def test_store_failures_are_reported(self):
+        # A file that cannot be written is the site's failure (msg114, 500);
+        # a lock another request holds is a busy board (msg90, 503).
         cases = [("data file unreadable", "data/test/bbs-message.dat"),
                  ("lock file unusable", "data/test/lockfile.lock")]
         for label, rel in cases:
@@ -337,7 +339,7 @@ class PostingTest(BoardCase):
                 if os.path.exists(self.site.path(rel)):
                     os.unlink(self.site.path(rel))
                 os.makedirs(self.site.path(rel))
-                self.assertMessage(self.post(files=[("file0", "f.txt", b"f")]), "msg90")
+                self.assertMessage(self.post(files=[("file0", "f.txt", b"f")]), "msg114")
                 os.rmdir(self.site.path(rel))
                 self.assertEqual(self.snapshot(), {})
         with HeldLock(self.site.path("data/test/lockfile.lock")):

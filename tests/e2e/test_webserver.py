@@ -19,6 +19,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 from rukcgi import BUILD_DIR, SOURCE_DIR, Demo, free_port, load_make_site, wait_for_port
@@ -58,15 +59,17 @@ class Reply:
         return self.headers.get(name.lower(), "")
 
 
-def fetch(url):
+def fetch(url, headers=()):
     """Fetches url ("http://host:port/path") with its path exactly as
     written, as curl --path-as-is would: no "." or ".." segment resolved,
-    no escape added or decoded. One GET on a connection of its own; a
-    server that cannot be reached gives code 0."""
+    no escape added or decoded; headers are further (name, value) lines.
+    One GET on a connection of its own; a server that cannot be reached
+    gives code 0."""
     host, slash, path = url.split("://", 1)[1].partition("/")
     name, _, port = host.partition(":")
-    request = ("GET %s HTTP/1.1\r\nHost: %s\r\nUser-Agent: curl\r\nAccept: */*\r\n"
-               "Connection: close\r\n\r\n" % (slash + path, host)).encode("latin-1")
+    extra = "".join("%s: %s\r\n" % line for line in headers)
+    request = ("GET %s HTTP/1.1\r\nHost: %s\r\nUser-Agent: curl\r\nAccept: */*\r\n%s"
+               "Connection: close\r\n\r\n" % (slash + path, host, extra)).encode("latin-1")
     raw = b""
     try:
         with socket.create_connection((name, int(port or 80)), timeout=30) as s:
@@ -309,8 +312,8 @@ class ServedSite:
         cls.server.wait(timeout=10)
         shutil.rmtree(cls.base, ignore_errors=True)
 
-    def get(self, path):
-        return fetch(self.url + path)
+    def get(self, path, headers=()):
+        return fetch(self.url + path, headers)
 
     def private_content(self, rel):
         with open(os.path.join(self.www, rel), "rb") as f:
@@ -334,6 +337,21 @@ class ServedSite:
         reply = self.get("/ruk-bbs.cgi?bid=demo")
         self.assertEqual(reply.code, 200, reply.body[:500])
         self.assertIn("デモ掲示板".encode("cp932"), reply.body)
+
+    def test_revalidation_and_message_statuses_pass_through(self):
+        # The page's files must have been still a second for its tag to match.
+        time.sleep(1.1)
+        reply = self.get("/ruk-bbs.cgi?bid=demo")
+        self.assertEqual(reply.code, 200, reply.body[:300])
+        self.assertEqual(reply.header("cache-control"), "public, no-cache")
+        tag = reply.header("etag")
+        self.assertTrue(tag.startswith('W/"'), tag)
+        again = self.get("/ruk-bbs.cgi?bid=demo", [("If-None-Match", tag)])
+        self.assertEqual((again.code, again.body, again.header("etag")), (304, b"", tag))
+        stale = self.get("/ruk-bbs.cgi?bid=demo", [("If-None-Match", 'W/"0.n"')])
+        self.assertEqual(stale.code, 200)
+        missing = self.get("/ruk-bbs.cgi?bid=nosuch")
+        self.assertEqual((missing.code, missing.header("cache-control")), (404, "no-store"))
 
     def test_shift_jis_query(self):
         # "公園" in Shift_JIS holds the byte 0xF6, which is never UTF-8.

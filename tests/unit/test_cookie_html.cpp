@@ -177,7 +177,8 @@ TEST(HtmlHeader, WrittenOncePerProcess)
              html.WriteHttpCookie("Set-Cookie: a=1\nSet-Cookie: b=2\n", "text/html");
              html.WriteHttpHeader("text/html", "");
          },
-         "Content-type: text/html\n" SECURITY "Set-Cookie: a=1\nSet-Cookie: b=2\n\n"},
+         "Content-type: text/html\n" SECURITY
+         "Cache-Control: no-store\nSet-Cookie: a=1\nSet-Cookie: b=2\n\n"},
         {[] {
              CRukHtml first;
              first.WriteHttpHeader("text/html", "");
