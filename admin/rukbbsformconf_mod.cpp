@@ -228,6 +228,7 @@ void CRukBBSFormConf::SubmitModDelete(CRukForm& form)
     if (ids.GetSize() == 0)
         MessageKey(kMsgNoMessagesChosen);
     CRukBBSFile log;
+    log.m_bKeepWritten = false;  // the page reads the board itself
     int r = log.WriteDeleteData(datadir.GetText(), ids, true);
     if (r == kStoreMissing)
         MessageKey(kMsgMessageGone);

@@ -1,0 +1,482 @@
+// The message file as bytes, for the writes: one pass over the text finds
+// every line, its keys and whether it is already in the form the writer
+// gives it (IsCanonicalLine), so that a write parses only the lines it
+// changes and copies the others as byte ranges. Reading a whole record,
+// marking what a deletion takes and ordering by id work on these lines as
+// the same steps on loaded records do.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "rukbbsdata_impl.h"
+#include "rukfile.h"
+#include "rukglobal.h"
+
+namespace rukbbsdata {
+
+namespace {
+
+const char kSep = '\x1e';    // between fields
+const char kBreak = '\x1d';  // a line feed of the body
+const int kMessField = 8;
+const int kRemoteField = 12;
+const int kIconField = 20;
+
+// The state of the line being scanned: its separators, what makes it
+// uncopyable, and its first NUL.
+struct SLineScan {
+    size_t start = 0;
+    size_t lastSep = 0;     // position after the last separator (field start)
+    size_t sep[3] = {0, 0, 0};
+    size_t nul = SIZE_MAX;
+    int nField = 0;         // separators seen
+    bool bCanonical = true;
+
+    void Start(size_t at)
+    {
+        start = lastSep = at;
+        nul = SIZE_MAX;
+        nField = 0;
+        bCanonical = true;
+    }
+
+    // A separator at k ends field nField.
+    void Separator(size_t k)
+    {
+        if (nField > kRemoteField && nField < kIconField && k != lastSep)
+            bCanonical = false;  // a reserved field holds something
+        if (nField < 3)
+            sep[nField] = k;
+        nField++;
+        lastSep = k + 1;
+    }
+
+    // The length of the key from b to e, cut at the line's first NUL.
+    uint32_t KeyLen(size_t b, size_t e) const
+    {
+        if (nul >= b && nul < e)
+            e = nul;
+        return static_cast<uint32_t>(e - b);
+    }
+
+    // The line ends at k (a line feed with bFeed): listed when it holds a
+    // separator.
+    void Finish(size_t k, bool bFeed, std::vector<SLineRef>& lines) const
+    {
+        if (nField == 0)
+            return;
+        SLineRef ref;
+        ref.at = start;
+        ref.len = static_cast<uint32_t>(k - start);
+        size_t e0 = sep[0];
+        size_t e1 = nField >= 2 ? sep[1] : k;
+        ref.nId = KeyLen(start, e0);
+        ref.pidAt = static_cast<uint32_t>(e0 + 1 - start);
+        ref.nPid = KeyLen(e0 + 1, e1);
+        if (nField >= 2) {
+            size_t e2 = nField >= 3 ? sep[2] : k;
+            ref.ppidAt = static_cast<uint32_t>(e1 + 1 - start);
+            ref.nPpid = KeyLen(e1 + 1, e2);
+        } else {
+            ref.ppidAt = 0;
+            ref.nPpid = 0;
+        }
+        ref.bCanonical = bCanonical && nField >= kIconField && (nField - kIconField) % 2 == 0;
+        ref.bFeed = bFeed;
+        lines.push_back(ref);
+    }
+};
+
+// One of the bytes that matter (all below 0x1F) at k.
+inline void Special(const char* p, size_t k, SLineScan& scan, std::vector<SLineRef>& lines)
+{
+    switch (p[k]) {
+    case '\n':
+        scan.Finish(k, true, lines);
+        scan.Start(k + 1);
+        break;
+    case kSep:
+        scan.Separator(k);
+        break;
+    case kBreak:
+        if (scan.nField != kMessField)
+            scan.bCanonical = false;
+        break;
+    case '\r':
+        scan.bCanonical = false;
+        break;
+    case '\0':
+        scan.bCanonical = false;
+        if (scan.nul == SIZE_MAX)
+            scan.nul = k;
+        break;
+    default:
+        break;
+    }
+}
+
+bool KeyIs(const char* p, uint32_t n, const char* pKey, size_t nKey)
+{
+    return n == nKey && memcmp(p, pKey, nKey) == 0;
+}
+
+}  // namespace
+
+CRukBoardText::~CRukBoardText()
+{
+    if (m_pMap)
+        munmap(m_pMap, m_n);
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+bool CRukBoardText::Load(const char* pPath)
+{
+    m_fd = open(pPath, O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        return errno == ENOENT;
+    struct stat st;
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size_t n = static_cast<size_t>(st.st_size);
+    if (n == 0) {
+        Index("", 0);
+        return true;
+    }
+    // Mapped: the file's pages are read in place and copied by the kernel
+    // straight into the new file.
+    void* pMap = mmap(nullptr, n, PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, 0);
+    if (pMap != MAP_FAILED) {
+        m_pMap = pMap;
+        m_n = n;
+        Index(static_cast<const char*>(pMap), n);
+        return true;
+    }
+    int fd = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    FILE* fp = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (!fp) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    bool bRead = ReadWhole(fp, m_read);
+    fclose(fp);
+    if (!bRead)
+        return false;
+    Index(m_read.GetData(), m_read.GetSize());
+    return true;
+}
+
+int CRukBoardText::TakeFd()
+{
+    int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+// One pass over the text: sixteen bytes at a time, only the bytes below
+// 0x1F (line feeds, separators, body breaks, carriage returns, NULs) are
+// looked at one by one.
+void CRukBoardText::Index(const char* p, size_t n)
+{
+    m_p = p;
+    m_n = n;
+    m_lines.clear();
+    m_lines.reserve(n / 256 + 16);
+    SLineScan scan;
+    scan.Start(0);
+    size_t k = 0;
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi8(0x1e);
+    for (; k + 16 <= n; k += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        unsigned m = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, limit), v)));
+        while (m) {
+            Special(p, k + static_cast<size_t>(__builtin_ctz(m)), scan, m_lines);
+            m &= m - 1;
+        }
+    }
+#endif
+    for (; k < n; k++)
+        if (static_cast<unsigned char>(p[k]) <= 0x1e)
+            Special(p, k, scan, m_lines);
+    if (scan.start < n)
+        scan.Finish(n, false, m_lines);
+}
+
+bool CRukBoardText::IdIs(int i, const char* pKey, size_t nKey) const
+{
+    const SLineRef& l = (*this)[i];
+    return KeyIs(m_p + l.at, l.nId, pKey, nKey);
+}
+
+bool CRukBoardText::PidIs(int i, const char* pKey, size_t nKey) const
+{
+    const SLineRef& l = (*this)[i];
+    return KeyIs(m_p + l.at + l.pidAt, l.nPid, pKey, nKey);
+}
+
+bool CRukBoardText::PpidIs(int i, const char* pKey, size_t nKey) const
+{
+    const SLineRef& l = (*this)[i];
+    return KeyIs(m_p + l.at + l.ppidAt, l.nPpid, pKey, nKey);
+}
+
+CRukString CRukBoardText::Id(int i) const
+{
+    CRukString id;
+    const SLineRef& l = (*this)[i];
+    if (l.nId > 0)
+        id.Append(m_p + l.at, static_cast<int>(l.nId));
+    return id;
+}
+
+CRukString CRukBoardText::ThreadKey(int i) const
+{
+    const SLineRef& l = (*this)[i];
+    if (l.nPpid == 0)
+        return Id(i);
+    CRukString key;
+    key.Append(m_p + l.at + l.ppidAt, static_cast<int>(l.nPpid));
+    return key;
+}
+
+int CRukBoardText::Find(const char* pId) const
+{
+    size_t nKey = pId ? strlen(pId) : 0;
+    if (nKey == 0)
+        return -1;
+    for (int i = 0; i < Count(); i++)
+        if (IdIs(i, pId, nKey))
+            return i;
+    return -1;
+}
+
+bool CRukBoardText::HasReplies(const char* pId) const
+{
+    size_t nKey = strlen(pId);
+    for (int i = 0; i < Count(); i++)
+        if (PidIs(i, pId, nKey))
+            return true;
+    return false;
+}
+
+bool CRukBoardText::Record(int i, CRukBBSData& rec) const
+{
+    rec = CRukBBSData();
+    return ParseRecord(Line(i), (*this)[i].len, rec);
+}
+
+void CRukBoardText::Keys(int i, CRukBBSData& rec) const
+{
+    const SLineRef& l = (*this)[i];
+    const char* p = Line(i);
+    rec = CRukBBSData();
+    if (l.nId > 0)
+        rec.id.Append(p, static_cast<int>(l.nId));
+    if (l.nPid > 0)
+        rec.pid.Append(p + l.pidAt, static_cast<int>(l.nPid));
+    if (l.nPpid > 0)
+        rec.ppid.Append(p + l.ppidAt, static_cast<int>(l.nPpid));
+    rec.lineAt = static_cast<long>(l.at);
+    rec.lineLen = static_cast<int>(l.len);
+}
+
+// The walk below pId follows pid links among the unmarked lines; what it
+// reaches is found round by round (a reply's replies are few), and a chain
+// deeper than a few rounds is followed through an index by pid instead.
+bool CRukBoardText::Mark(const char* pId, std::vector<char>& mask, char cMark) const
+{
+    std::string key(pId ? pId : "");
+    if (key.empty())
+        return false;
+    bool bMarked = false;
+    int n = Count();
+    for (int i = 0; i < n; i++) {
+        if (mask[i])
+            continue;
+        if (PpidIs(i, key.data(), key.size()) || IdIs(i, key.data(), key.size())) {
+            mask[i] = cMark;
+            bMarked = true;
+        }
+    }
+    if (!bMarked)
+        return false;
+
+    auto pidOf = [&](int i) {
+        const SLineRef& l = (*this)[i];
+        return std::string(m_p + l.at + l.pidAt, l.nPid);
+    };
+    auto idOf = [&](int i) { return std::string(m_p + (*this)[i].at, (*this)[i].nId); };
+    std::vector<char> reached(static_cast<size_t>(n), 0);
+    std::unordered_set<std::string> ids;  // the ids of the lines reached
+    std::vector<std::string> frontier{key};
+    std::unordered_multimap<std::string, int> byPid;
+    bool bIndexed = false;
+    for (int nRound = 0; !frontier.empty(); nRound++) {
+        std::vector<std::string> next;
+        auto reach = [&](int i) {
+            if (mask[i] || reached[i])
+                return;
+            reached[i] = 1;
+            std::string id = idOf(i);
+            if (ids.insert(id).second)
+                next.push_back(id);
+        };
+        if (nRound < 8) {
+            std::unordered_set<std::string> wanted(frontier.begin(), frontier.end());
+            for (int i = 0; i < n; i++)
+                if ((*this)[i].nPid > 0 && !mask[i] && !reached[i] && wanted.count(pidOf(i)))
+                    reach(i);
+        } else {
+            if (!bIndexed) {
+                for (int i = 0; i < n; i++)
+                    if ((*this)[i].nPid > 0 && !mask[i])
+                        byPid.emplace(pidOf(i), i);
+                bIndexed = true;
+            }
+            for (const std::string& pid : frontier) {
+                auto range = byPid.equal_range(pid);
+                for (auto it = range.first; it != range.second; ++it)
+                    reach(it->second);
+            }
+        }
+        frontier = std::move(next);
+    }
+    if (ids.empty())
+        return true;
+    for (int i = 0; i < n; i++)
+        if (!mask[i] && ids.count(idOf(i)) > 0)
+            mask[i] = cMark;
+    return true;
+}
+
+// As CRukBBSFile::Sort: each id's first 16 bytes as two big-endian numbers
+// (NUL-padded), longer ids settled byte-wise, equal ids in pick order.
+void SortById(std::vector<SLinePick>& picks, bool bDescending)
+{
+    struct SKey {
+        unsigned long long nHigh, nLow;
+        const char* pId;
+        uint32_t nId;
+        int nPick;
+    };
+    std::vector<SKey> keys;
+    keys.reserve(picks.size());
+    for (size_t n = 0; n < picks.size(); n++) {
+        const CRukBoardText& text = *picks[n].pText;
+        const char* pId = text.Line(picks[n].nLine);
+        uint32_t nId = text[picks[n].nLine].nId;
+        unsigned char sz[16] = {0};
+        for (uint32_t k = 0; k < 16 && k < nId; k++)
+            sz[k] = static_cast<unsigned char>(pId[k]);
+        unsigned long long nHigh = 0, nLow = 0;
+        for (int k = 0; k < 8; k++) {
+            nHigh = (nHigh << 8) | sz[k];
+            nLow = (nLow << 8) | sz[k + 8];
+        }
+        keys.push_back({nHigh, nLow, pId, nId, static_cast<int>(n)});
+    }
+    auto compare = [](const SKey& a, const SKey& b) {
+        if (a.nHigh != b.nHigh)
+            return a.nHigh < b.nHigh ? -1 : 1;
+        if (a.nLow != b.nLow)
+            return a.nLow < b.nLow ? -1 : 1;
+        size_t na = a.nId > 16 ? a.nId - 16 : 0;
+        size_t nb = b.nId > 16 ? b.nId - 16 : 0;
+        int r = na > 0 && nb > 0 ? memcmp(a.pId + 16, b.pId + 16, std::min(na, nb)) : 0;
+        if (r != 0)
+            return r < 0 ? -1 : 1;
+        return na == nb ? 0 : (na < nb ? -1 : 1);
+    };
+    std::sort(keys.begin(), keys.end(), [&](const SKey& a, const SKey& b) {
+        int r = compare(a, b);
+        if (bDescending)
+            r = -r;
+        return r < 0 || (r == 0 && a.nPick < b.nPick);
+    });
+    std::vector<SLinePick> sorted;
+    sorted.reserve(picks.size());
+    for (const SKey& key : keys)
+        sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    picks = std::move(sorted);
+}
+
+void CRukLineCopier::Line(const CRukBoardText& text, int i)
+{
+    const SLineRef& l = text[i];
+    if (!l.bCanonical) {
+        CRukBBSData rec;
+        if (text.Record(i, rec))
+            Record(rec);
+        return;
+    }
+    if (!l.bFeed) {
+        Flush();
+        m_out.Put(text.Line(i), l.len);
+        m_out.Put('\n');
+        return;
+    }
+    if (m_nRunLen > 0 && m_pRunText == &text && m_nRunAt + m_nRunLen == l.at) {
+        m_nRunLen += l.len + 1;
+        return;
+    }
+    Flush();
+    m_pRunText = &text;
+    m_nRunAt = l.at;
+    m_nRunLen = l.len + 1;
+}
+
+void CRukLineCopier::Flush()
+{
+    if (m_nRunLen > 0)
+        m_out.Put(m_pRunText->m_p + m_nRunAt, m_nRunLen);
+    m_nRunLen = 0;
+}
+
+int ReplaceWith(const char* pPath, const std::function<void(CRukLineCopier&)>& write)
+{
+    CRukAtomicFile file;
+    if (file.Open(pPath) != 0)
+        return -1;
+    std::unique_ptr<SFileWriter> out = std::make_unique<SFileWriter>(file);
+    {
+        CRukLineCopier copier(*out);
+        write(copier);
+    }
+    if (!out->Flush() || file.Commit() != 0)
+        return -1;
+    if (chmod(pPath, go.m_nFileMode) != 0)
+        go.m_log.Trace("       CRukBBSFile: chmod(%s) failed", pPath);
+    return 0;
+}
+
+}  // namespace rukbbsdata
+
+int CRukBBSFile::CountRecords(const char* pDir, bool bLock)
+{
+    CRukString path = CreateFullPath(pDir);
+    if (CRukFile::GetFileSize(path.GetText()) < 0)
+        return -1;
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    rukbbsdata::CRukBoardText text;
+    if (!text.Load(path.GetText()) || !text.Existed())
+        return -1;
+    return text.Count();
+}
