@@ -38,14 +38,14 @@ struct SLineScan {
     size_t start = 0;
     size_t lastSep = 0;     // position after the last separator (field start)
     size_t sep[3] = {0, 0, 0};
-    size_t nul = SIZE_MAX;
+    size_t nul[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};  // first NUL of each key
     int nField = 0;         // separators seen
     bool bCanonical = true;
 
     void Start(size_t at)
     {
         start = lastSep = at;
-        nul = SIZE_MAX;
+        nul[0] = nul[1] = nul[2] = SIZE_MAX;
         nField = 0;
         bCanonical = true;
     }
@@ -61,11 +61,11 @@ struct SLineScan {
         lastSep = k + 1;
     }
 
-    // The length of the key from b to e, cut at the line's first NUL.
-    uint32_t KeyLen(size_t b, size_t e) const
+    // The length of key f from b to e, cut at its first NUL.
+    uint32_t KeyLen(int f, size_t b, size_t e) const
     {
-        if (nul >= b && nul < e)
-            e = nul;
+        if (nul[f] < e)
+            e = nul[f];
         return static_cast<uint32_t>(e - b);
     }
 
@@ -80,13 +80,13 @@ struct SLineScan {
         ref.len = static_cast<uint32_t>(k - start);
         size_t e0 = sep[0];
         size_t e1 = nField >= 2 ? sep[1] : k;
-        ref.nId = KeyLen(start, e0);
+        ref.nId = KeyLen(0, start, e0);
         ref.pidAt = static_cast<uint32_t>(e0 + 1 - start);
-        ref.nPid = KeyLen(e0 + 1, e1);
+        ref.nPid = KeyLen(1, e0 + 1, e1);
         if (nField >= 2) {
             size_t e2 = nField >= 3 ? sep[2] : k;
             ref.ppidAt = static_cast<uint32_t>(e1 + 1 - start);
-            ref.nPpid = KeyLen(e1 + 1, e2);
+            ref.nPpid = KeyLen(2, e1 + 1, e2);
         } else {
             ref.ppidAt = 0;
             ref.nPpid = 0;
@@ -117,8 +117,8 @@ inline void Special(const char* p, size_t k, SLineScan& scan, std::vector<SLineR
         break;
     case '\0':
         scan.bCanonical = false;
-        if (scan.nul == SIZE_MAX)
-            scan.nul = k;
+        if (scan.nField < 3 && scan.nul[scan.nField] == SIZE_MAX)
+            scan.nul[scan.nField] = k;
         break;
     default:
         break;
