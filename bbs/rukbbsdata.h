@@ -140,6 +140,16 @@ public:
     // True when a record could not be read whole since the last load.
     [[nodiscard]] bool HasReadFailed() const { return m_bReadFailed; }
     [[nodiscard]] int WritePageData(const char* pDir, bool bLock);
+    // Reads records of pDir's board in an order of the caller's, without
+    // making a record per message: rank(id, length) gives each record's
+    // key (the larger first, the file order breaking ties), pick(total)
+    // the ranks [first, end) to read whole into out, in that order.
+    // Returns the number of records (0 without a file), -1 when the file
+    // cannot be read, or the lock result.
+    [[nodiscard]] int ReadRanked(
+        const char* pDir, bool bLock,
+        const std::function<std::pair<int, unsigned long long>(const char*, size_t)>& rank,
+        const std::function<std::pair<int, int>(int)>& pick, CRukBBSDataAry& out);
     // The number of records of pDir's board, counted without reading any
     // of them whole: the count, -1 when it has no file or it cannot be
     // read, or the lock result.

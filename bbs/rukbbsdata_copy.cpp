@@ -125,6 +125,22 @@ inline void Special(const char* p, size_t k, SLineScan& scan, std::vector<SLineR
     }
 }
 
+// The number of bits set in a 16-bit mask (without asking the processor
+// for an instruction the build does not assume).
+inline int BitCount(unsigned m)
+{
+    static const unsigned char s_aBits[256] = {
+#define RUK_B2(n) n, n + 1, n + 1, n + 2
+#define RUK_B4(n) RUK_B2(n), RUK_B2(n + 1), RUK_B2(n + 1), RUK_B2(n + 2)
+#define RUK_B6(n) RUK_B4(n), RUK_B4(n + 1), RUK_B4(n + 1), RUK_B4(n + 2)
+        RUK_B6(0), RUK_B6(1), RUK_B6(1), RUK_B6(2)
+#undef RUK_B2
+#undef RUK_B4
+#undef RUK_B6
+    };
+    return s_aBits[m & 0xff] + s_aBits[(m >> 8) & 0xff];
+}
+
 bool KeyIs(const char* p, uint32_t n, const char* pKey, size_t nKey)
 {
     return n == nKey && memcmp(p, pKey, nKey) == 0;
@@ -184,9 +200,12 @@ int CRukBoardText::TakeFd()
     return fd;
 }
 
-// One pass over the text: sixteen bytes at a time, only the bytes below
-// 0x1F (line feeds, separators, body breaks, carriage returns, NULs) are
-// looked at one by one.
+// One pass over the text, sixteen bytes at a time. A block without bytes
+// below 0x1F is passed over; one that holds only separators is counted
+// unless a separator there ends a key or a field around the reserved ones
+// (whose places matter), and body breaks inside the body are passed over
+// too. Every other byte below 0x1F (line feeds, separators that matter,
+// carriage returns, NULs) is looked at one by one.
 void CRukBoardText::Index(const char* p, size_t n)
 {
     m_p = p;
@@ -198,12 +217,34 @@ void CRukBoardText::Index(const char* p, size_t n)
     size_t k = 0;
 #if defined(__SSE2__)
     const __m128i limit = _mm_set1_epi8(0x1e);
+    const __m128i sep = _mm_set1_epi8(kSep);
+    const __m128i brk = _mm_set1_epi8(kBreak);
     for (; k + 16 <= n; k += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
         unsigned m = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, limit), v)));
+        if (m == 0)
+            continue;
+        unsigned mSep = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, sep)));
+        unsigned mOther = m & ~mSep;
+        if (mOther == 0) {
+            int nSeps = BitCount(mSep);
+            if ((scan.nField >= 3 && scan.nField + nSeps <= kRemoteField) ||
+                scan.nField > kIconField) {
+                scan.nField += nSeps;
+                continue;
+            }
+        } else if (mSep == 0 && scan.nField == kMessField &&
+                   mOther == static_cast<unsigned>(
+                                 _mm_movemask_epi8(_mm_cmpeq_epi8(v, brk)))) {
+            continue;  // line breaks of the body
+        }
         while (m) {
-            Special(p, k + static_cast<size_t>(__builtin_ctz(m)), scan, m_lines);
+            unsigned nBit = static_cast<unsigned>(__builtin_ctz(m));
+            if (mSep & (1u << nBit))
+                scan.Separator(k + nBit);
+            else
+                Special(p, k + nBit, scan, m_lines);
             m &= m - 1;
         }
     }
@@ -364,14 +405,19 @@ bool CRukBoardText::Mark(const char* pId, std::vector<char>& mask, char cMark) c
 
 // As CRukBBSFile::Sort: each id's first 16 bytes as two big-endian numbers
 // (NUL-padded), longer ids settled byte-wise, equal ids in pick order.
+// An id's place in the order of SortById.
+struct SSortKey {
+    unsigned long long nHigh, nLow;  // its first 16 bytes, NUL-padded
+    const char* pId;
+    uint32_t nId;
+    int nPick;  // its place among the picks
+};
+static void RadixSort(std::vector<SSortKey>& keys, bool bDescending);
+static void SortLong(std::vector<SSortKey>& keys, bool bDescending);
+
 void SortById(std::vector<SLinePick>& picks, bool bDescending)
 {
-    struct SKey {
-        unsigned long long nHigh, nLow;
-        const char* pId;
-        uint32_t nId;
-        int nPick;
-    };
+    typedef SSortKey SKey;
     std::vector<SKey> keys;
     keys.reserve(picks.size());
     for (size_t n = 0; n < picks.size(); n++) {
@@ -388,7 +434,50 @@ void SortById(std::vector<SLinePick>& picks, bool bDescending)
         }
         keys.push_back({nHigh, nLow, pId, nId, static_cast<int>(n)});
     }
-    auto compare = [](const SKey& a, const SKey& b) {
+    bool bShort = true;  // every id within the 16 bytes of its key
+    for (const SKey& key : keys)
+        bShort = bShort && key.nId <= 16;
+    if (bShort) {
+        RadixSort(keys, bDescending);
+    } else {
+        SortLong(keys, bDescending);
+    }
+    std::vector<SLinePick> sorted;
+    sorted.reserve(picks.size());
+    for (const SKey& key : keys)
+        sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    picks = std::move(sorted);
+}
+
+// Sorts keys of ids within 16 bytes: byte by byte from the last, each
+// pass stable, so that equal ids keep their order; a byte that is the
+// same in every key costs no pass.
+static void RadixSort(std::vector<SSortKey>& keys, bool bDescending)
+{
+    std::vector<SSortKey> other(keys.size());
+    for (int nByte = 0; nByte < 16; nByte++) {
+        int nShift = (nByte % 8) * 8;
+        auto digit = [&](const SSortKey& key) {
+            unsigned d = static_cast<unsigned>(((nByte < 8 ? key.nLow : key.nHigh) >> nShift) & 0xff);
+            return bDescending ? 255 - d : d;
+        };
+        size_t count[257] = {0};
+        for (const SSortKey& key : keys)
+            count[digit(key) + 1]++;
+        if (std::find(count + 1, count + 257, keys.size()) != count + 257)
+            continue;
+        for (int d = 0; d < 256; d++)
+            count[d + 1] += count[d];
+        for (const SSortKey& key : keys)
+            other[count[digit(key)]++] = key;
+        keys.swap(other);
+    }
+}
+
+// Sorts keys of which some ids are longer than 16 bytes.
+static void SortLong(std::vector<SSortKey>& keys, bool bDescending)
+{
+    auto compare = [](const SSortKey& a, const SSortKey& b) {
         if (a.nHigh != b.nHigh)
             return a.nHigh < b.nHigh ? -1 : 1;
         if (a.nLow != b.nLow)
@@ -400,17 +489,12 @@ void SortById(std::vector<SLinePick>& picks, bool bDescending)
             return r < 0 ? -1 : 1;
         return na == nb ? 0 : (na < nb ? -1 : 1);
     };
-    std::sort(keys.begin(), keys.end(), [&](const SKey& a, const SKey& b) {
+    std::sort(keys.begin(), keys.end(), [&](const SSortKey& a, const SSortKey& b) {
         int r = compare(a, b);
         if (bDescending)
             r = -r;
         return r < 0 || (r == 0 && a.nPick < b.nPick);
     });
-    std::vector<SLinePick> sorted;
-    sorted.reserve(picks.size());
-    for (const SKey& key : keys)
-        sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
-    picks = std::move(sorted);
 }
 
 void CRukLineCopier::Line(const CRukBoardText& text, int i)
@@ -479,4 +563,43 @@ int CRukBBSFile::CountRecords(const char* pDir, bool bLock)
     if (!text.Load(path.GetText()) || !text.Existed())
         return -1;
     return text.Count();
+}
+
+int CRukBBSFile::ReadRanked(
+    const char* pDir, bool bLock,
+    const std::function<std::pair<int, unsigned long long>(const char*, size_t)>& rank,
+    const std::function<std::pair<int, int>(int)>& pick, CRukBBSDataAry& out)
+{
+    CRukString path = CreateFullPath(pDir);
+    CRukBBSLock lock;
+    if (bLock && CRukFile::GetFileSize(path.GetText()) >= 0) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    rukbbsdata::CRukBoardText text;
+    if (!text.Load(path.GetText()))
+        return -1;
+    int nTotal = text.Count();
+    std::pair<int, int> range = pick(nTotal);
+    int nFirst = std::max(range.first, 0);
+    int nEnd = std::min(range.second, nTotal);
+    if (nFirst >= nEnd)
+        return nTotal;
+    typedef std::pair<std::pair<int, unsigned long long>, int> Keyed;
+    std::vector<Keyed> order;
+    order.reserve(static_cast<size_t>(nTotal));
+    for (int i = 0; i < nTotal; i++)
+        order.push_back({rank(text.Line(i), text[i].nId), i});
+    std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
+                      [](const Keyed& a, const Keyed& b) {
+                          return a.first != b.first ? a.first > b.first : a.second < b.second;
+                      });
+    for (int i = nFirst; i < nEnd; i++) {
+        CRukBBSData rec;
+        if (!text.Record(order[static_cast<size_t>(i)].second, rec))
+            return -1;
+        out.Add(std::move(rec));
+    }
+    return nTotal;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <unistd.h>
 #include <unordered_set>
@@ -121,12 +122,12 @@ int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const ch
         return 0;
     // The roots after the first nSkip, as GetDataParents picks them.
     CRukStrAry roots;
-    std::unordered_set<std::string> ids;
+    std::unordered_set<std::string_view> ids;
     int nRoot = 0;
     for (int i = 0; i < text.Count() && roots.GetSize() < nCount; i++) {
         if (text[i].nPid == 0 && nRoot++ >= nSkip) {
             roots.Add(text.Id(i));
-            ids.insert(std::string(text.Line(i), text[i].nId));
+            ids.insert(std::string_view(text.Line(i), text[i].nId));
         }
     }
     if (roots.GetSize() == 0)
@@ -136,8 +137,8 @@ int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const ch
     std::vector<SLinePick> moved;
     for (int i = 0; i < text.Count(); i++) {
         const SLineRef& l = text[i];
-        std::string ppid(text.Line(i) + l.ppidAt, l.nPpid);
-        if (ids.count(ppid) || ids.count(std::string(text.Line(i), l.nId))) {
+        std::string_view ppid(text.Line(i) + l.ppidAt, l.nPpid);
+        if (ids.count(ppid) || ids.count(std::string_view(text.Line(i), l.nId))) {
             take[static_cast<size_t>(i)] = 1;
             moved.push_back({&text, i});
         }
@@ -172,9 +173,9 @@ int CRukBBSFile::MergeLogs(const char* pSrcDir, const char* pDstDir,
     if (!from.Load(CreateFullPath(pSrcDir).GetText()) || !into.Load(dst.GetText()))
         return kStoreFailed;
     CRukStrAry ids;
-    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string_view> seen;
     for (int i = 0; i < from.Count(); i++)
-        if (seen.insert(std::string(from.Line(i), from[i].nId)).second)
+        if (seen.insert(std::string_view(from.Line(i), from[i].nId)).second)
             ids.Add(from.Id(i));
     // The target's records, then the source's, in one order by id.
     std::vector<SLinePick> all;

@@ -116,6 +116,41 @@ TEST(BBSDataCopy, LineScanAgreesWithTheParser)
     }
 }
 
+// Lines are put in the order CRukBBSFile::Sort gives their records, both
+// ways, for ids within the 16 bytes compared at once and longer ones.
+TEST(BBSDataCopy, LinesSortAsRecords)
+{
+    const std::vector<std::vector<std::string>> sets = {
+        {"10", "9", "100", "", "9", "1796922362632", "1796922362633", "abc", "10"},
+        {"12345678901234567", "12345678901234566", "1234567890123456", "12345678901234567",
+         "2", "123456789012345678", "1234567890123457"},
+    };
+    for (const auto& ids : sets) {
+        for (int nDescending : {0, 1}) {
+            std::string text;
+            CRukBBSDataAry records;
+            for (size_t i = 0; i < ids.size(); i++) {
+                text += Line(ids[i], "", "", "body " + std::to_string(i));
+                CRukBBSData r = Rec(ids[i].c_str());
+                r.mess = std::to_string(i).c_str();
+                records.Add(r);
+            }
+            rukbbsdata::CRukBoardText lines;
+            lines.Index(text.data(), text.size());
+            std::vector<rukbbsdata::SLinePick> picks;
+            for (int i = 0; i < lines.Count(); i++)
+                picks.push_back({&lines, i});
+            rukbbsdata::SortById(picks, nDescending != 0);
+            CRukBBSFile sorter;
+            sorter.Sort(records, nDescending);
+            ASSERT_EQ(picks.size(), static_cast<size_t>(records.GetSize()));
+            for (size_t i = 0; i < picks.size(); i++)
+                EXPECT_EQ(std::to_string(picks[i].nLine), records[static_cast<int>(i)].mess.GetText())
+                    << ids[0] << " " << nDescending << " at " << i;
+        }
+    }
+}
+
 // Every write on a board of awkward lines gives the bytes the record path
 // gives: the records parsed whole, changed, and written again.
 TEST(BBSDataCopy, WritesMatchTheRecordPath)
