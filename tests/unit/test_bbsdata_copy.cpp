@@ -403,3 +403,27 @@ TEST(BBSDataCopy, FailedWritesLeaveTheFilesWhole)
     EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), text);
     EXPECT_FALSE(testutil::Exists(dir / "moved.dat"));
 }
+
+// A deletion takes what hangs below the message however the replies are
+// spread: a long chain (followed round by round, then through an index)
+// and a wide fan of replies, with replies filed under another thread.
+TEST(BBSDataCopy, DeletionFollowsLongAndWideReplyTrees)
+{
+    std::string text = Line("500", "", "");
+    for (int i = 1; i <= 30; i++)  // a chain: 1 answers 500, 2 answers 1, ...
+        text += Line(std::to_string(i), i == 1 ? "500" : std::to_string(i - 1), i % 7 ? "500" : "9");
+    for (int i = 100; i < 120; i++)  // a fan below 3, and one reply below each
+        text += Line(std::to_string(i), "3", "500") + Line(std::to_string(i + 100), std::to_string(i), "500");
+    text += Line("9", "", "") + Line("40", "9", "9");
+    for (const char* pId : {"2", "3", "25", "500"}) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+        CRukBBSFile store;
+        int r = store.WriteDeleteData(dir.c_str(), pId, true);
+        CRukBBSFile expected;
+        expected.m_aryData = Parsed(text);
+        EXPECT_TRUE(expected.DeleteDataOnly(pId)) << pId;
+        EXPECT_EQ(r, expected.m_aryData.GetSize()) << pId;
+        EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), Written(expected.m_aryData)) << pId;
+    }
+}
