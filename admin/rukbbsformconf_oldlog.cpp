@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <string>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -195,21 +197,27 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 }
 
 // The names that are subdirectories of strDir (attachment directories), in
-// the order given: one listing instead of a look-up per name. An empty
-// name (the directory itself), "." and ".." are never one, nor a file.
+// the order given: one reading of the directory (whose entries mostly tell
+// their type) instead of a look-up per name. An empty name (the directory
+// itself), "." and ".." are never one, nor a file.
 static CRukStrAry PresentIn(const CRukStrAry& names, const CRukString& strDir)
 {
-    CRukStrAry listed;
     CRukStrAry present;
-    if (CRukDir::GetFileNameList(listed, strDir.GetText(), false, false) < 0)
+    DIR* pDir = opendir(strDir.GetText());
+    if (!pDir)
         return present;
-    std::unordered_set<std::string> there;
-    for (const CRukString& name : listed)
-        there.insert(name.GetText());
-    for (const CRukString& name : names)
-        if (!name.IsEmpty() && name != "." && name != ".." && there.count(name.GetText()) &&
-            IsDirectory(strDir + "/" + name))
+    std::unordered_map<std::string, bool> there;  // name -> known to be a directory
+    while (struct dirent* pEntry = readdir(pDir))
+        if (pEntry->d_type == DT_DIR || pEntry->d_type == DT_UNKNOWN)
+            there.emplace(pEntry->d_name, pEntry->d_type == DT_DIR);
+    closedir(pDir);
+    for (const CRukString& name : names) {
+        if (name.IsEmpty() || name == "." || name == "..")
+            continue;
+        auto it = there.find(name.GetText());
+        if (it != there.end() && (it->second || IsDirectory(strDir + "/" + name)))
             present.Add(name);
+    }
     return present;
 }
 

@@ -31,6 +31,8 @@ const char kBreak = '\x1d';  // a line feed of the body
 const int kMessField = 8;
 const int kRemoteField = 12;
 const int kIconField = 20;
+// The separator after the address and the seven empty reserved fields.
+const char kReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
 
 // The state of the line being scanned: its separators, what makes it
 // uncopyable, and its first NUL.
@@ -40,6 +42,7 @@ struct SLineScan {
     size_t sep[3] = {0, 0, 0};
     size_t nul[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};  // first NUL of each key
     int nField = 0;         // separators seen
+    size_t skipTo = 0;      // separators before this are taken
     bool bCanonical = true;
 
     void Start(size_t at)
@@ -50,9 +53,17 @@ struct SLineScan {
         bCanonical = true;
     }
 
-    // A separator at k ends field nField.
-    void Separator(size_t k)
+    // A separator at k ends field nField. The separators after the
+    // address are mostly the eight of the empty reserved fields in a row:
+    // they are taken at once (up to skipTo).
+    void Separator(const char* p, size_t n, size_t k)
     {
+        if (nField == kRemoteField && k + 8 <= n && memcmp(p + k, kReserved, 8) == 0) {
+            nField += 8;
+            lastSep = k + 8;
+            skipTo = k + 8;
+            return;
+        }
         if (nField > kRemoteField && nField < kIconField && k != lastSep)
             bCanonical = false;  // a reserved field holds something
         if (nField < 3)
@@ -98,7 +109,8 @@ struct SLineScan {
 };
 
 // One of the bytes that matter (all below 0x1F) at k.
-inline void Special(const char* p, size_t k, SLineScan& scan, std::vector<SLineRef>& lines)
+inline void Special(const char* p, size_t n, size_t k, SLineScan& scan,
+                    std::vector<SLineRef>& lines)
 {
     switch (p[k]) {
     case '\n':
@@ -106,7 +118,8 @@ inline void Special(const char* p, size_t k, SLineScan& scan, std::vector<SLineR
         scan.Start(k + 1);
         break;
     case kSep:
-        scan.Separator(k);
+        if (k >= scan.skipTo)
+            scan.Separator(p, n, k);
         break;
     case kBreak:
         if (scan.nField != kMessField)
@@ -216,14 +229,24 @@ int CRukBoardText::TakeFd()
 // is counted unless a separator there ends a key or a field around the
 // reserved ones (whose places matter), and body breaks inside the body
 // are passed over; every other marked byte is looked at one by one.
-static inline void Block(const char* p, size_t k, uint32_t m, uint32_t mSep, uint32_t mBreak,
-                  SLineScan& scan, std::vector<SLineRef>& lines)
+__attribute__((always_inline)) static inline void Block(const char* p, size_t n, size_t k,
+                                                       uint32_t m, uint32_t mSep,
+                                                       uint32_t mBreak, SLineScan& scan,
+                                                       std::vector<SLineRef>& lines)
 {
+    if (scan.skipTo > k) {  // separators taken already
+        size_t nTaken = scan.skipTo - k;
+        uint32_t mKeep = nTaken >= 32 ? 0 : ~((1u << nTaken) - 1);
+        m &= mKeep;
+        mSep &= mKeep;
+        if (m == 0)
+            return;
+    }
     uint32_t mOther = m & ~mSep;
     if (mOther == 0) {
         int nSeps = BitCount(mSep & 0xffff) + BitCount(mSep >> 16);
         if ((scan.nField >= 3 && scan.nField + nSeps <= kRemoteField) ||
-            scan.nField > kIconField) {
+            scan.nField >= kIconField) {
             scan.nField += nSeps;
             return;
         }
@@ -232,10 +255,11 @@ static inline void Block(const char* p, size_t k, uint32_t m, uint32_t mSep, uin
     }
     while (m) {
         unsigned nBit = static_cast<unsigned>(__builtin_ctz(m));
-        if (mSep & (1u << nBit))
-            scan.Separator(k + nBit);
-        else
-            Special(p, k + nBit, scan, lines);
+        size_t at = k + nBit;
+        if (!(mSep & (1u << nBit)))
+            Special(p, n, at, scan, lines);
+        else if (at >= scan.skipTo)
+            scan.Separator(p, n, at);
         m &= m - 1;
     }
 }
@@ -259,7 +283,7 @@ __attribute__((target("avx2"))) static size_t Blocks32(const char* p, size_t n,
             continue;
         uint32_t mSep = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, sep)));
         uint32_t mBreak = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, brk)));
-        Block(p, k, m, mSep, mBreak, scan, lines);
+        Block(p, n, k, m, mSep, mBreak, scan, lines);
     }
     return k;
 }
@@ -281,7 +305,7 @@ static size_t Blocks16(const char* p, size_t k, size_t n, SLineScan& scan,
             continue;
         uint32_t mSep = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, sep)));
         uint32_t mBreak = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brk)));
-        Block(p, k, m, mSep, mBreak, scan, lines);
+        Block(p, n, k, m, mSep, mBreak, scan, lines);
     }
     return k;
 }
@@ -307,7 +331,7 @@ void CRukBoardText::Index(const char* p, size_t n)
 #endif
     for (; k < n; k++)
         if (static_cast<unsigned char>(p[k]) <= 0x1e)
-            Special(p, k, scan, m_lines);
+            Special(p, n, k, scan, m_lines);
     if (scan.start < n)
         scan.Finish(n, false, m_lines);
 }
@@ -520,16 +544,27 @@ static void RadixSort(std::vector<SSortKey>& keys, bool bDescending)
         unsigned d = static_cast<unsigned>((n >> ((nByte % 8) * 8)) & 0xff);
         return bDescending ? 255 - d : d;
     };
-    // The counts of every byte's values, in one pass.
+    // The bytes that differ between keys, then the counts of their values.
+    unsigned long long nOrHigh = 0, nAndHigh = ~0ull, nOrLow = 0, nAndLow = ~0ull;
+    for (const SSortKey& key : keys) {
+        nOrHigh |= key.nHigh;
+        nAndHigh &= key.nHigh;
+        nOrLow |= key.nLow;
+        nAndLow &= key.nLow;
+    }
+    std::vector<int> bytes;
+    for (int nByte = 0; nByte < 16; nByte++) {
+        unsigned long long nDiff = nByte < 8 ? nOrLow ^ nAndLow : nOrHigh ^ nAndHigh;
+        if ((nDiff >> ((nByte % 8) * 8)) & 0xff)
+            bytes.push_back(nByte);
+    }
     std::vector<size_t> counts(16 * 257, 0);
     for (const SSortKey& key : keys)
-        for (int nByte = 0; nByte < 16; nByte++)
+        for (int nByte : bytes)
             counts[static_cast<size_t>(nByte * 257) + digit(key, nByte) + 1]++;
     std::vector<SSortKey> other(keys.size());
-    for (int nByte = 0; nByte < 16; nByte++) {
+    for (int nByte : bytes) {
         size_t* count = &counts[static_cast<size_t>(nByte * 257)];
-        if (std::find(count + 1, count + 257, keys.size()) != count + 257)
-            continue;
         for (int d = 0; d < 256; d++)
             count[d + 1] += count[d];
         for (const SSortKey& key : keys)
