@@ -148,9 +148,9 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     if (datadir.IsEmpty()) {
         pick(0);
     } else {
-        // A board without a message file has no messages yet.
-        CRukBBSFile log;
-        if (log.ReadRanked(datadir.GetText(), true, IdKey, pick, shown) < 0)
+        // A board without a message file has no messages yet; after a
+        // deletion the board is taken as it was written.
+        if (m_modBoard.ReadRanked(datadir.GetText(), true, IdKey, pick, shown) < 0)
             MessageKey(kMsgBusy);
     }
 
@@ -219,9 +219,8 @@ void CRukBBSFormConf::SubmitModDelete(CRukForm& form)
     }
     if (ids.GetSize() == 0)
         MessageKey(kMsgNoMessagesChosen);
-    CRukBBSFile log;
-    log.m_bKeepWritten = false;  // the page reads the board itself
-    int r = log.WriteDeleteData(datadir.GetText(), ids, true);
+    m_modBoard.m_bKeepWritten = false;  // the page ranks the lines as written
+    int r = m_modBoard.WriteDeleteData(datadir.GetText(), ids, true);
     if (r == kStoreMissing)
         MessageKey(kMsgMessageGone);
     if (r < 0)

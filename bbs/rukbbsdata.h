@@ -28,6 +28,7 @@
 #define RUKBBSDATA_H
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "rukary.h"
@@ -226,8 +227,10 @@ public:
     // is written (kStoreMissing). Returns as above.
     [[nodiscard]] int WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool bLock);
     // Whether a deletion leaves the board as written in the own records (by
-    // their keys); a caller that builds no page from them turns it off, so
-    // that no record is made per message.
+    // their keys). A caller that builds no page from them turns it off, so
+    // that no record is made per message; the deletion then keeps the
+    // board as written as lines, for a ReadRanked of the same board to use
+    // instead of reading the file again.
     bool m_bKeepWritten = true;
     // In memory only: remove pId's thread or subtree from the own records
     // (false when nothing was removed, or a removed record's files could
@@ -319,6 +322,12 @@ private:
     mutable long m_nWindowAt = -1;      // where that piece starts
     mutable bool m_bReadFailed = false;  // see HasReadFailed
 
+    // The board as a deletion without m_bKeepWritten wrote it: its old
+    // text, the lines that went (1 in m_writtenSkip), and its path.
+    std::unique_ptr<rukbbsdata::CRukBoardText> m_pWritten;
+    std::vector<char> m_writtenSkip;
+    CRukString m_writtenPath;
+
     std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
     std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1
     const CRukBBSData* m_pIndexed;    // m_aryData's block when indexed
@@ -370,7 +379,7 @@ private:
     // Deletes the lines marked in mask from the board's file pPath and
     // then their files: the records written, or a kStore code.
     [[nodiscard]] int StoreDeletion(const char* pDir, const CRukString& path,
-                                    rukbbsdata::CRukBoardText& text,
+                                    std::unique_ptr<rukbbsdata::CRukBoardText>& pText,
                                     const std::vector<char>& mask);
 };
 

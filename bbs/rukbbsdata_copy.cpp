@@ -670,16 +670,22 @@ int CRukBBSFile::ReadRanked(
     const std::function<std::pair<int, int>(int)>& pick, CRukBBSDataAry& out)
 {
     CRukString path = CreateFullPath(pDir);
+    // The board as this object's deletion wrote it, or as it is now.
+    bool bWritten = m_pWritten && m_writtenPath == path;
     CRukBBSLock lock;
-    if (bLock && CRukFile::GetFileSize(path.GetText()) >= 0) {
+    if (bLock && !bWritten && CRukFile::GetFileSize(path.GetText()) >= 0) {
         int r = lock.Lock(path.GetText(), true);
         if (r != 0)
             return r;
     }
-    rukbbsdata::CRukBoardText text;
-    if (!text.Load(path.GetText()))
+    rukbbsdata::CRukBoardText loaded;
+    if (!bWritten && !loaded.Load(path.GetText()))
         return -1;
-    int nTotal = text.Count();
+    const rukbbsdata::CRukBoardText& text = bWritten ? *m_pWritten : loaded;
+    auto kept = [&](int i) { return !bWritten || !m_writtenSkip[static_cast<size_t>(i)]; };
+    int nTotal = 0;
+    for (int i = 0; i < text.Count(); i++)
+        nTotal += kept(i) ? 1 : 0;
     std::pair<int, int> range = pick(nTotal);
     int nFirst = std::max(range.first, 0);
     int nEnd = std::min(range.second, nTotal);
@@ -688,8 +694,9 @@ int CRukBBSFile::ReadRanked(
     typedef std::pair<std::pair<int, unsigned long long>, int> Keyed;
     std::vector<Keyed> order;
     order.reserve(static_cast<size_t>(nTotal));
-    for (int i = 0; i < nTotal; i++)
-        order.push_back({rank(text.Line(i), text[i].nId), i});
+    for (int i = 0; i < text.Count(); i++)
+        if (kept(i))
+            order.push_back({rank(text.Line(i), text[i].nId), i});
     std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
                       [](const Keyed& a, const Keyed& b) {
                           return a.first != b.first ? a.first > b.first : a.second < b.second;

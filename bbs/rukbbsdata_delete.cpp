@@ -2,6 +2,7 @@
 // it (a thread root with its whole thread), from the file under the write
 // lock (WriteDeleteData) or from the loaded records only; its attachment
 // files go once the new message file is in place.
+#include <memory>
 #include <vector>
 
 #include "rukbbsdata_impl.h"
@@ -21,8 +22,10 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
     ForgetIndex();
     m_aryData.RemoveAll();
     CloseSnapshot();
+    m_pWritten.reset();
     CRukBBSLock lock;
-    CRukBoardText text;
+    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
+    CRukBoardText& text = *pText;
     int r = LoadForWrite(path, bLock, lock, text);
     if (r != 0)
         return r;
@@ -40,7 +43,7 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
         KeepKeys(text, nullptr);  // the board as read
         return r;
     }
-    return StoreDeletion(pDir, path, text, mask);
+    return StoreDeletion(pDir, path, pText, mask);
 }
 
 int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool bLock)
@@ -51,8 +54,10 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool b
     ForgetIndex();
     m_aryData.RemoveAll();
     CloseSnapshot();
+    m_pWritten.reset();
     CRukBBSLock lock;
-    CRukBoardText text;
+    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
+    CRukBoardText& text = *pText;
     int r = LoadForWrite(path, bLock, lock, text);
     if (r != 0)
         return r;
@@ -68,14 +73,15 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool b
         KeepKeys(text, nullptr);
         return kStoreMissing;
     }
-    return StoreDeletion(pDir, path, text, mask);
+    return StoreDeletion(pDir, path, pText, mask);
 }
 
 // Copies the lines that stay into the new file, then removes the files of
 // the records that went.
-int CRukBBSFile::StoreDeletion(const char* pDir, const CRukString& path, CRukBoardText& text,
-                               const std::vector<char>& mask)
+int CRukBBSFile::StoreDeletion(const char* pDir, const CRukString& path,
+                               std::unique_ptr<CRukBoardText>& pText, const std::vector<char>& mask)
 {
+    CRukBoardText& text = *pText;
     CRukAry<CRukStrMap> removed;
     int nKept = 0;
     for (int i = 0; i < text.Count(); i++) {
@@ -99,8 +105,13 @@ int CRukBBSFile::StoreDeletion(const char* pDir, const CRukString& path, CRukBoa
         return kStoreFailed;
     }
     // The rest of a kept record is read from the old file, still open.
-    if (m_bKeepWritten)
+    if (m_bKeepWritten) {
         KeepKeys(text, &mask);
+    } else {
+        m_pWritten = std::move(pText);
+        m_writtenSkip = mask;
+        m_writtenPath = path;
+    }
     for (CRukStrMap& attach : removed)
         if (DeleteAttachFile(pDir, attach) != 0)
             go.m_log.Trace("     CRukBBSFile::WriteDeleteData -> files left behind");

@@ -114,6 +114,7 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
     go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
     m_aryData.RemoveAll();
     CloseSnapshot();
+    m_pWritten.reset();
     // The board's text with its lines: the records this post leaves alone
     // are copied as they are, and only the thread it joins (and one
     // pruned) is read whole.

@@ -427,3 +427,42 @@ TEST(BBSDataCopy, DeletionFollowsLongAndWideReplyTrees)
         EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), Written(expected.m_aryData)) << pId;
     }
 }
+
+// The records ranked by id: read from the file, and after a deletion from
+// the lines as the deletion wrote them (the same records, without reading
+// the file again, so a later change of the file does not show).
+TEST(BBSDataCopy, RankedRecordsAfterADeletion)
+{
+    std::string text;
+    for (int t = 9; t > 0; t--)
+        text += Line(std::to_string(t * 10 + 1), std::to_string(t * 10), std::to_string(t * 10)) +
+                Line(std::to_string(t * 10), "", "");
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+    auto rank = [](const char* p, size_t n) {
+        return std::make_pair(static_cast<int>(n), std::stoull(std::string(p, n)));
+    };
+    auto ids = [&](CRukBBSFile& file, int nFirst, int nEnd, int& nTotal) {
+        CRukBBSDataAry out;
+        nTotal = file.ReadRanked(dir.c_str(), true, rank,
+                                 [&](int) { return std::make_pair(nFirst, nEnd); }, out);
+        return testutil::Ids(out);
+    };
+    int nTotal = 0;
+    CRukBBSFile fresh;
+    EXPECT_EQ(ids(fresh, 0, 4, nTotal), "91,90,81,80");
+    EXPECT_EQ(nTotal, 18);
+    EXPECT_EQ(ids(fresh, 16, 30, nTotal), "11,10");
+
+    CRukBBSFile moderator;
+    moderator.m_bKeepWritten = false;
+    CRukStrAry gone;
+    gone.Add("90");
+    gone.Add("21");
+    ASSERT_EQ(moderator.WriteDeleteData(dir.c_str(), gone, true), 15);
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", Line("99", "", "")));  // changed since
+    EXPECT_EQ(ids(moderator, 0, 4, nTotal), "81,80,71,70");
+    EXPECT_EQ(nTotal, 15);
+    EXPECT_EQ(ids(moderator, 12, 20, nTotal), "20,11,10");
+    EXPECT_EQ(ids(fresh, 0, 4, nTotal), "99");
+}
