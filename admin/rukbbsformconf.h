@@ -20,6 +20,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "rukbbsdata.h"
 #include "rukbbsformbase.h"
 #include "rukcookie.h"
 #include "rukform.h"
@@ -248,6 +249,8 @@ private:
     CRukString m_strAskOldLog;
     CRukString m_strAskBoard;
     bool m_bAskBoardData = false;
+    // The board of the moderation page: after a deletion, as it was written.
+    CRukBBSFile m_modBoard;
 };
 
 #endif

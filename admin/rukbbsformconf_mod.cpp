@@ -73,16 +73,16 @@ CRukString CRukBBSFormConf::Excerpt(const char* pText, int nBytes)
 // The order key of a message id: ids are decimal numbers, so a longer one
 // is larger; among ids of one length the first 19 digits decide (an id
 // that is no number sorts by its length alone).
-static std::pair<int, unsigned long long> IdKey(const CRukString& id)
+static std::pair<int, unsigned long long> IdKey(const char* p, size_t nId)
 {
     unsigned long long n = 0;
-    const char* p = id.GetText();
-    for (int i = 0; p[i] && i < 19; i++) {
+    int nLength = static_cast<int>(nId);
+    for (size_t i = 0; i < nId && i < 19; i++) {
         if (p[i] < '0' || p[i] > '9')
-            return {id.GetLength(), 0};
+            return {nLength, 0};
         n = n * 10 + static_cast<unsigned long long>(p[i] - '0');
     }
-    return {id.GetLength(), n};
+    return {nLength, n};
 }
 
 // The address cell of a message: the address and the host name, each with
@@ -131,42 +131,34 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     m_strTitle = CRukSettingKeys::Text(m_cfBBS, kBoardTitle);
     CRukString page = ReadTemplate((m_strConfDir + "templ_config_mod.html").GetText());
     CRukString datadir = CRukSettingKeys::Text(m_cfBBS, kBoardDataDir);
-    CRukBBSFile log;
-    if (!datadir.IsEmpty()) {
-        // A board without a message file has no messages yet.
-        int r = log.ReadPageKeys(datadir.GetText(), true);
-        if (r == -2 || (r < 0 && Exists(log.CreateFullPath(datadir.GetText()))))
-            MessageKey(kMsgBusy);
-    }
-    CRukBBSDataAry& all = log.m_aryData;
-    int nTotal = all.GetSize();
-    int nPages = nTotal == 0 ? 1 : (nTotal + s_nModPerPage - 1) / s_nModPerPage;
+    // Newest first: only the messages up to the end of the page asked for
+    // are put in order (the file order breaks ties), and only the page's
+    // are read whole.
     CRukString sent = form.Value("page");
     int nPage = sent.GetLength() <= 9 && IsDigits(sent.GetText()) ? ToInt(sent) : 1;
-    nPage = std::min(std::max(nPage, 1), nPages);
-    int nFirst = (nPage - 1) * s_nModPerPage;
-    int nEnd = std::min(nTotal, nFirst + s_nModPerPage);
-
-    // Newest first: only the messages up to the end of this page are put
-    // in order (the file order breaks ties).
-    typedef std::pair<std::pair<int, unsigned long long>, int> Keyed;
-    std::vector<Keyed> order;
-    order.reserve(static_cast<size_t>(nTotal));
-    for (int i = 0; i < nTotal; i++)
-        order.push_back({IdKey(all[i].id), i});
-    std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
-                      [](const Keyed& a, const Keyed& b) {
-                          return a.first != b.first ? a.first > b.first : a.second < b.second;
-                      });
+    int nTotal = 0, nPages = 1;
+    auto pick = [&](int nAll) {
+        nTotal = nAll;
+        nPages = nTotal == 0 ? 1 : (nTotal + s_nModPerPage - 1) / s_nModPerPage;
+        nPage = std::min(std::max(nPage, 1), nPages);
+        int nFirst = (nPage - 1) * s_nModPerPage;
+        return std::make_pair(nFirst, std::min(nTotal, nFirst + s_nModPerPage));
+    };
+    CRukBBSDataAry shown;
+    if (datadir.IsEmpty()) {
+        pick(0);
+    } else {
+        // A board without a message file has no messages yet; after a
+        // deletion the board is taken as it was written.
+        if (m_modBoard.ReadRanked(datadir.GetText(), true, IdKey, pick, shown) < 0)
+            MessageKey(kMsgBusy);
+    }
 
     // The rows go in with the other tags, so that no message text is taken
     // for a tag.
     CRukString pattern = CutPattern(page, "TR_POST", "%POST_ROWS%");
     CRukString rows;
-    for (int i = nFirst; i < nEnd; i++) {
-        CRukBBSData& rec = all[order[static_cast<size_t>(i)].second];
-        if (!log.Complete(rec))
-            MessageKey(kMsgBusy);
+    for (const CRukBBSData& rec : shown) {
         rows += FillWithCommon(
             pattern, {{"%ID%", rec.id, true},
                       {"%DATE%", rec.date},
@@ -227,8 +219,8 @@ void CRukBBSFormConf::SubmitModDelete(CRukForm& form)
     }
     if (ids.GetSize() == 0)
         MessageKey(kMsgNoMessagesChosen);
-    CRukBBSFile log;
-    int r = log.WriteDeleteData(datadir.GetText(), ids, true);
+    m_modBoard.m_bKeepWritten = false;  // the page ranks the lines as written
+    int r = m_modBoard.WriteDeleteData(datadir.GetText(), ids, true);
     if (r == kStoreMissing)
         MessageKey(kMsgMessageGone);
     if (r < 0)

@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <string>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -53,18 +55,6 @@ static bool MoveAttachDirs(const CRukStrAry& ids, const CRukString& src, const C
     return true;
 }
 
-// Loads a log's messages without the store's lock (the caller holds the
-// board lock). A message file that exists but cannot be read ends the
-// request, so that nothing is written over it.
-static int ReadLog(CRukBBSFormBase& base, CRukBBSFile& log, const CRukString& dir,
-                   bool bKeys = false)
-{
-    int r = bKeys ? log.ReadPageKeys(dir.GetText(), false) : log.ReadPageData(dir.GetText(), false);
-    if (r < 0 && CRukFile::GetFileSize(log.CreateFullPath(dir.GetText()).GetText()) >= 0)
-        base.MessageKey(kMsgBusy);
-    return r < 0 ? 0 : r;
-}
-
 // What the old-log selects say when there is no old log.
 static const char s_szNoOldLogs[] =
     "\x89\xdf\x8b\x8e\x83\x8d\x83O\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";  // 過去ログはありません
@@ -82,7 +72,7 @@ void CRukBBSFormConf::ConfigOldForm(CRukForm& form)
     CRukStrAry names;
     if (!datadir.IsEmpty()) {
         CRukBBSFile log;
-        int r = log.ReadPageData(datadir.GetText(), true);
+        int r = log.CountRecords(datadir.GetText(), true);
         if (r == -2)
             MessageKey(kMsgBusy);
         nTotal = r < 0 ? 0 : r;
@@ -206,6 +196,31 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
         Notice(kMsgNoThreadsToMove);
 }
 
+// The names that are subdirectories of strDir (attachment directories), in
+// the order given: one reading of the directory (whose entries mostly tell
+// their type) instead of a look-up per name. An empty name (the directory
+// itself), "." and ".." are never one, nor a file.
+static CRukStrAry PresentIn(const CRukStrAry& names, const CRukString& strDir)
+{
+    CRukStrAry present;
+    DIR* pDir = opendir(strDir.GetText());
+    if (!pDir)
+        return present;
+    std::unordered_map<std::string, bool> there;  // name -> known to be a directory
+    while (struct dirent* pEntry = readdir(pDir))
+        if (pEntry->d_type == DT_DIR || pEntry->d_type == DT_UNKNOWN)
+            there.emplace(pEntry->d_name, pEntry->d_type == DT_DIR);
+    closedir(pDir);
+    for (const CRukString& name : names) {
+        if (name.IsEmpty() || name == "." || name == "..")
+            continue;
+        auto it = there.find(name.GetText());
+        if (it != there.end() && (it->second || IsDirectory(strDir + "/" + name)))
+            present.Add(name);
+    }
+    return present;
+}
+
 // Moves threads with their attachment directories from the log strSrc
 // into the new old log strDst (creating strMakeOld first when given). With
 // nHalf > 0 the first 1/nHalf of the threads moves; otherwise the threads
@@ -216,97 +231,29 @@ void CRukBBSFormConf::KakoDiv(CRukForm& form, const CRukString& strOld)
 bool CRukBBSFormConf::MoveThreads(const CRukString& strSrc, int nSkip, int nHalf,
                                   const CRukString& strDst, const CRukString& strMakeOld)
 {
-    // By their keys: the moved and the kept records are copied line by line
-    // into the two files, all within this one CRukBBSFile.
     CRukBBSFile log;
-    ReadLog(*this, log, strSrc, true);
-    int nThreads = log.GetPPNum();
-    int nCount = nHalf > 0 ? nThreads / nHalf : nThreads - nSkip;
-    if (nHalf > 0)
-        nSkip = 0;
-    if (nCount <= 0)
-        return false;
-    // The roots after the first nSkip, as GetDataParents picks them; only
-    // their ids are needed, so the records are not read whole.
-    CRukStrAry rootIds;
-    int nRoot = 0;
-    for (const CRukBBSData& rec : log.m_aryData) {
-        if (rootIds.GetSize() >= nCount)
-            break;
-        if (rec.pid.IsEmpty() && nRoot++ >= nSkip)
-            rootIds.Add(rec.id);
-    }
-    if (rootIds.GetSize() == 0)
-        return false;
-
-    // One pass over the records: a thread is its root and every record
-    // whose root key names it.
-    std::unordered_set<std::string> ids;
-    CRukStrAry dirs;
-    CRukString attachBase = log.CreateAttachPath(strSrc.GetText(), "");
-    for (int i = 0; i < rootIds.GetSize(); i++) {
-        const CRukString& rootId = rootIds[i];
-        go.m_log.Trace("DELETE[%d] %s", i, rootId.GetText());
-        ids.insert(rootId.GetText());
-        if (!rootId.IsEmpty() && Exists(attachBase + rootId))  // "" would be the board
-            dirs.Add(rootId);
-    }
-    // The moved records go to a list sized once; the kept ones close up in
-    // place, so that the board is never held twice.
-    CRukBBSDataAry& all = log.m_aryData;
-    std::vector<char> take(static_cast<size_t>(all.GetSize()), 0);
-    int nMoved = 0;
-    for (int i = 0; i < all.GetSize(); i++) {
-        if (ids.count(all[i].ppid.GetText()) || ids.count(all[i].id.GetText())) {
-            take[i] = 1;
-            nMoved++;
-        }
-    }
-    CRukBBSDataAry moved(0, 10);
-    moved.SetSize(nMoved, false);
-    int nTo = 0, nKept = 0;
-    for (int i = 0; i < all.GetSize(); i++) {
-        if (take[i])
-            moved[nTo++] = std::move(all[i]);
-        else if (nKept++ != i)
-            all[nKept - 1] = std::move(all[i]);
-    }
-    all.SetSize(nKept, true);
-    log.ForgetIndex();
-    log.Sort(moved, 1);
-
-    bool bMadeOld = !strMakeOld.IsEmpty() && MakeDir(strMakeOld);
-    bool bMadeDst = MakeDir(strDst);
-    // Undoes the directories made here.
-    auto undoDir = [&]() {
-        if (bMadeDst && rmdir(strDst.GetText()) != 0)
-            go.m_log.Trace("-- rmdir(%s) failed", strDst.GetText());
-        if (bMadeOld && rmdir(strMakeOld.GetText()) != 0)
-            go.m_log.Trace("-- rmdir(%s) failed", strMakeOld.GetText());
-    };
-    if (!bMadeDst) {
-        undoDir();
-        MessageKey(kMsgBusy);
-    }
+    bool bMadeOld = false, bMadeDst = false;
     CRukStrAry done;
-    if (!MoveAttachDirs(dirs, strSrc, strDst, done)) {
-        undoDir();
-        MessageKey(kMsgBusy);
-    }
+    // The directories are made and the attachment directories moved once
+    // the store knows what moves, before it writes either message file.
+    auto prepare = [&](const CRukStrAry& roots) {
+        for (int i = 0; i < roots.GetSize(); i++)
+            go.m_log.Trace("DELETE[%d] %s", i, roots[i].GetText());
+        CRukStrAry dirs = PresentIn(roots, CRukStrPath::Normalize(strSrc.GetText()));
+        bMadeOld = !strMakeOld.IsEmpty() && MakeDir(strMakeOld);
+        bMadeDst = MakeDir(strDst);
+        return bMadeDst && MoveAttachDirs(dirs, strSrc, strDst, done);
+    };
     CRukString target = log.CreateFullPath(strDst.GetText());
-    if (log.WriteFile(moved, target.GetText(), false, false) <= 0) {
-        RestoreAttachDirs(done, strSrc, strDst);
-        undoDir();
-        MessageKey(kMsgBusy);
-    }
-    if (log.WritePageData(strSrc.GetText(), false) < 0) {
-        if (unlink(target.GetText()) != 0)
-            go.m_log.Trace("-- unlink(%s) failed", target.GetText());
-        RestoreAttachDirs(done, strSrc, strDst);
-        undoDir();
-        MessageKey(kMsgBusy);
-    }
-    return true;
+    int r = log.MoveThreads(strSrc.GetText(), nSkip, nHalf, target.GetText(), prepare);
+    if (r >= 0)
+        return r > 0;
+    RestoreAttachDirs(done, strSrc, strDst);
+    if (bMadeDst && rmdir(strDst.GetText()) != 0)
+        go.m_log.Trace("-- rmdir(%s) failed", strDst.GetText());
+    if (bMadeOld && rmdir(strMakeOld.GetText()) != 0)
+        go.m_log.Trace("-- rmdir(%s) failed", strMakeOld.GetText());
+    MessageKey(kMsgBusy);
 }
 
 // Merges the old log sel_id into sel_id2 and removes sel_id.
@@ -322,32 +269,20 @@ void CRukBBSFormConf::KakoMerge(CRukForm& form, const CRukString& strOld)
     CRukString dst = strOld + sel2;
     if (!Exists(dst))
         MessageKey(kMsgNoOldLogChosen);
-    CRukBBSFile from, into;
-    ReadLog(*this, from, src);
-    ReadLog(*this, into, dst);
 
     // Attachment directories of the source; one that the target already
     // has would be lost, so the merge is refused.
-    std::unordered_set<std::string> seen;
-    CRukStrAry dirs;
-    for (const CRukBBSData& rec : from.m_aryData) {
-        if (!seen.insert(rec.id.GetText()).second)
-            continue;
-        if (!Exists(from.CreateAttachPath(src.GetText(), rec.id.GetText())))
-            continue;
-        if (Exists(into.CreateAttachPath(dst.GetText(), rec.id.GetText())))
-            MessageKey(kMsgBusy);
-        dirs.Add(rec.id);
-    }
-    for (CRukBBSData& rec : from.m_aryData)
-        into.m_aryData.Add(std::move(rec));
-    from.m_aryData.RemoveAll();
-    into.Sort(into.m_aryData, 1);
-
     CRukStrAry done;
-    if (!MoveAttachDirs(dirs, src, dst, done))
-        MessageKey(kMsgBusy);
-    int r = into.WritePageData(dst.GetText(), false);
+    bool bClash = false;
+    auto prepare = [&](const CRukStrAry& ids) {
+        CRukStrAry dirs = PresentIn(ids, src);
+        CRukBBSFile paths;
+        for (const CRukString& id : dirs)
+            bClash = bClash || Exists(paths.CreateAttachPath(dst.GetText(), id.GetText()));
+        return !bClash && MoveAttachDirs(dirs, src, dst, done);
+    };
+    CRukBBSFile into;
+    int r = into.MergeLogs(src.GetText(), dst.GetText(), prepare);
     if (r < 0) {
         RestoreAttachDirs(done, src, dst);
         MessageKey(kMsgBusy);

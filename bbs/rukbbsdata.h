@@ -28,6 +28,7 @@
 #define RUKBBSDATA_H
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "rukary.h"
@@ -106,6 +107,9 @@ public:
 
 struct SRukPostPlan;
 struct SRukOldLog;
+namespace rukbbsdata {
+class CRukBoardText;
+}
 
 // The loaded records of one board and every query and write on them.
 //
@@ -137,6 +141,20 @@ public:
     // True when a record could not be read whole since the last load.
     [[nodiscard]] bool HasReadFailed() const { return m_bReadFailed; }
     [[nodiscard]] int WritePageData(const char* pDir, bool bLock);
+    // Reads records of pDir's board in an order of the caller's, without
+    // making a record per message: rank(id, length) gives each record's
+    // key (the larger first, the file order breaking ties), pick(total)
+    // the ranks [first, end) to read whole into out, in that order.
+    // Returns the number of records (0 without a file), -1 when the file
+    // cannot be read, or the lock result.
+    [[nodiscard]] int ReadRanked(
+        const char* pDir, bool bLock,
+        const std::function<std::pair<int, unsigned long long>(const char*, size_t)>& rank,
+        const std::function<std::pair<int, int>(int)>& pick, CRukBBSDataAry& out);
+    // The number of records of pDir's board, counted without reading any
+    // of them whole: the count, -1 when it has no file or it cannot be
+    // read, or the lock result.
+    [[nodiscard]] int CountRecords(const char* pDir, bool bLock);
     void Sort(CRukBBSDataAry& list, int nDescending);
     [[nodiscard]] int GetPPNum() const;
     CRukString CreateFullPath(const char* pDir) const;
@@ -208,6 +226,12 @@ public:
     // write; ids not stored are skipped, and when none is stored nothing
     // is written (kStoreMissing). Returns as above.
     [[nodiscard]] int WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool bLock);
+    // Whether a deletion leaves the board as written in the own records (by
+    // their keys). A caller that builds no page from them turns it off, so
+    // that no record is made per message; the deletion then keeps the
+    // board as written as lines, for a ReadRanked of the same board to use
+    // instead of reading the file again.
+    bool m_bKeepWritten = true;
     // In memory only: remove pId's thread or subtree from the own records
     // (false when nothing was removed, or a removed record's files could
     // not be read: HasReadFailed), with its files or without.
@@ -223,6 +247,27 @@ public:
     // that is empty; empties the map. 0, or -1 (traced) when some file
     // could not be removed.
     [[nodiscard]] int DeleteAttachFile(const char* pDir, CRukStrMap& attach);
+
+    // --- moving threads between logs (the caller holds the board lock)
+    //
+    // Decides what moves and hands the roots of the moved threads to
+    // beforeWrite, which may refuse (false: nothing is written, kStoreRefused);
+    // then writes the new message file pDstPath and the source's, each
+    // whole or not at all (a failure removes the new file again and
+    // returns kStoreFailed). Lines are copied as they are stored.
+
+    // Moves threads of the log in pSrcDir to the new log file pDstPath,
+    // sorted by id descending: with nHalf > 0 the first 1/nHalf of the
+    // threads, otherwise those after the first nSkip. Returns the number of
+    // threads moved (0: none, nothing written) or a kStore code.
+    [[nodiscard]] int MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const char* pDstPath,
+                                  const std::function<bool(const CRukStrAry&)>& beforeWrite);
+    // Writes the records of the logs in pSrcDir and pDstDir, sorted by id
+    // descending, as pDstDir's message file; beforeWrite sees the ids of
+    // the source's records (each once, in file order). The source's file
+    // stays. Returns the number of records written or a kStore code.
+    [[nodiscard]] int MergeLogs(const char* pSrcDir, const char* pDstDir,
+                                const std::function<bool(const CRukStrAry&)>& beforeWrite);
 
     // --- search
     // Loads the board of pDir into the own records and appends to out
@@ -277,6 +322,12 @@ private:
     mutable long m_nWindowAt = -1;      // where that piece starts
     mutable bool m_bReadFailed = false;  // see HasReadFailed
 
+    // The board as a deletion without m_bKeepWritten wrote it: its old
+    // text, the lines that went (1 in m_writtenSkip), and its path.
+    std::unique_ptr<rukbbsdata::CRukBoardText> m_pWritten;
+    std::vector<char> m_writtenSkip;
+    CRukString m_writtenPath;
+
     std::vector<int> m_aThreadHead;   // hash slot -> first record of it, or -1
     std::vector<int> m_aThreadNext;   // record -> next record of its slot, or -1
     const CRukBBSData* m_pIndexed;    // m_aryData's block when indexed
@@ -304,11 +355,14 @@ private:
                                   const CRukBBSDataAry* pRest, const char* pSkip, bool bKeepOld);
     // Steps of WriteInputData (rukbbsdata_post.cpp, _oldlog), each 0 or a
     // kStore code.
-    [[nodiscard]] int PlanNewPost(CRukBBSData& rec, SRukPostPlan& plan);
-    [[nodiscard]] int PlanEdit(CRukBBSData& rec, const SRukWriteRules& rules, SRukPostPlan& plan);
-    [[nodiscard]] int PlanPrune(SRukPostPlan& plan);
+    [[nodiscard]] int PlanNewPost(const rukbbsdata::CRukBoardText& text, CRukBBSData& rec,
+                                  SRukPostPlan& plan);
+    [[nodiscard]] int PlanEdit(const rukbbsdata::CRukBoardText& text, CRukBBSData& rec,
+                               const SRukWriteRules& rules, SRukPostPlan& plan);
+    [[nodiscard]] int PlanPrune(const rukbbsdata::CRukBoardText& text, SRukPostPlan& plan);
     [[nodiscard]] int NameAttachments(const char* pDir, CRukBBSData& rec, SRukPostPlan& plan);
-    [[nodiscard]] int StorePost(const char* pDir, const CRukString& path, CRukBufAry& files,
+    [[nodiscard]] int StorePost(const char* pDir, const CRukString& path,
+                                const rukbbsdata::CRukBoardText& text, CRukBufAry& files,
                                 SRukPostPlan& plan);
     [[nodiscard]] int WriteOldLog(const char* pDir, const SRukPostPlan& plan, SRukOldLog& old);
     [[nodiscard]] int MergeOldLog(const SRukPostPlan& plan, SRukOldLog& old);
@@ -316,11 +370,16 @@ private:
     void MoveThreadDirectory(const char* pDir, const CRukString& key, SRukOldLog& old);
     // The first step of every write: takes the write lock of the board of
     // path into lock (with bLock; else the caller holds it) and loads the
-    // board by its keys with its text kept. 0, or a kStore code.
-    [[nodiscard]] int LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock);
-    // Deletes the records marked in mask from the board's file pPath and
+    // board's text with its lines. 0, or a kStore code.
+    [[nodiscard]] int LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock,
+                                   rukbbsdata::CRukBoardText& text);
+    // Makes the own records the lines of text by their keys (those whose
+    // byte in pSkip is 0), completed later from text's file.
+    void KeepKeys(rukbbsdata::CRukBoardText& text, const std::vector<char>* pSkip);
+    // Deletes the lines marked in mask from the board's file pPath and
     // then their files: the records written, or a kStore code.
     [[nodiscard]] int StoreDeletion(const char* pDir, const CRukString& path,
+                                    std::unique_ptr<rukbbsdata::CRukBoardText>& pText,
                                     const std::vector<char>& mask);
 };
 

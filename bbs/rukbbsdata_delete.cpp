@@ -2,6 +2,7 @@
 // it (a thread root with its whole thread), from the file under the write
 // lock (WriteDeleteData) or from the loaded records only; its attachment
 // files go once the new message file is in place.
+#include <memory>
 #include <vector>
 
 #include "rukbbsdata_impl.h"
@@ -12,72 +13,110 @@ using namespace rukbbsdata;
 int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
                                  const FRukCheck& check)
 {
-    ForgetIndex();
-    CRukString strId(pId);  // pId may point into the records replaced below
+    CRukString strId(pId);  // pId may point into the records dropped below
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ID=%s ----", path.GetText(),
                    strId.GetText());
     // The records the caller loaded may be stale: they are dropped before
     // the file is read again, so that two copies are never held.
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    m_pWritten.reset();
     CRukBBSLock lock;
-    int r = LoadForWrite(path, bLock, lock);
+    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
+    CRukBoardText& text = *pText;
+    int r = LoadForWrite(path, bLock, lock, text);
     if (r != 0)
         return r;
-    int nStored = FindId(m_aryData, strId.GetText());
-    if (nStored < 0)
-        return kStoreMissing;
-    if (check) {
-        if (!Complete(m_aryData[nStored]))
+    int nStored = text.Find(strId.GetText());
+    if (nStored >= 0 && check) {
+        CRukBBSData stored;
+        if (!text.Record(nStored, stored))
             return kStoreFailed;
-        r = CheckResult(check(m_aryData[nStored], HasReplies(m_aryData, strId.GetText())));
-        if (r != 0)
-            return r;
+        r = CheckResult(check(stored, text.HasReplies(strId.GetText())));
     }
-    std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
-    if (!MarkData(m_aryData, strId.GetText(), mask, 1, nullptr))
-        return kStoreMissing;
-    return StoreDeletion(pDir, path, mask);
+    std::vector<char> mask(static_cast<size_t>(text.Count()), 0);
+    if (nStored < 0 || (r == 0 && !text.Mark(strId.GetText(), mask, 1)))
+        r = kStoreMissing;
+    if (r != 0) {
+        KeepKeys(text, nullptr);  // the board as read
+        return r;
+    }
+    return StoreDeletion(pDir, path, pText, mask);
 }
 
 int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool bLock)
 {
-    ForgetIndex();
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) %d ids ----", path.GetText(),
                    ids.GetSize());
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    m_pWritten.reset();
     CRukBBSLock lock;
-    int r = LoadForWrite(path, bLock, lock);
+    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
+    CRukBoardText& text = *pText;
+    int r = LoadForWrite(path, bLock, lock, text);
     if (r != 0)
         return r;
-    std::vector<char> mask(static_cast<size_t>(m_aryData.GetSize()), 0);
+    std::vector<char> mask(static_cast<size_t>(text.Count()), 0);
     bool bAny = false;
     for (const CRukString& id : ids) {
         // An id inside a subtree marked before marks nothing new.
         const char* pId = id.GetText();
-        if (FindId(m_aryData, pId) >= 0 && MarkData(m_aryData, pId, mask, 1, nullptr))
+        if (text.Find(pId) >= 0 && text.Mark(pId, mask, 1))
             bAny = true;
     }
-    if (!bAny)
+    if (!bAny) {
+        KeepKeys(text, nullptr);
         return kStoreMissing;
-    return StoreDeletion(pDir, path, mask);
+    }
+    return StoreDeletion(pDir, path, pText, mask);
 }
 
+// Copies the lines that stay into the new file, then removes the files of
+// the records that went.
 int CRukBBSFile::StoreDeletion(const char* pDir, const CRukString& path,
-                               const std::vector<char>& mask)
+                               std::unique_ptr<CRukBoardText>& pText, const std::vector<char>& mask)
 {
+    CRukBoardText& text = *pText;
     CRukAry<CRukStrMap> removed;
-    if (!RemoveMarked(mask, &removed))
-        return kStoreFailed;
-    if (ReplaceData(path.GetText(), &m_aryData, nullptr, nullptr, false) != 0) {
+    int nKept = 0;
+    for (int i = 0; i < text.Count(); i++) {
+        if (!mask[static_cast<size_t>(i)]) {
+            nKept++;
+            continue;
+        }
+        CRukBBSData rec;
+        if (!text.Record(i, rec))
+            return kStoreFailed;
+        if (rec.attach.GetSize() > 0)
+            removed.Add(std::move(rec.attach));
+    }
+    int r = ReplaceWith(path.GetText(), [&](CRukLineCopier& out) {
+        for (int i = 0; i < text.Count(); i++)
+            if (!mask[static_cast<size_t>(i)])
+                out.Line(text, i);
+    });
+    if (r != 0) {
         go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END (write failed) ----");
         return kStoreFailed;
     }
-    m_snapshotText.Free();  // the rest of a record is read from the file again
+    // The rest of a kept record is read from the old file, still open.
+    if (m_bKeepWritten) {
+        KeepKeys(text, &mask);
+    } else {
+        m_pWritten = std::move(pText);
+        m_writtenSkip = mask;
+        m_writtenPath = path;
+    }
     for (CRukStrMap& attach : removed)
         if (DeleteAttachFile(pDir, attach) != 0)
             go.m_log.Trace("     CRukBBSFile::WriteDeleteData -> files left behind");
     go.m_log.Trace("--<< CRukBBSFile::WriteDeleteData END ----");
-    return m_aryData.GetSize();
+    return nKept;
 }
 
 // Removes pId's thread or subtree from the own records with its files.

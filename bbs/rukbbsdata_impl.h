@@ -7,9 +7,11 @@
 #define RUKBBSDATA_IMPL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -177,6 +179,111 @@ bool ReadLines(FILE* fp, FFirst onFirst, FLine onLine)
         memmove(block.get(), pEnd - nHeld, nHeld);
     }
 }
+
+// ---------------------------------------------------------------------------
+// The message file as bytes, for the writes (rukbbsdata_copy.cpp)
+
+// One record line of a message file, found without parsing it: where it
+// is, its keys (each up to its first NUL, as the parsed record would hold
+// it) and whether it can be copied as it is (IsCanonicalLine).
+struct SLineRef {
+    size_t at;          // offset of the line in the text
+    uint32_t len;       // its length without the line feed
+    uint32_t nId;       // the id at the line's start
+    uint32_t pidAt, nPid;
+    uint32_t ppidAt, nPpid;
+    bool bCanonical;    // copied as it is; otherwise parsed and written again
+    bool bFeed;         // ends in a line feed
+};
+
+// The text of one message file (mapped, or read when it cannot be) with
+// its record lines; lines without a separator hold no record and are not
+// listed. The file stays open while this lives.
+class CRukBoardText {
+public:
+    CRukBoardText() = default;
+    ~CRukBoardText();
+    CRukBoardText(const CRukBoardText&) = delete;
+    CRukBoardText& operator=(const CRukBoardText&) = delete;
+
+    // Opens and indexes pPath: true (no file is an empty board), false when
+    // it exists but cannot be read.
+    [[nodiscard]] bool Load(const char* pPath);
+    // Indexes text held by the caller (kept alive by it).
+    void Index(const char* p, size_t n);
+    bool Existed() const { return m_fd >= 0; }
+    // The open file, handed over (the caller closes it), or -1.
+    int TakeFd();
+
+    int Count() const { return static_cast<int>(m_lines.size()); }
+    const SLineRef& operator[](int i) const { return m_lines[static_cast<size_t>(i)]; }
+    const char* Line(int i) const { return m_p + m_lines[static_cast<size_t>(i)].at; }
+    bool IdIs(int i, const char* pKey, size_t nKey) const;
+    bool PidIs(int i, const char* pKey, size_t nKey) const;
+    bool PpidIs(int i, const char* pKey, size_t nKey) const;
+    // The id of line i, and its thread key (ppid, or the id of a root).
+    CRukString Id(int i) const;
+    CRukString ThreadKey(int i) const;
+    // The index of the first line with id pId, or -1 (an empty id names
+    // nothing).
+    int Find(const char* pId) const;
+    // True when some line answers pId.
+    bool HasReplies(const char* pId) const;
+    // The whole record of line i: false when it holds none.
+    bool Record(int i, CRukBBSData& rec) const;
+    // The keys of line i as a record loaded by its keys (lineAt, lineLen).
+    void Keys(int i, CRukBBSData& rec) const;
+    // Marks with cMark the unmarked lines that removing pId takes, as
+    // CRukBBSFile::MarkData does for records: every line of thread pId and
+    // every line with id pId, then whatever still hangs below pId by pid
+    // links. False when the first pass marked nothing.
+    bool Mark(const char* pId, std::vector<char>& mask, char cMark) const;
+
+    const char* m_p = nullptr;
+    size_t m_n = 0;
+
+private:
+    std::vector<SLineRef> m_lines;
+    int m_fd = -1;
+    void* m_pMap = nullptr;
+    CRukBuffer m_read;  // the text when it could not be mapped
+};
+
+// A line of one of the texts a write copies from.
+struct SLinePick {
+    const CRukBoardText* pText;
+    int nLine;
+};
+
+// Orders picks by id as CRukBBSFile::Sort orders records (descending with
+// bDescending; equal ids keep their order).
+void SortById(std::vector<SLinePick>& picks, bool bDescending);
+
+// Writes lines of board texts to a new file: the lines that can be copied
+// go as byte ranges (neighbours joined into one), the others parsed and
+// written again, and a last line without a line feed gets one.
+class CRukLineCopier {
+public:
+    explicit CRukLineCopier(SFileWriter& out) : m_out(out) {}
+    ~CRukLineCopier() { Flush(); }
+    void Line(const CRukBoardText& text, int i);
+    void Record(const CRukBBSData& rec)
+    {
+        Flush();
+        PutRecord(m_out, rec);
+    }
+    void Flush();
+
+private:
+    SFileWriter& m_out;
+    const CRukBoardText* m_pRunText = nullptr;
+    size_t m_nRunAt = 0, m_nRunLen = 0;
+};
+
+// Replaces pPath with what write(copier) puts: a temporary file beside it,
+// flushed to the disk and renamed over it. 0, or -1 with the old file as
+// it was.
+int ReplaceWith(const char* pPath, const std::function<void(CRukLineCopier&)>& write);
 
 // ---------------------------------------------------------------------------
 // Small steps of the writes (rukbbsdata_write.cpp)

@@ -1,11 +1,15 @@
-// CRukBBSFile: pruning into the old log of the month. The thread pruned
-// from a full board is merged into "old/YYYY-MM" (a data directory of its
-// own, with its own lock) before the board is written, put back as it was
-// when the board cannot be, and its attachment directory follows it once
-// the board is in place.
+// CRukBBSFile: pruning into the old log of the month, and moving threads
+// between logs. The thread pruned from a full board is merged into
+// "old/YYYY-MM" (a data directory of its own, with its own lock) before
+// the board is written, put back as it was when the board cannot be, and
+// its attachment directory follows it once the board is in place. The
+// moves of the administration (a new old log from the board, splitting
+// and merging old logs) copy the lines as they are stored.
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
+#include <vector>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -96,4 +100,95 @@ void CRukBBSFile::MoveThreadDirectory(const char* pDir, const CRukString& key, S
     if (Exists(dst) || rename(src.GetText(), dst.GetText()) != 0)
         go.m_log.Trace("     CRukBBSFile::WriteInputData -> %s not moved to %s", src.GetText(),
                        dst.GetText());
+}
+
+// ---------------------------------------------------------------------------
+// Moving threads between logs: by lines, each copied as it is stored.
+
+int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const char* pDstPath,
+                             const std::function<bool(const CRukStrAry&)>& beforeWrite)
+{
+    CRukString src = CreateFullPath(pSrcDir);
+    CRukBoardText text;
+    if (!text.Load(src.GetText()))
+        return kStoreFailed;
+    int nThreads = 0;
+    for (int i = 0; i < text.Count(); i++)
+        nThreads += text[i].nPpid == 0 ? 1 : 0;
+    int nCount = nHalf > 0 ? nThreads / nHalf : nThreads - nSkip;
+    if (nHalf > 0)
+        nSkip = 0;
+    if (nCount <= 0)
+        return 0;
+    // The roots after the first nSkip, as GetDataParents picks them.
+    CRukStrAry roots;
+    std::unordered_set<std::string_view> ids;
+    int nRoot = 0;
+    for (int i = 0; i < text.Count() && roots.GetSize() < nCount; i++) {
+        if (text[i].nPid == 0 && nRoot++ >= nSkip) {
+            roots.Add(text.Id(i));
+            ids.insert(std::string_view(text.Line(i), text[i].nId));
+        }
+    }
+    if (roots.GetSize() == 0)
+        return 0;
+    // A thread is its root and every line whose root key names it.
+    std::vector<char> take(static_cast<size_t>(text.Count()), 0);
+    std::vector<SLinePick> moved;
+    for (int i = 0; i < text.Count(); i++) {
+        const SLineRef& l = text[i];
+        std::string_view ppid(text.Line(i) + l.ppidAt, l.nPpid);
+        if (ids.count(ppid) || ids.count(std::string_view(text.Line(i), l.nId))) {
+            take[static_cast<size_t>(i)] = 1;
+            moved.push_back({&text, i});
+        }
+    }
+    SortById(moved, true);
+    if (!beforeWrite(roots))
+        return kStoreRefused;
+    int r = ReplaceWith(pDstPath, [&](CRukLineCopier& out) {
+        for (const SLinePick& pick : moved)
+            out.Line(*pick.pText, pick.nLine);
+    });
+    if (r != 0)
+        return kStoreFailed;
+    r = ReplaceWith(src.GetText(), [&](CRukLineCopier& out) {
+        for (int i = 0; i < text.Count(); i++)
+            if (!take[static_cast<size_t>(i)])
+                out.Line(text, i);
+    });
+    if (r != 0) {
+        if (unlink(pDstPath) != 0)
+            go.m_log.Trace("     CRukBBSFile::MoveThreads -> %s left behind", pDstPath);
+        return kStoreFailed;
+    }
+    return roots.GetSize();
+}
+
+int CRukBBSFile::MergeLogs(const char* pSrcDir, const char* pDstDir,
+                           const std::function<bool(const CRukStrAry&)>& beforeWrite)
+{
+    CRukBoardText from, into;
+    CRukString dst = CreateFullPath(pDstDir);
+    if (!from.Load(CreateFullPath(pSrcDir).GetText()) || !into.Load(dst.GetText()))
+        return kStoreFailed;
+    CRukStrAry ids;
+    std::unordered_set<std::string_view> seen;
+    for (int i = 0; i < from.Count(); i++)
+        if (seen.insert(std::string_view(from.Line(i), from[i].nId)).second)
+            ids.Add(from.Id(i));
+    // The target's records, then the source's, in one order by id.
+    std::vector<SLinePick> all;
+    all.reserve(static_cast<size_t>(into.Count() + from.Count()));
+    for (const CRukBoardText* pText : {&into, &from})
+        for (int i = 0; i < pText->Count(); i++)
+            all.push_back({pText, i});
+    SortById(all, true);
+    if (!beforeWrite(ids))
+        return kStoreRefused;
+    int r = ReplaceWith(dst.GetText(), [&](CRukLineCopier& out) {
+        for (const SLinePick& pick : all)
+            out.Line(*pick.pText, pick.nLine);
+    });
+    return r == 0 ? static_cast<int>(all.size()) : kStoreFailed;
 }

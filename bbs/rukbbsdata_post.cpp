@@ -47,22 +47,40 @@ static CRukString ThreadKey(const CRukBBSData& rec)
     return rec.ppid.IsEmpty() ? rec.id : rec.ppid;
 }
 
-// The records of thread pKey as they are kept together in the file: the
+// The lines of thread pKey as they are kept together in the file: the
 // replies in file order, then the root (when it is stored).
-static std::vector<int> ThreadMembers(const CRukBBSDataAry& list, const char* pKey)
+static std::vector<int> ThreadMembers(const CRukBoardText& text, const CRukString& key)
 {
+    const char* pKey = key.GetText();
+    size_t nKey = strlen(pKey);
     std::vector<int> members;
     int nRoot = -1;
-    for (int i = 0; i < list.GetSize(); i++) {
-        const CRukBBSData& rec = list[i];
-        if (strcmp(rec.ppid.GetText(), pKey) == 0)
+    for (int i = 0; i < text.Count(); i++) {
+        if (text.PpidIs(i, pKey, nKey))
             members.push_back(i);
-        else if (nRoot < 0 && rec.ppid.IsEmpty() && strcmp(rec.id.GetText(), pKey) == 0)
+        else if (nRoot < 0 && text[i].nPpid == 0 && text.IdIs(i, pKey, nKey))
             nRoot = i;
     }
     if (nRoot >= 0)
         members.push_back(nRoot);
     return members;
+}
+
+// Reads the lines of members whole into the group, marking them in skip.
+static bool TakeMembers(const CRukBoardText& text, const std::vector<int>& members,
+                        SRukPostPlan& plan, int nStored = -1)
+{
+    for (int i : members) {
+        CRukBBSData whole;
+        if (!text.Record(i, whole))
+            return false;
+        if (i == nStored)
+            plan.nRecord = plan.group.GetSize();
+        plan.skip[static_cast<size_t>(i)] = 1;
+        plan.group.Add(std::move(whole));
+    }
+    plan.nRest -= static_cast<int>(members.size());
+    return true;
 }
 
 // pName, or the first of "base-2.ext", "base-3.ext", ... that is neither
@@ -96,29 +114,33 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
     go.m_log.Trace("-->> CRukBBSFile::WriteInputData(%s) ----", path.GetText());
     m_aryData.RemoveAll();
     CloseSnapshot();
-    // The board by its keys, with its text kept: the records this post
-    // leaves alone are copied line by line, and only the thread it joins
-    // (and one pruned) is read whole.
+    m_pWritten.reset();
+    // The board's text with its lines: the records this post leaves alone
+    // are copied as they are, and only the thread it joins (and one
+    // pruned) is read whole.
     CRukBBSLock lock;
-    int r = LoadForWrite(path, bLock, lock);
+    CRukBoardText text;
+    int r = LoadForWrite(path, bLock, lock, text);
     if (r != 0)
         return r;
 
     time_t now = time(nullptr);
     std::unique_ptr<CRukEventLog> rate;
     SRukPostPlan plan;
-    plan.skip.assign(static_cast<size_t>(m_aryData.GetSize()), 0);
-    plan.nRest = m_aryData.GetSize();
+    plan.skip.assign(static_cast<size_t>(text.Count()), 0);
+    plan.nRest = text.Count();
     r = rules.bNewKey ? CheckRate(pDir, rules, now, rate) : 0;
     if (r == 0)
-        r = rules.bNewKey ? PlanNewPost(rec, plan) : PlanEdit(rec, rules, plan);
+        r = rules.bNewKey ? PlanNewPost(text, rec, plan) : PlanEdit(text, rec, rules, plan);
     if (r == 0)
-        r = PlanPrune(plan);
+        r = PlanPrune(text, plan);
     if (r == 0)
         r = NameAttachments(pDir, rec, plan);
     if (r == 0)
-        r = StorePost(pDir, path, files, plan);
+        r = StorePost(pDir, path, text, files, plan);
     if (r != 0) {
+        if (r != kStoreFailed)
+            KeepKeys(text, nullptr);  // the board as read
         go.m_log.Trace("--<< CRukBBSFile::WriteInputData END (%d) ----", r);
         return r;
     }
@@ -130,12 +152,12 @@ int CRukBBSFile::WriteInputData(const char* pDir, CRukBBSData& rec, CRukBufAry& 
 
 // A new message: its key, its thread, the duplicate check, and the group
 // it goes first in.
-int CRukBBSFile::PlanNewPost(CRukBBSData& rec, SRukPostPlan& plan)
+int CRukBBSFile::PlanNewPost(const CRukBoardText& text, CRukBBSData& rec, SRukPostPlan& plan)
 {
-    if (FindId(m_aryData, rec.id.GetText()) >= 0) {
+    if (text.Find(rec.id.GetText()) >= 0) {
         std::unordered_set<std::string> ids;
-        for (const CRukBBSData& other : m_aryData)
-            ids.insert(other.id.GetText());
+        for (int i = 0; i < text.Count(); i++)
+            ids.insert(std::string(text.Line(i), text[i].nId));
         CRukString newId = rec.id;
         do {
             if (!IncrementDecimal(newId))
@@ -146,10 +168,10 @@ int CRukBBSFile::PlanNewPost(CRukBBSData& rec, SRukPostPlan& plan)
     // A reply answers a stored message of its own thread; a message that
     // answers nothing starts a thread.
     if (!rec.pid.IsEmpty()) {
-        int nParent = FindId(m_aryData, rec.pid.GetText());
+        int nParent = text.Find(rec.pid.GetText());
         if (nParent < 0)
             return kStoreNoParent;
-        CRukString parentThread = ThreadKey(m_aryData[nParent]);
+        CRukString parentThread = text.ThreadKey(nParent);
         if (rec.ppid.IsEmpty())
             rec.ppid = parentThread;
         if (rec.ppid != parentThread)
@@ -163,44 +185,40 @@ int CRukBBSFile::PlanNewPost(CRukBBSData& rec, SRukPostPlan& plan)
 
     if (rec.ppid.IsEmpty()) {
         // A new thread repeating the newest message is a second send.
-        if (m_aryData.GetSize() > 0) {
-            if (!Complete(m_aryData[0]))
+        if (text.Count() > 0) {
+            CRukBBSData newest;
+            if (!text.Record(0, newest))
                 return kStoreFailed;
-            if (SameContent(m_aryData[0], rec))
+            if (SameContent(newest, rec))
                 return kStoreDuplicate;
         }
         return 0;
     }
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> reply to %s in %s", rec.pid.GetText(),
                    plan.threadKey.GetText());
-    std::vector<int> members = ThreadMembers(m_aryData, plan.threadKey.GetText());
-    for (int i : members) {
-        if (!Complete(m_aryData[i]))
-            return kStoreFailed;
-        if (SameContent(m_aryData[i], rec))
+    std::vector<int> members = ThreadMembers(text, plan.threadKey);
+    if (!TakeMembers(text, members, plan))
+        return kStoreFailed;
+    for (int i = 1; i < plan.group.GetSize(); i++)
+        if (SameContent(plan.group[i], rec))
             return kStoreDuplicate;
-    }
-    for (int i : members) {
-        plan.skip[i] = 1;
-        plan.group.Add(std::move(m_aryData[i]));
-    }
-    plan.nRest -= static_cast<int>(members.size());
     return 0;
 }
 
 // An edit: the stored message is found and checked here, under the lock;
 // it keeps its place, thread and address, and the attachments not named
 // to drop.
-int CRukBBSFile::PlanEdit(CRukBBSData& rec, const SRukWriteRules& rules, SRukPostPlan& plan)
+int CRukBBSFile::PlanEdit(const CRukBoardText& text, CRukBBSData& rec,
+                          const SRukWriteRules& rules, SRukPostPlan& plan)
 {
-    int nStored = FindId(m_aryData, rec.id.GetText());
+    int nStored = text.Find(rec.id.GetText());
     if (nStored < 0)
         return kStoreMissing;
-    CRukBBSData& stored = m_aryData[nStored];
-    if (!Complete(stored))
+    CRukBBSData stored;
+    if (!text.Record(nStored, stored))
         return kStoreFailed;
     if (rules.check) {
-        int r = CheckResult(rules.check(stored, HasReplies(m_aryData, rec.id.GetText())));
+        int r = CheckResult(rules.check(stored, text.HasReplies(rec.id.GetText())));
         if (r != 0)
             return r;
     }
@@ -218,43 +236,35 @@ int CRukBBSFile::PlanEdit(CRukBBSData& rec, const SRukWriteRules& rules, SRukPos
     plan.threadKey = ThreadKey(stored);
     // The stored message is one of them: it has ppid as key, or it is the
     // first root of its id.
-    std::vector<int> members = ThreadMembers(m_aryData, plan.threadKey.GetText());
-    for (int i : members) {
-        if (!Complete(m_aryData[i]))
-            return kStoreFailed;
-        if (i == nStored)
-            plan.nRecord = plan.group.GetSize();
-        plan.skip[i] = 1;
-        plan.group.Add(std::move(m_aryData[i]));
-    }
-    plan.nRest -= static_cast<int>(members.size());
-    return 0;
+    std::vector<int> members = ThreadMembers(text, plan.threadKey);
+    return TakeMembers(text, members, plan, nStored) ? 0 : kStoreFailed;
 }
 
 // In delete mode, when the board would hold more than m_nMaxData, marks
 // the oldest thread outside the post's (2 in plan.skip) and reads its
 // records whole into plan.pruned.
-int CRukBBSFile::PlanPrune(SRukPostPlan& plan)
+int CRukBBSFile::PlanPrune(const CRukBoardText& text, SRukPostPlan& plan)
 {
     if (m_nDeleteMode == 0 || plan.nRest <= 0 || plan.nRest + plan.group.GetSize() <= m_nMaxData)
         return 0;
-    int nLast = m_aryData.GetSize() - 1;
-    while (nLast >= 0 && plan.skip[nLast])
+    int nLast = text.Count() - 1;
+    while (nLast >= 0 && plan.skip[static_cast<size_t>(nLast)])
         nLast--;
     if (nLast < 0)
         return 0;
-    CRukString key = ThreadKey(m_aryData[nLast]);
+    CRukString key = text.ThreadKey(nLast);
     if (key.IsEmpty())
         return 0;  // a record without an id names no thread
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> prune thread %s", key.GetText());
-    if (!MarkData(m_aryData, key.GetText(), plan.skip, 2, nullptr))
+    if (!text.Mark(key.GetText(), plan.skip, 2))
         return 0;
-    for (int i = 0; i < m_aryData.GetSize(); i++) {
-        if (plan.skip[i] != 2)
+    for (int i = 0; i < text.Count(); i++) {
+        if (plan.skip[static_cast<size_t>(i)] != 2)
             continue;
-        if (!Complete(m_aryData[i]))
+        CRukBBSData whole;
+        if (!text.Record(i, whole))
             return kStoreFailed;
-        plan.pruned.Add(std::move(m_aryData[i]));
+        plan.pruned.Add(std::move(whole));
         plan.nRest--;
     }
     plan.prunedKey = key;
@@ -295,8 +305,8 @@ int CRukBBSFile::NameAttachments(const char* pDir, CRukBBSData& rec, SRukPostPla
 
 // Writes the post as planned: the new files, the old log, the message
 // file, and then removes or moves the files that go.
-int CRukBBSFile::StorePost(const char* pDir, const CRukString& path, CRukBufAry& files,
-                           SRukPostPlan& plan)
+int CRukBBSFile::StorePost(const char* pDir, const CRukString& path, const CRukBoardText& text,
+                           CRukBufAry& files, SRukPostPlan& plan)
 {
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteAttachFile");
     if (WriteAttachFile(pDir, plan.added, files) != 0)
@@ -316,7 +326,14 @@ int CRukBBSFile::StorePost(const char* pDir, const CRukString& path, CRukBufAry&
         }
     }
     go.m_log.Trace("     CRukBBSFile::WriteInputData -> WriteFile 1");
-    if (ReplaceData(path.GetText(), &plan.group, &m_aryData, plan.skip.data(), false) != 0) {
+    int r = ReplaceWith(path.GetText(), [&](CRukLineCopier& out) {
+        for (const CRukBBSData& rec : plan.group)
+            out.Record(rec);
+        for (int i = 0; i < text.Count(); i++)
+            if (!plan.skip[static_cast<size_t>(i)])
+                out.Line(text, i);
+    });
+    if (r != 0) {
         if (bArchive)
             RestoreOldLog(old);
         removeAdded();
@@ -333,7 +350,6 @@ int CRukBBSFile::StorePost(const char* pDir, const CRukString& path, CRukBufAry&
                                pruned.id.GetText());
     if (DeleteAttachFile(pDir, plan.dropped) != 0)
         go.m_log.Trace("     CRukBBSFile::WriteInputData -> dropped files left behind");
-    m_aryData = std::move(plan.group);
-    CloseSnapshot();  // the thread group is whole
+    m_aryData = std::move(plan.group);  // the thread group, whole
     return 0;
 }

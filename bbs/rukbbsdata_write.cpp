@@ -97,12 +97,31 @@ void RemoveMadeDirectories(const CRukStrAry& made)
 
 }  // namespace rukbbsdata
 
-int CRukBBSFile::LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock)
+using rukbbsdata::CRukBoardText;
+
+int CRukBBSFile::LoadForWrite(const CRukString& path, bool bLock, CRukBBSLock& lock,
+                              CRukBoardText& text)
 {
     if (bLock) {
         int r = lock.Lock(path.GetText(), false);
         if (r != 0)
             return rukbbsdata::LockResult(r);
     }
-    return LoadKeys(path.GetText(), true) < 0 ? kStoreFailed : 0;
+    return text.Load(path.GetText()) ? 0 : kStoreFailed;
+}
+
+void CRukBBSFile::KeepKeys(CRukBoardText& text, const std::vector<char>* pSkip)
+{
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    int n = 0;
+    for (int i = 0; i < text.Count(); i++)
+        n += pSkip && (*pSkip)[static_cast<size_t>(i)] ? 0 : 1;
+    m_aryData.SetSize(n, false);
+    int j = 0;
+    for (int i = 0; i < text.Count(); i++)
+        if (!pSkip || !(*pSkip)[static_cast<size_t>(i)])
+            text.Keys(i, m_aryData[j++]);
+    m_fdSnapshot = text.TakeFd();
 }

@@ -112,12 +112,15 @@ void CRukBBSFormMain::Delete(CRukCookie&, CRukForm& form)
     SOpened opened = OpenStored(*this, id, passwd, board);
     if (opened.bHasReplies && !opened.bByBoard)
         MessageKey(kMsgHasReplies);
+    // With a redirect no page is built here, and the deletion need not
+    // leave the board as written in the records.
+    m_bbsFile.m_bKeepWritten = !SettingIsOne(kBoardPostRedirect);
     int r = m_bbsFile.WriteDeleteData(m_strDataDir.GetText(), id.GetText(), true,
                                       ConfirmOpened(opened, passwd, true));
     RefuseStoreResult(*this, r, 0);
     m_strChanged = "?bid=" + m_strBBSID + (m_nStyle == 1 ? "&style=1" : "");
     // The records now are the board as just written: the page after the
     // deletion is built from them rather than from a third read.
-    m_bLoaded = true;
+    m_bLoaded = m_bbsFile.m_bKeepWritten;
     go.m_log.Trace("<< CRukBBSFormMain::Delete END <<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<");
 }
