@@ -73,16 +73,16 @@ CRukString CRukBBSFormConf::Excerpt(const char* pText, int nBytes)
 // The order key of a message id: ids are decimal numbers, so a longer one
 // is larger; among ids of one length the first 19 digits decide (an id
 // that is no number sorts by its length alone).
-static std::pair<int, unsigned long long> IdKey(const CRukString& id)
+static std::pair<int, unsigned long long> IdKey(const char* p)
 {
     unsigned long long n = 0;
-    const char* p = id.GetText();
+    int nLength = static_cast<int>(strlen(p));
     for (int i = 0; p[i] && i < 19; i++) {
         if (p[i] < '0' || p[i] > '9')
-            return {id.GetLength(), 0};
+            return {nLength, 0};
         n = n * 10 + static_cast<unsigned long long>(p[i] - '0');
     }
-    return {id.GetLength(), n};
+    return {nLength, n};
 }
 
 // The address cell of a message: the address and the host name, each with
@@ -134,12 +134,11 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     CRukBBSFile log;
     if (!datadir.IsEmpty()) {
         // A board without a message file has no messages yet.
-        int r = log.ReadPageKeys(datadir.GetText(), true);
+        int r = log.ReadPageView(datadir.GetText(), true);
         if (r == -2 || (r < 0 && Exists(log.CreateFullPath(datadir.GetText()))))
             MessageKey(kMsgBusy);
     }
-    CRukBBSDataAry& all = log.m_aryData;
-    int nTotal = all.GetSize();
+    int nTotal = log.GetCount();
     int nPages = nTotal == 0 ? 1 : (nTotal + s_nModPerPage - 1) / s_nModPerPage;
     CRukString sent = form.Value("page");
     int nPage = sent.GetLength() <= 9 && IsDigits(sent.GetText()) ? ToInt(sent) : 1;
@@ -153,7 +152,7 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     std::vector<Keyed> order;
     order.reserve(static_cast<size_t>(nTotal));
     for (int i = 0; i < nTotal; i++)
-        order.push_back({IdKey(all[i].id), i});
+        order.push_back({IdKey(log.IdAt(i)), i});
     std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
                       [](const Keyed& a, const Keyed& b) {
                           return a.first != b.first ? a.first > b.first : a.second < b.second;
@@ -164,9 +163,10 @@ void CRukBBSFormConf::ConfigModForm(CRukForm& form)
     CRukString pattern = CutPattern(page, "TR_POST", "%POST_ROWS%");
     CRukString rows;
     for (int i = nFirst; i < nEnd; i++) {
-        CRukBBSData& rec = all[order[static_cast<size_t>(i)].second];
-        if (!log.Complete(rec))
+        const CRukBBSData* pRec = log.RecordAt(order[static_cast<size_t>(i)].second);
+        if (!pRec)
             MessageKey(kMsgBusy);
+        const CRukBBSData& rec = *pRec;
         rows += FillWithCommon(
             pattern, {{"%ID%", rec.id, true},
                       {"%DATE%", rec.date},

@@ -23,6 +23,14 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
         return -1;
     CRukBBSLock lock;
     int r = 0;
+    if (m_aryData.GetSize() == 0) {
+        // Nothing held: the board goes into a key table (see ReadPageView).
+        if (bLock && (r = lock.Lock(path.GetText(), true)) != 0)
+            return r;
+        int n = LoadView(path.GetText(), &words, &out);
+        go.m_log.Trace("----<< CRukBBSFile::FindRead END num = %d ----", n);
+        return n;
+    }
     FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
         return r;
@@ -75,14 +83,16 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
     return bFound ? 1 : 0;
 }
 
-// Appends to out every own record whose title, name or body holds each of
+// Appends to out every record of the last load whose title, name or body holds each of
 // the words.
 int CRukBBSFile::FindData(CRukBBSDataAry& out, CRukStrAry& words)
 {
     int n = 0;
-    for (CRukBBSData& rec : m_aryData) {
-        if (!Complete(rec))
+    for (int i = 0; i < GetCount(); i++) {
+        const CRukBBSData* pRec = RecordAt(i);
+        if (!pRec)
             return -1;
+        const CRukBBSData& rec = *pRec;
         bool bMatch = true;
         for (const CRukString& word : words) {
             const char* pWord = word.GetText();

@@ -103,12 +103,19 @@ time_t IdTime(const CRukString& id)
     return static_cast<time_t>(atoll(id.Left(10).GetText()));
 }
 
-// Orders ids newest first: a longer id of digits is a later one.
-bool NewerId(const CRukString& a, const CRukString& b)
+// An id of digits by its length and text: newest first, a longer id of
+// digits is a later one.
+struct SIdOrder {
+    size_t nLength;
+    const char* pId;
+    int nRecord;
+};
+
+bool NewerId(const SIdOrder& a, const SIdOrder& b)
 {
-    if (a.GetLength() != b.GetLength())
-        return a.GetLength() > b.GetLength();
-    return strcmp(a.GetText(), b.GetText()) > 0;
+    if (a.nLength != b.nLength)
+        return a.nLength > b.nLength;
+    return strcmp(a.pId, b.pId) > 0;
 }
 
 // One entry, ready to be written.
@@ -122,29 +129,30 @@ struct SEntry {
 void CRukBBSFormMain::WriteFeed()
 {
     go.m_log.Trace(">> CRukBBSFormMain::WriteFeed START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    int n = m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+    int n = m_bbsFile.ReadPageView(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey(kMsgBusy);
     // The latest messages by their keys; only those are read whole.
-    CRukBBSDataAry& all = m_bbsFile.m_aryData;
-    std::vector<int> order;
-    for (int i = 0; i < all.GetSize(); i++)
-        if (!all[i].id.IsEmpty() && IsDigits(all[i].id.GetText()) &&
-            IsDigits(all[i].ppid.GetText()))
-            order.push_back(i);
+    std::vector<SIdOrder> order;
+    for (int i = 0; i < m_bbsFile.GetCount(); i++) {
+        const char* pId = m_bbsFile.IdAt(i);
+        if (*pId && IsDigits(pId) && IsDigits(m_bbsFile.PpidAt(i)))
+            order.push_back({strlen(pId), pId, i});
+    }
     size_t nTake = std::min(order.size(), static_cast<size_t>(s_nEntries));
     std::partial_sort(order.begin(), order.begin() + static_cast<long>(nTake), order.end(),
-                      [&all](int a, int b) { return NewerId(all[a].id, all[b].id); });
+                      NewerId);
     order.resize(nTake);
 
     CRukString program = ProgramUrl();
     CRukString bid = m_strOldID.IsEmpty() ? m_strBBSID : m_strBBSID + "=" + m_strOldID;
     CRukString board = program + "?bid=" + bid;
     std::vector<SEntry> entries;
-    for (int i : order) {
-        CRukBBSData& rec = all[i];
-        if (!m_bbsFile.Complete(rec))
+    for (const SIdOrder& latest : order) {
+        const CRukBBSData* pRec = m_bbsFile.RecordAt(latest.nRecord);
+        if (!pRec)
             continue;
+        const CRukBBSData& rec = *pRec;
         SEntry entry;
         std::string updated;
         if (!StoredDate(rec.date, updated, entry.when)) {

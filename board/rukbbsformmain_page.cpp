@@ -283,7 +283,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     // A page shows a few dozen messages of the board: all are loaded by
     // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
-                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+                      : m_bbsFile.ReadPageView(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey(kMsgBusy);
     m_nStyle = atoi(form.Value("style").GetText());

@@ -1,0 +1,303 @@
+// CRukBBSFile: loading the board for the pages that only show it (see
+// rukbbsdata_view.h). The message file is read once in blocks; each line
+// costs a look for its line feed and its first three separators and a copy
+// of its keys, and no record is made until a query hands one out. A search
+// looks for its first word in each whole block, so that only the lines
+// holding it are gone through field by field.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
+#include "rukglobal.h"
+
+namespace rukbbsdata {
+
+static const char s_cFieldSep = '\x1e';
+
+unsigned HashKey(const char* p)
+{
+    unsigned h = 2166136261u;
+    for (; *p; p++)
+        h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+    return h;
+}
+
+// The separator after p in p..pEnd, or null.
+static const char* NextSep(const char* p, const char* pEnd)
+{
+    return p < pEnd ? static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p)) : nullptr;
+}
+
+// Adds the row of one line (without its line feed) at offset nAt: false
+// for a line without any separator, which holds no record. The keys are
+// the first three fields as ParseKeys reads them (a missing one empty).
+static bool AddRow(SRukKeyView& view, const char* p, size_t n, long nAt)
+{
+    const char* pEnd = p + n;
+    const char* pSep1 = NextSep(p, pEnd);
+    if (!pSep1)
+        return false;
+    const char* pSep2 = NextSep(pSep1 + 1, pEnd);
+    const char* pSep3 = pSep2 ? NextSep(pSep2 + 1, pEnd) : nullptr;
+    const char* pKeysEnd = pSep3 ? pSep3 : pEnd;
+    size_t nCopy = static_cast<size_t>(pKeysEnd - p);
+    size_t nKey = view.keys.size();
+    // The three keys and their NULs; a line without a ppid field gets an
+    // empty one.
+    view.keys.resize(nKey + nCopy + (pSep2 ? 1 : 2));
+    char* q = view.keys.data() + nKey;
+    memcpy(q, p, nCopy);
+    q[pSep1 - p] = 0;
+    q[nCopy] = 0;
+    int nPid = static_cast<int>(pSep1 + 1 - p);
+    int nPpid;
+    if (pSep2) {
+        q[pSep2 - p] = 0;
+        nPpid = static_cast<int>(pSep2 + 1 - p);
+    } else {
+        q[nCopy + 1] = 0;
+        nPpid = static_cast<int>(nCopy + 1);
+    }
+    int nRow = static_cast<int>(view.rows.size());
+    view.rows.push_back({nAt, nKey, static_cast<int>(n), nPid, nPpid});
+    if (!q[nPid])
+        view.roots.push_back(nRow);
+    if (!q[nPpid])
+        view.nThreads++;
+    return true;
+}
+
+// The next place at or after p (before pEnd, where a NUL ends the block)
+// where pWord occurs without a NUL inside it, or pEnd.
+static const char* NextHit(const char* p, const char* pEnd, const char* pWord)
+{
+    while (p < pEnd) {
+        const char* pHit = strstr(p, pWord);
+        if (pHit)
+            return pHit;
+        p += strlen(p) + 1;  // past a NUL stored in a line
+    }
+    return pEnd;
+}
+
+// Hands the lines of one block (those ending in a line feed, all with
+// bLast) to the view and the search; returns where the unfinished rest
+// begins. The block needs one byte after pEnd.
+static char* ScanBlock(SRukKeyView& view, SViewSearch* pSearch, char* p, char* pEnd, bool bLast,
+                       long nBase)
+{
+    char* pStart = p;
+    *pEnd = 0;
+    const char* pWord = pSearch && pSearch->pWords->GetSize() > 0
+                            ? (*pSearch->pWords)[0].GetText()
+                            : nullptr;
+    const char* pHit = nullptr;  // where the first word occurs next
+    while (p < pEnd) {
+        char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+        if (!pBreak && !bLast)
+            break;
+        char* pLineEnd = pBreak ? pBreak : pEnd;
+        size_t n = static_cast<size_t>(pLineEnd - p);
+        if (AddRow(view, p, n, nBase + (p - pStart)) && pSearch) {
+            if (pWord && pHit < p)
+                pHit = NextHit(p, pEnd, pWord);
+            if (!pWord || pHit < pLineEnd) {
+                *pLineEnd = 0;
+                if (MatchesVisible(p, n, *pSearch->pWords)) {
+                    CRukBBSData whole;
+                    ParseRecord(p, n, whole);
+                    pSearch->pOut->Add(std::move(whole));
+                    pSearch->nFound++;
+                }
+            }
+        }
+        p = pLineEnd + 1;
+    }
+    return p < pEnd ? p : pEnd;
+}
+
+// Sizes the view once from the first block's lines and the file size, so
+// that a large board is not copied as its table grows.
+static void Reserve(SRukKeyView& view, const char* p, const char* pEnd, off_t nFile)
+{
+    size_t nLines = 1;
+    for (const char* q = p; (q = static_cast<const char*>(memchr(q, '\n', pEnd - q))); q++)
+        nLines++;
+    double fScale = nFile > 0 ? static_cast<double>(nFile) / (pEnd - p) : 1.0;
+    double fGuess = fScale <= 1.0 ? nLines : nLines * fScale * 1.05 + 16;
+    double fMost = static_cast<double>(nFile) / 21 + 64;
+    size_t nRows = static_cast<size_t>(std::min(fGuess, fMost));
+    view.rows.reserve(view.rows.size() + nRows);
+    view.keys.reserve(view.keys.size() + nRows * 48);
+}
+
+// Reads up to n bytes into p: the count (0 at the end), or -1.
+static ssize_t ReadSome(int fd, char* p, size_t n)
+{
+    for (;;) {
+        ssize_t r = read(fd, p, n);
+        if (r >= 0 || errno != EINTR)
+            return r;
+    }
+}
+
+int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return -1;
+    size_t nRows = view.rows.size(), nKeys = view.keys.size(), nRoots = view.roots.size();
+    int nThreads = view.nThreads;
+    int nOut = pSearch ? pSearch->pOut->GetSize() : 0;
+    int nFound = pSearch ? pSearch->nFound : 0;
+
+    size_t nBlock = kChunk;
+    std::unique_ptr<char[]> block(new char[nBlock + 1]);
+    size_t nHeld = 0;  // bytes of an unfinished line at the block's start
+    long nBase = 0;    // file offset of the block's first byte
+    bool bFirst = true;
+    for (;;) {
+        if (nHeld == nBlock) {  // one line fills the block: double it
+            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1]);
+            memcpy(bigger.get(), block.get(), nHeld);
+            block = std::move(bigger);
+            nBlock *= 2;
+        }
+        ssize_t r = ReadSome(fd, block.get() + nHeld, nBlock - nHeld);
+        if (r < 0) {
+            view.rows.resize(nRows);
+            view.keys.resize(nKeys);
+            view.roots.resize(nRoots);
+            view.nThreads = nThreads;
+            if (pSearch) {
+                Truncate(*pSearch->pOut, nOut);
+                pSearch->nFound = nFound;
+            }
+            return -1;
+        }
+        bool bLast = r == 0;
+        char* p = block.get();
+        char* pEnd = p + nHeld + r;
+        if (bFirst && !bLast) {
+            Reserve(view, p, pEnd, st.st_size);
+            bFirst = false;
+        }
+        p = ScanBlock(view, pSearch, p, pEnd, bLast, nBase);
+        if (bLast)
+            break;
+        nHeld = static_cast<size_t>(pEnd - p);
+        nBase += static_cast<long>(p - block.get());
+        memmove(block.get(), p, nHeld);
+    }
+    return view.Size() - static_cast<int>(nRows);
+}
+
+}  // namespace rukbbsdata
+
+using namespace rukbbsdata;
+
+void SRukKeyView::MakeKeys(int i, CRukBBSData& rec) const
+{
+    rec.id = Id(i);
+    rec.pid = Pid(i);
+    rec.ppid = Ppid(i);
+    rec.lineAt = rows[i].at;
+    rec.lineLen = rows[i].len;
+}
+
+int SRukKeyView::FindId(const char* pId) const
+{
+    for (int i = 0; i < Size(); i++)
+        if (strcmp(Id(i), pId) == 0)
+            return i;
+    return -1;
+}
+
+void SRukKeyView::IndexThreads()
+{
+    if (!threadHead.empty())
+        return;
+    int n = Size();
+    size_t nSlots = 16;
+    while (nSlots < 2 * static_cast<size_t>(n))
+        nSlots <<= 1;
+    threadHead.assign(nSlots, -1);
+    threadNext.assign(static_cast<size_t>(n), -1);
+    for (int i = n - 1; i >= 0; i--) {
+        size_t nSlot = HashKey(Ppid(i)) & (nSlots - 1);
+        threadNext[i] = threadHead[nSlot];
+        threadHead[nSlot] = i;
+    }
+}
+
+// Loads the keys of pPath's records into a new view and keeps the file
+// (none when it is missing); with pWords the records holding them go to
+// pOut whole. The records (or the hits), or -1 when it exists but cannot
+// be read.
+int CRukBBSFile::LoadView(const char* pPath, const CRukStrAry* pWords, CRukBBSDataAry* pOut)
+{
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    go.m_log.Trace("---->> CRukBBSFile::ReadFile(%s) START ----", pPath);
+    int fd = open(pPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? 0 : -1;
+    auto view = std::make_unique<SRukKeyView>();
+    SViewSearch search{pWords, pOut};
+    int n = ScanView(fd, *view, pWords ? &search : nullptr);
+    if (n < 0) {
+        close(fd);
+        return -1;
+    }
+    m_fdSnapshot = fd;
+    m_pView = std::move(view);
+    go.m_log.Trace("----<< CRukBBSFile::ReadFile END num = %d ----", n);
+    return pWords ? search.nFound : n;
+}
+
+int CRukBBSFile::ReadPageView(const char* pDir, bool bLock)
+{
+    CRukString path = StartLoad(pDir);
+    if (path.IsEmpty())
+        return -1;
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    return LoadView(path.GetText(), nullptr, nullptr);
+}
+
+int CRukBBSFile::GetCount() const
+{
+    return m_pView ? m_pView->Size() : m_aryData.GetSize();
+}
+
+const char* CRukBBSFile::IdAt(int i) const
+{
+    return m_pView ? m_pView->Id(i) : m_aryData[i].id.GetText();
+}
+
+const char* CRukBBSFile::PpidAt(int i) const
+{
+    return m_pView ? m_pView->Ppid(i) : m_aryData[i].ppid.GetText();
+}
+
+CRukBBSData* CRukBBSFile::RecordAt(int i)
+{
+    if (!m_pView)
+        return Complete(m_aryData[i]) ? &m_aryData[i] : nullptr;
+    auto made = m_pView->made.try_emplace(i);
+    CRukBBSData& rec = made.first->second;
+    if (made.second)
+        m_pView->MakeKeys(i, rec);
+    return Complete(rec) ? &rec : nullptr;
+}
