@@ -213,7 +213,8 @@ void CRukBBSFile::IndexThreads()
     m_aThreadHead.assign(nSlots, -1);
     m_aThreadNext.assign(static_cast<size_t>(n), -1);
     for (int i = n - 1; i >= 0; i--) {
-        size_t nSlot = HashKey(m_aryData[i].ppid.GetText()) & (nSlots - 1);
+        const char* pPpid = m_aryData[i].ppid.GetText();
+        size_t nSlot = HashKey(pPpid, strlen(pPpid)) & (nSlots - 1);
         m_aThreadNext[i] = m_aThreadHead[nSlot];
         m_aThreadHead[nSlot] = i;
     }
@@ -239,7 +240,7 @@ int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrde
         return n;
     }
     IndexThreads();
-    size_t nSlot = HashKey(pKey) & (m_aThreadHead.size() - 1);
+    size_t nSlot = HashKey(pKey, strlen(pKey)) & (m_aThreadHead.size() - 1);
     for (int i = m_aThreadHead[nSlot]; i >= 0; i = m_aThreadNext[i]) {
         const CRukBBSData& rec = m_aryData[i];
         if (strcmp(rec.ppid.GetText(), pKey) == 0) {

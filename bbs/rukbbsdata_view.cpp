@@ -6,7 +6,9 @@
 // holding it are gone through field by field.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -20,12 +22,18 @@ namespace rukbbsdata {
 
 static const char s_cFieldSep = '\x1e';
 
-unsigned HashKey(const char* p)
+unsigned HashKey(const char* p, size_t n)
 {
-    unsigned h = 2166136261u;
-    for (; *p; p++)
-        h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
-    return h;
+    uint64_t a = 0, b = 0;
+    if (n >= 8) {
+        memcpy(&a, p, 8);
+        memcpy(&b, p + n - 8, 8);
+    } else {
+        for (size_t i = 0; i < n; i++)
+            a = (a << 8) | static_cast<unsigned char>(p[i]);
+    }
+    uint64_t h = (a ^ ((b << 23) | (b >> 41)) ^ n) * 0x9e3779b97f4a7c15ull;
+    return static_cast<unsigned>(h >> 32);
 }
 
 // The separator after p in p..pEnd, or null.
@@ -34,10 +42,46 @@ static const char* NextSep(const char* p, const char* pEnd)
     return p < pEnd ? static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p)) : nullptr;
 }
 
-// Adds the row of one line (without its line feed) at offset nAt: false
-// for a line without any separator, which holds no record. The keys are
-// the first three fields as ParseKeys reads them (a missing one empty).
-static bool AddRow(SRukKeyView& view, const char* p, size_t n, long nAt)
+// Makes the key block hold at least n bytes.
+static void KeyRoom(SRukKeyView& view, size_t n)
+{
+    if (n <= view.nKeyRoom)
+        return;
+    std::unique_ptr<char[]> bigger(new char[n]);
+    if (view.nKeys > 0)
+        memcpy(bigger.get(), view.keys.get(), view.nKeys);
+    view.keys = std::move(bigger);
+    view.nKeyRoom = n;
+}
+
+// Room for n more bytes in the key block.
+static char* KeySpace(SRukKeyView& view, size_t n)
+{
+    if (view.nKeys + n > view.nKeyRoom)
+        KeyRoom(view, std::max(view.nKeyRoom * 2, view.nKeys + n + 4096));
+    return view.keys.get() + view.nKeys;
+}
+
+// Adds a row whose keys were copied to the end of the key block, the id
+// ending at nPid - 1, the pid at nPpid - 1 and the ppid at nUsed - 1 (each
+// ended by a NUL there, the ppid by its first: nPpidLen bytes).
+static void PushRow(SRukKeyView& view, long nAt, size_t n, int nPid, int nPpid, size_t nUsed,
+                    size_t nPpidLen)
+{
+    const char* q = view.keys.get() + view.nKeys;
+    int nRow = static_cast<int>(view.rows.size());
+    const char* pPpid = q + nPpid;
+    unsigned nHash = HashKey(pPpid, nPpidLen);
+    view.rows.push_back({nAt, view.nKeys, static_cast<int>(n), nPid, nPpid, nHash});
+    view.nKeys += nUsed;
+    if (!q[nPid])
+        view.roots.push_back(nRow);
+    if (!*pPpid)
+        view.nThreads++;
+}
+
+// AddRow for any line: each separator looked for with memchr.
+static bool AddRowLong(SRukKeyView& view, const char* p, size_t n, long nAt)
 {
     const char* pEnd = p + n;
     const char* pSep1 = NextSep(p, pEnd);
@@ -47,11 +91,10 @@ static bool AddRow(SRukKeyView& view, const char* p, size_t n, long nAt)
     const char* pSep3 = pSep2 ? NextSep(pSep2 + 1, pEnd) : nullptr;
     const char* pKeysEnd = pSep3 ? pSep3 : pEnd;
     size_t nCopy = static_cast<size_t>(pKeysEnd - p);
-    size_t nKey = view.keys.size();
     // The three keys and their NULs; a line without a ppid field gets an
     // empty one.
-    view.keys.resize(nKey + nCopy + (pSep2 ? 1 : 2));
-    char* q = view.keys.data() + nKey;
+    size_t nUsed = nCopy + (pSep2 ? 1 : 2);
+    char* q = KeySpace(view, nUsed);
     memcpy(q, p, nCopy);
     q[pSep1 - p] = 0;
     q[nCopy] = 0;
@@ -64,12 +107,61 @@ static bool AddRow(SRukKeyView& view, const char* p, size_t n, long nAt)
         q[nCopy + 1] = 0;
         nPpid = static_cast<int>(nCopy + 1);
     }
-    int nRow = static_cast<int>(view.rows.size());
-    view.rows.push_back({nAt, nKey, static_cast<int>(n), nPid, nPpid});
-    if (!q[nPid])
-        view.roots.push_back(nRow);
-    if (!q[nPpid])
-        view.nThreads++;
+    PushRow(view, nAt, n, nPid, nPpid, nUsed, strlen(q + nPpid));
+    return true;
+}
+
+// The bits of the 64 bytes at p that equal c.
+static inline uint64_t Bits64(const char* p, __m128i c)
+{
+    uint64_t m = 0;
+    for (int k = 0; k < 4; k++) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        m |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c))))
+             << (16 * k);
+    }
+    return m;
+}
+
+// Adds the row of one line (without its line feed) at offset nAt: false
+// for a line without any separator, which holds no record. The keys are
+// the first three fields as ParseKeys reads them (a missing one empty).
+// Most lines have their keys within their first 64 bytes and no NUL in
+// them: those are found with one vector pass and copied as one piece; p
+// must be followed by 64 readable bytes.
+static bool AddRow(SRukKeyView& view, const char* p, size_t n, long nAt)
+{
+    uint64_t nLine = n >= 64 ? ~0ull : (1ull << n) - 1;
+    uint64_t nSeps = Bits64(p, _mm_set1_epi8(s_cFieldSep)) & nLine;
+    if (!nSeps)
+        return n >= 64 ? AddRowLong(view, p, n, nAt) : false;
+    size_t nSep1 = static_cast<size_t>(__builtin_ctzll(nSeps));
+    nSeps &= nSeps - 1;
+    size_t nSep2 = nSeps ? static_cast<size_t>(__builtin_ctzll(nSeps)) : 0;
+    nSeps &= nSeps - 1;
+    size_t nKeysEnd = nSeps ? static_cast<size_t>(__builtin_ctzll(nSeps)) : n;
+    if (nKeysEnd > 63)
+        return AddRowLong(view, p, n, nAt);
+    uint64_t nNuls = Bits64(p, _mm_setzero_si128());
+    if (nNuls & ((1ull << nKeysEnd) - 1))
+        return AddRowLong(view, p, n, nAt);
+    char* q = KeySpace(view, 66);
+    memcpy(q, p, 64);
+    q[nSep1] = 0;
+    q[nKeysEnd] = 0;
+    int nPid = static_cast<int>(nSep1 + 1);
+    int nPpid;
+    size_t nUsed;
+    if (nSep2) {
+        q[nSep2] = 0;
+        nPpid = static_cast<int>(nSep2 + 1);
+        nUsed = nKeysEnd + 1;
+    } else {
+        q[nKeysEnd + 1] = 0;
+        nPpid = static_cast<int>(nKeysEnd + 1);
+        nUsed = nKeysEnd + 2;
+    }
+    PushRow(view, nAt, n, nPid, nPpid, nUsed, nUsed - 1 - static_cast<size_t>(nPpid));
     return true;
 }
 
@@ -134,7 +226,7 @@ static void Reserve(SRukKeyView& view, const char* p, const char* pEnd, off_t nF
     double fMost = static_cast<double>(nFile) / 21 + 64;
     size_t nRows = static_cast<size_t>(std::min(fGuess, fMost));
     view.rows.reserve(view.rows.size() + nRows);
-    view.keys.reserve(view.keys.size() + nRows * 48);
+    KeyRoom(view, view.nKeys + nRows * 48 + 4096);
 }
 
 // Reads up to n bytes into p: the count (0 at the end), or -1.
@@ -152,19 +244,21 @@ int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
     struct stat st;
     if (fstat(fd, &st) != 0)
         return -1;
-    size_t nRows = view.rows.size(), nKeys = view.keys.size(), nRoots = view.roots.size();
+    size_t nRows = view.rows.size(), nKeys = view.nKeys, nRoots = view.roots.size();
     int nThreads = view.nThreads;
     int nOut = pSearch ? pSearch->pOut->GetSize() : 0;
     int nFound = pSearch ? pSearch->nFound : 0;
 
+    // Each block is followed by the NUL a search needs and by the 64 bytes
+    // AddRow reads past a line's start.
     size_t nBlock = kChunk;
-    std::unique_ptr<char[]> block(new char[nBlock + 1]);
+    std::unique_ptr<char[]> block(new char[nBlock + 1 + 64]());
     size_t nHeld = 0;  // bytes of an unfinished line at the block's start
     long nBase = 0;    // file offset of the block's first byte
     bool bFirst = true;
     for (;;) {
         if (nHeld == nBlock) {  // one line fills the block: double it
-            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1]);
+            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1 + 64]());
             memcpy(bigger.get(), block.get(), nHeld);
             block = std::move(bigger);
             nBlock *= 2;
@@ -172,7 +266,7 @@ int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
         ssize_t r = ReadSome(fd, block.get() + nHeld, nBlock - nHeld);
         if (r < 0) {
             view.rows.resize(nRows);
-            view.keys.resize(nKeys);
+            view.nKeys = nKeys;
             view.roots.resize(nRoots);
             view.nThreads = nThreads;
             if (pSearch) {
@@ -230,7 +324,7 @@ void SRukKeyView::IndexThreads()
     threadHead.assign(nSlots, -1);
     threadNext.assign(static_cast<size_t>(n), -1);
     for (int i = n - 1; i >= 0; i--) {
-        size_t nSlot = HashKey(Ppid(i)) & (nSlots - 1);
+        size_t nSlot = rows[i].hash & (nSlots - 1);
         threadNext[i] = threadHead[nSlot];
         threadHead[nSlot] = i;
     }

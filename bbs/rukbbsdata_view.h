@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -24,9 +25,12 @@ struct SRukKeyView {
         int len;     // the line's length without its line feed
         int pid;     // the pid's offset from key
         int ppid;    // the ppid's offset from key
+        unsigned hash;  // HashKey of the ppid
     };
     std::vector<SRow> rows;     // in file order
-    std::vector<char> keys;     // the key block
+    std::unique_ptr<char[]> keys;  // the key block: its first nKeys bytes are used
+    size_t nKeys = 0;
+    size_t nKeyRoom = 0;           // its size
     std::vector<int> roots;     // rows without a pid (thread roots), in order
     int nThreads = 0;           // rows without a ppid (what GetPPNum counts)
     std::unordered_map<int, CRukBBSData> made;  // rows handed out whole by GetData
@@ -37,7 +41,7 @@ struct SRukKeyView {
     std::vector<int> threadNext;
 
     int Size() const { return static_cast<int>(rows.size()); }
-    const char* Id(int i) const { return keys.data() + rows[i].key; }
+    const char* Id(int i) const { return keys.get() + rows[i].key; }
     const char* Pid(int i) const { return Id(i) + rows[i].pid; }
     const char* Ppid(int i) const { return Id(i) + rows[i].ppid; }
 
@@ -70,8 +74,9 @@ struct SViewSearch {
 // read error (the view and the hits as they were before).
 int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch);
 
-// FNV-1a of a key, for the thread indexes.
-unsigned HashKey(const char* p);
+// A hash of the n bytes of a key (without NUL), for the thread indexes:
+// its length and its first and last eight bytes.
+unsigned HashKey(const char* p, size_t n);
 
 }  // namespace rukbbsdata
 
@@ -79,7 +84,7 @@ template <class FRow>
 void SRukKeyView::ForThread(const char* pKey, FRow onRow)
 {
     IndexThreads();
-    size_t nSlot = rukbbsdata::HashKey(pKey) & (threadHead.size() - 1);
+    size_t nSlot = rukbbsdata::HashKey(pKey, strlen(pKey)) & (threadHead.size() - 1);
     for (int i = threadHead[nSlot]; i >= 0; i = threadNext[i])
         if (strcmp(Ppid(i), pKey) == 0)
             onRow(i);
