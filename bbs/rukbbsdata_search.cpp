@@ -6,6 +6,7 @@
 #include <fcntl.h>
 
 #include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
 #include "rukfile.h"
 #include "rukglobal.h"
 
@@ -63,20 +64,8 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
     FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
         return r;
-    const char* pKey = pId ? pId : "";
-    size_t nKey = strlen(pKey);
     bool bFound = false;
-    auto look = [&](char* p, size_t n, long) {
-        if (nKey == 0)
-            return;
-        if (!bFound && FieldIs(p, n, 0, pKey, nKey)) {
-            out = CRukBBSData();
-            bFound = ParseRecord(p, n, out);
-        }
-        if (!bHasChild && FieldIs(p, n, 1, pKey, nKey))
-            bHasChild = true;
-    };
-    bool bRead = ReadLines(fp, [](const char*, const char*) {}, look);
+    bool bRead = ScanForId(fileno(fp), pId ? pId : "", out, bFound, bHasChild);
     fclose(fp);
     if (!bRead)
         return -1;

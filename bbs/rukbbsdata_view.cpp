@@ -239,18 +239,15 @@ static ssize_t ReadSome(int fd, char* p, size_t n)
     }
 }
 
-int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
+// Reads fd from where it stands to its end in blocks, handing each to
+// onBlock(p, pEnd, bLast, nBase, bFirst), which takes the lines that end
+// in a line feed (all with bLast) and returns where the unfinished rest
+// begins; nBase is the file offset of p. A block is followed by room for
+// a NUL and by 64 more readable bytes (AddRow reads that far past a
+// line's start). false on a read error.
+template <class FBlock>
+static bool ReadBlocks(int fd, FBlock onBlock)
 {
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return -1;
-    size_t nRows = view.rows.size(), nKeys = view.nKeys, nRoots = view.roots.size();
-    int nThreads = view.nThreads;
-    int nOut = pSearch ? pSearch->pOut->GetSize() : 0;
-    int nFound = pSearch ? pSearch->nFound : 0;
-
-    // Each block is followed by the NUL a search needs and by the 64 bytes
-    // AddRow reads past a line's start.
     size_t nBlock = kChunk;
     std::unique_ptr<char[]> block(new char[nBlock + 1 + 64]());
     size_t nHeld = 0;  // bytes of an unfinished line at the block's start
@@ -264,32 +261,81 @@ int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
             nBlock *= 2;
         }
         ssize_t r = ReadSome(fd, block.get() + nHeld, nBlock - nHeld);
-        if (r < 0) {
-            view.rows.resize(nRows);
-            view.nKeys = nKeys;
-            view.roots.resize(nRoots);
-            view.nThreads = nThreads;
-            if (pSearch) {
-                Truncate(*pSearch->pOut, nOut);
-                pSearch->nFound = nFound;
-            }
-            return -1;
-        }
+        if (r < 0)
+            return false;
         bool bLast = r == 0;
-        char* p = block.get();
-        char* pEnd = p + nHeld + r;
-        if (bFirst && !bLast) {
-            Reserve(view, p, pEnd, st.st_size);
-            bFirst = false;
-        }
-        p = ScanBlock(view, pSearch, p, pEnd, bLast, nBase);
+        char* pEnd = block.get() + nHeld + r;
+        char* p = onBlock(block.get(), pEnd, bLast, nBase, bFirst);
+        bFirst = false;
         if (bLast)
-            break;
+            return true;
         nHeld = static_cast<size_t>(pEnd - p);
         nBase += static_cast<long>(p - block.get());
         memmove(block.get(), p, nHeld);
     }
+}
+
+int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return -1;
+    size_t nRows = view.rows.size(), nKeys = view.nKeys, nRoots = view.roots.size();
+    int nThreads = view.nThreads;
+    int nOut = pSearch ? pSearch->pOut->GetSize() : 0;
+    int nFound = pSearch ? pSearch->nFound : 0;
+    auto scan = [&](char* p, char* pEnd, bool bLast, long nBase, bool bFirst) {
+        if (bFirst && !bLast)
+            Reserve(view, p, pEnd, st.st_size);
+        return ScanBlock(view, pSearch, p, pEnd, bLast, nBase);
+    };
+    if (!ReadBlocks(fd, scan)) {
+        view.rows.resize(nRows);
+        view.nKeys = nKeys;
+        view.roots.resize(nRoots);
+        view.nThreads = nThreads;
+        if (pSearch) {
+            Truncate(*pSearch->pOut, nOut);
+            pSearch->nFound = nFound;
+        }
+        return -1;
+    }
     return view.Size() - static_cast<int>(nRows);
+}
+
+bool ScanForId(int fd, const char* pKey, CRukBBSData& out, bool& bFound, bool& bHasChild)
+{
+    bFound = bHasChild = false;
+    size_t nKey = strlen(pKey);
+    // A field never holds a separator, so such a key names nothing.
+    if (nKey == 0 || memchr(pKey, s_cFieldSep, nKey))
+        pKey = nullptr;
+    auto look = [&](const char* p, size_t n) {
+        const char* pEnd = p + n;
+        const char* pSep = NextSep(p, pEnd);
+        if (!pKey || !pSep)
+            return;
+        if (!bFound && static_cast<size_t>(pSep - p) == nKey && memcmp(p, pKey, nKey) == 0) {
+            out = CRukBBSData();
+            bFound = ParseRecord(p, n, out);
+        }
+        const char* pPid = pSep + 1;
+        if (!bHasChild && static_cast<size_t>(pEnd - pPid) > nKey &&
+            memcmp(pPid, pKey, nKey) == 0 && pPid[nKey] == s_cFieldSep)
+            bHasChild = true;
+    };
+    auto scan = [&](char* p, char* pEnd, bool bLast, long, bool) {
+        while (p < pEnd) {
+            char* pBreak = static_cast<char*>(memchr(p, '\n', pEnd - p));
+            if (!pBreak && !bLast)
+                break;
+            char* pLineEnd = pBreak ? pBreak : pEnd;
+            look(p, static_cast<size_t>(pLineEnd - p));
+            p = pLineEnd + 1;
+        }
+        return p < pEnd ? p : pEnd;
+    };
+    return ReadBlocks(fd, scan);
 }
 
 }  // namespace rukbbsdata
@@ -305,11 +351,23 @@ void SRukKeyView::MakeKeys(int i, CRukBBSData& rec) const
     rec.lineLen = rows[i].len;
 }
 
+// A row's id field takes pid - 1 bytes of the key block before its NUL
+// (it ends earlier at a NUL inside it); only rows whose field is long
+// enough and whose byte at the end of pId agrees are compared whole,
+// their NUL included.
 int SRukKeyView::FindId(const char* pId) const
 {
-    for (int i = 0; i < Size(); i++)
-        if (strcmp(Id(i), pId) == 0)
+    size_t nLen = strlen(pId);
+    char cLast = nLen > 0 ? pId[nLen - 1] : 0;
+    size_t nAt = nLen > 0 ? nLen - 1 : 0;
+    for (int i = 0; i < Size(); i++) {
+        const SRow& row = rows[i];
+        if (static_cast<size_t>(row.pid - 1) < nLen)
+            continue;
+        const char* p = keys.get() + row.key;
+        if (p[nAt] == cLast && memcmp(p, pId, nLen + 1) == 0)
             return i;
+    }
     return -1;
 }
 

@@ -74,6 +74,11 @@ struct SViewSearch {
 // read error (the view and the hits as they were before).
 int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch);
 
+// Reads the message file fd once for one message: the first record whose
+// id is pKey (parsed whole into out: bFound) and whether some record's pid
+// is pKey (bHasChild); an empty key names nothing. false on a read error.
+bool ScanForId(int fd, const char* pKey, CRukBBSData& out, bool& bFound, bool& bHasChild);
+
 // A hash of the n bytes of a key (without NUL), for the thread indexes:
 // its length and its first and last eight bytes.
 unsigned HashKey(const char* p, size_t n);

@@ -115,7 +115,29 @@ bool NewerId(const SIdOrder& a, const SIdOrder& b)
 {
     if (a.nLength != b.nLength)
         return a.nLength > b.nLength;
-    return strcmp(a.pId, b.pId) > 0;
+    int r = strcmp(a.pId, b.pId);
+    return r != 0 ? r > 0 : a.nRecord < b.nRecord;  // the same id: file order
+}
+
+// The nTake newest messages whose keys are digits, newest first. A message
+// older than the last one kept so far is passed over before its keys are
+// looked at, so that a board costs little more than a pass over its ids.
+std::vector<SIdOrder> LatestIds(CRukBBSFile& file, size_t nTake)
+{
+    std::vector<SIdOrder> latest;
+    for (int i = 0; i < file.GetCount() && nTake > 0; i++) {
+        const char* pId = file.IdAt(i);
+        SIdOrder id{strlen(pId), pId, i};
+        if (latest.size() == nTake && !NewerId(id, latest.back()))
+            continue;
+        if (!*pId || !CRukBBSFormBase::IsDigits(pId) ||
+            !CRukBBSFormBase::IsDigits(file.PpidAt(i)))
+            continue;
+        latest.insert(std::upper_bound(latest.begin(), latest.end(), id, NewerId), id);
+        if (latest.size() > nTake)
+            latest.pop_back();
+    }
+    return latest;
 }
 
 // One entry, ready to be written.
@@ -133,16 +155,7 @@ void CRukBBSFormMain::WriteFeed()
     if (n == -2)
         MessageKey(kMsgBusy);
     // The latest messages by their keys; only those are read whole.
-    std::vector<SIdOrder> order;
-    for (int i = 0; i < m_bbsFile.GetCount(); i++) {
-        const char* pId = m_bbsFile.IdAt(i);
-        if (*pId && IsDigits(pId) && IsDigits(m_bbsFile.PpidAt(i)))
-            order.push_back({strlen(pId), pId, i});
-    }
-    size_t nTake = std::min(order.size(), static_cast<size_t>(s_nEntries));
-    std::partial_sort(order.begin(), order.begin() + static_cast<long>(nTake), order.end(),
-                      NewerId);
-    order.resize(nTake);
+    std::vector<SIdOrder> order = LatestIds(m_bbsFile, static_cast<size_t>(s_nEntries));
 
     CRukString program = ProgramUrl();
     CRukString bid = m_strOldID.IsEmpty() ? m_strBBSID : m_strBBSID + "=" + m_strOldID;

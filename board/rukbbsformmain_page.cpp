@@ -5,7 +5,9 @@
 // writing of the page.
 #include "rukbbsformmain.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <string>
 
 #include "rukbbsformmain_shared.h"
 #include "rukcrypt.h"
@@ -13,7 +15,7 @@
 
 // Labels of the page selector, counted from 1 as people count pages: the
 // newest page says that it is the newest.
-static const char* const s_pPageLabel = "%d\x83\x79\x81\x5b\x83\x57\x96\xda";  // %dページ目
+static const char* const s_pPageLabel = "\x83\x79\x81\x5b\x83\x57\x96\xda";  // ページ目 (after the number)
 static const char* const s_pLatestMark = "\x81\x69\x8d\xc5\x90\x56\x81\x6a";  // （最新）
 
 // The parts of a page title.
@@ -22,22 +24,25 @@ static const char* const s_pOldLogOpen = "\x89\xdf\x8b\x8e\x83\x8d\x83\x4f\x81\x
 static const char* const s_pOldLogClose = "\x81\x76";  // 」
 
 // The page selector: one option per page (a large board on a phone has
-// thousands).
+// thousands, so each is put together from its pieces).
 static CRukString PageSelect(int nPages, int nPage)
 {
-    CRukString select = "<select name=sel_page>\n";
+    std::string select = "<select name=sel_page>\n";
     for (int i = 0; i < nPages; i++) {
-        CRukString label;
-        label.Format(s_pPageLabel, i + 1);
+        char szValue[16], szNumber[16];
+        char* pValue = std::to_chars(szValue, szValue + sizeof(szValue), i).ptr;
+        char* pNumber = std::to_chars(szNumber, szNumber + sizeof(szNumber), i + 1).ptr;
+        select += "<option value=\"";
+        select.append(szValue, pValue);
+        select += i == nPage ? "\" selected>" : "\" >";
+        select.append(szNumber, pNumber);
+        select += s_pPageLabel;
         if (i == 0)
-            label += s_pLatestMark;
-        CRukString option;
-        option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == nPage ? "selected" : "",
-                      label.GetText());
-        select += option;
+            select += s_pLatestMark;
+        select += "</option>\n";
     }
     select += "</select>\n";
-    return select;
+    return CRukString(select.c_str());
 }
 
 CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)

@@ -206,3 +206,52 @@ TEST(BBSDataView, SearchFindsAsTheRecordLoad)
         }
     }
 }
+
+// FindRecord reads one message of a file without loading it: the first
+// line whose id field is the key byte for byte, and whether a line's pid
+// field is (a field counts when a separator follows it).
+TEST(BBSDataView, FindRecordMatchesWholeFields)
+{
+    for (const SBoardCase& c : Boards()) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", c.text));
+        std::vector<std::vector<std::string>> lines;  // fields of each line
+        std::set<std::string> keys = {"", "1", "3" + kSep, "missing"};
+        size_t nAt = 0;
+        while (nAt < c.text.size()) {
+            size_t nEnd = c.text.find('\n', nAt);
+            std::string line = c.text.substr(nAt, nEnd == std::string::npos ? nEnd : nEnd - nAt);
+            nAt = nEnd == std::string::npos ? c.text.size() : nEnd + 1;
+            std::vector<std::string> fields;
+            size_t nField = 0, nSep;
+            while ((nSep = line.find('\x1e', nField)) != std::string::npos) {
+                fields.push_back(line.substr(nField, nSep - nField));
+                nField = nSep + 1;
+            }
+            lines.push_back(fields);  // the fields that a separator ends
+            for (const std::string& f : fields)
+                keys.insert(f);
+        }
+        for (const std::string& key : keys) {
+            if (key.find('\0') != std::string::npos)
+                continue;  // a key is a C string
+            std::string title = "-";
+            bool bChild = false;
+            for (const auto& f : lines) {
+                if (title == "-" && !key.empty() && f.size() >= 1 && f[0] == key)
+                    title = f.size() > 7 ? f[7] : "";
+                bChild = bChild || (!key.empty() && f.size() >= 2 && f[1] == key);
+            }
+            CRukBBSFile file;
+            CRukBBSData found;
+            bool bHasChild = true;
+            int r = file.FindRecord(dir.c_str(), key.c_str(), found, bHasChild, true);
+            std::string what = std::string(c.name) + " / " + key;
+            EXPECT_EQ(r, title == "-" ? 0 : 1) << what;
+            if (r == 1) {
+                EXPECT_EQ(found.title.GetText(), title.substr(0, title.find('\0'))) << what;
+            }
+            EXPECT_EQ(bHasChild, bChild) << what;
+        }
+    }
+}
