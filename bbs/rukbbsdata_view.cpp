@@ -371,17 +371,21 @@ int SRukKeyView::FindId(const char* pId) const
     return -1;
 }
 
+// Only the rows with a ppid are chained (the roots all share the empty
+// one, and would make one long chain that other keys could fall into).
 void SRukKeyView::IndexThreads()
 {
     if (!threadHead.empty())
         return;
     int n = Size();
     size_t nSlots = 16;
-    while (nSlots < 2 * static_cast<size_t>(n))
+    while (nSlots < 2 * static_cast<size_t>(n - nThreads))
         nSlots <<= 1;
     threadHead.assign(nSlots, -1);
     threadNext.assign(static_cast<size_t>(n), -1);
     for (int i = n - 1; i >= 0; i--) {
+        if (!*Ppid(i))
+            continue;
         size_t nSlot = rows[i].hash & (nSlots - 1);
         threadNext[i] = threadHead[nSlot];
         threadHead[nSlot] = i;

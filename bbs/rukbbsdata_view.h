@@ -35,7 +35,7 @@ struct SRukKeyView {
     int nThreads = 0;           // rows without a ppid (what GetPPNum counts)
     std::unordered_map<int, CRukBBSData> made;  // rows handed out whole by GetData
 
-    // Thread index: rows chained by the hash of their ppid, each chain in
+    // Thread index: the rows with a ppid chained by its hash, each chain in
     // file order; built on first use.
     std::vector<int> threadHead;
     std::vector<int> threadNext;
@@ -88,6 +88,12 @@ unsigned HashKey(const char* p, size_t n);
 template <class FRow>
 void SRukKeyView::ForThread(const char* pKey, FRow onRow)
 {
+    if (!*pKey) {  // the roots
+        for (int i = 0; i < Size(); i++)
+            if (!*Ppid(i))
+                onRow(i);
+        return;
+    }
     IndexThreads();
     size_t nSlot = rukbbsdata::HashKey(pKey, strlen(pKey)) & (threadHead.size() - 1);
     for (int i = threadHead[nSlot]; i >= 0; i = threadNext[i])
