@@ -179,7 +179,7 @@ int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
 {
     int n = 0;
     if (m_pView) {
-        const std::vector<int>& roots = m_pView->roots;
+        const auto& roots = m_pView->roots;
         for (size_t k = static_cast<size_t>(std::max(nSkip, 0));
              k < roots.size() && out.GetSize() < nLimit; k++) {
             out.Add(KeysOf(m_pView.get(), m_aryData, roots[k]));

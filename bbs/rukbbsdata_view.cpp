@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,24 +43,43 @@ static const char* NextSep(const char* p, const char* pEnd)
     return p < pEnd ? static_cast<const char*>(memchr(p, s_cFieldSep, pEnd - p)) : nullptr;
 }
 
-// Makes the key block hold at least n bytes.
-static void KeyRoom(SRukKeyView& view, size_t n)
+static const size_t s_nHugePage = 2u << 20;
+
+void* BigAlloc(size_t nBytes, void*& pMapped, size_t& nMapped)
 {
-    if (n <= view.nKeyRoom)
-        return;
-    std::unique_ptr<char[]> bigger(new char[n]);
-    if (view.nKeys > 0)
-        memcpy(bigger.get(), view.keys.get(), view.nKeys);
-    view.keys = std::move(bigger);
-    view.nKeyRoom = n;
+    pMapped = nullptr;
+    nMapped = 0;
+    if (nBytes < (256u << 10))
+        return malloc(nBytes > 0 ? nBytes : 1);
+    // One huge page more than needed, so that the block can start on a
+    // huge page's boundary.
+    size_t nRound = (nBytes + s_nHugePage - 1) & ~(s_nHugePage - 1);
+    size_t nMap = nRound + s_nHugePage;
+    void* p = mmap(nullptr, nMap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    uintptr_t nAt = (reinterpret_cast<uintptr_t>(p) + s_nHugePage - 1) & ~(s_nHugePage - 1);
+    madvise(reinterpret_cast<void*>(nAt), nRound, MADV_HUGEPAGE);  // a hint only
+    pMapped = p;
+    nMapped = nMap;
+    return reinterpret_cast<void*>(nAt);
+}
+
+void BigFree(void* p, void* pMapped, size_t nMapped)
+{
+    if (pMapped)
+        munmap(pMapped, nMapped);
+    else
+        free(p);
 }
 
 // Room for n more bytes in the key block.
 static char* KeySpace(SRukKeyView& view, size_t n)
 {
-    if (view.nKeys + n > view.nKeyRoom)
-        KeyRoom(view, std::max(view.nKeyRoom * 2, view.nKeys + n + 4096));
-    return view.keys.get() + view.nKeys;
+    size_t nKeys = view.keys.size();
+    if (nKeys + n > view.keys.room())
+        view.keys.reserve(std::max<size_t>(nKeys * 2, nKeys + n + 4096));
+    return view.keys.data() + nKeys;
 }
 
 // Adds a row whose keys were copied to the end of the key block, the id
@@ -68,12 +88,13 @@ static char* KeySpace(SRukKeyView& view, size_t n)
 static void PushRow(SRukKeyView& view, long nAt, size_t n, int nPid, int nPpid, size_t nUsed,
                     size_t nPpidLen)
 {
-    const char* q = view.keys.get() + view.nKeys;
+    size_t nKeys = view.keys.size();
+    const char* q = view.keys.data() + nKeys;
     int nRow = static_cast<int>(view.rows.size());
     const char* pPpid = q + nPpid;
     unsigned nHash = HashKey(pPpid, nPpidLen);
-    view.rows.push_back({nAt, view.nKeys, static_cast<int>(n), nPid, nPpid, nHash});
-    view.nKeys += nUsed;
+    view.rows.push_back({nAt, nKeys, static_cast<int>(n), nPid, nPpid, nHash});
+    view.keys.resize(nKeys + nUsed);
     if (!q[nPid])
         view.roots.push_back(nRow);
     if (!*pPpid)
@@ -226,7 +247,8 @@ static void Reserve(SRukKeyView& view, const char* p, const char* pEnd, off_t nF
     double fMost = static_cast<double>(nFile) / 21 + 64;
     size_t nRows = static_cast<size_t>(std::min(fGuess, fMost));
     view.rows.reserve(view.rows.size() + nRows);
-    KeyRoom(view, view.nKeys + nRows * 48 + 4096);
+    view.keys.reserve(view.keys.size() + nRows * 48 + 4096);
+    view.roots.reserve(view.roots.size() + nRows / 2 + 16);
 }
 
 // Reads up to n bytes into p: the count (0 at the end), or -1.
@@ -280,7 +302,7 @@ int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
     struct stat st;
     if (fstat(fd, &st) != 0)
         return -1;
-    size_t nRows = view.rows.size(), nKeys = view.nKeys, nRoots = view.roots.size();
+    size_t nRows = view.rows.size(), nKeys = view.keys.size(), nRoots = view.roots.size();
     int nThreads = view.nThreads;
     int nOut = pSearch ? pSearch->pOut->GetSize() : 0;
     int nFound = pSearch ? pSearch->nFound : 0;
@@ -291,7 +313,7 @@ int ScanView(int fd, SRukKeyView& view, SViewSearch* pSearch)
     };
     if (!ReadBlocks(fd, scan)) {
         view.rows.resize(nRows);
-        view.nKeys = nKeys;
+        view.keys.resize(nKeys);
         view.roots.resize(nRoots);
         view.nThreads = nThreads;
         if (pSearch) {
@@ -364,7 +386,7 @@ int SRukKeyView::FindId(const char* pId) const
         const SRow& row = rows[i];
         if (static_cast<size_t>(row.pid - 1) < nLen)
             continue;
-        const char* p = keys.get() + row.key;
+        const char* p = keys.data() + row.key;
         if (p[nAt] == cLast && memcmp(p, pId, nLen + 1) == 0)
             return i;
     }

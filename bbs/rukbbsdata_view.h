@@ -11,10 +11,79 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
 #include "rukbbsdata.h"
+
+namespace rukbbsdata {
+
+// Memory for a large table: from 256 KiB on mapped on its own and asked to
+// be backed by 2 MiB pages (one page fault per 2 MiB instead of one per
+// 4 KiB, which is what a large board's tables mostly cost), below that
+// from malloc. null when there is none.
+void* BigAlloc(size_t nBytes, void*& pMapped, size_t& nMapped);
+void BigFree(void* p, void* pMapped, size_t nMapped);
+
+// A growable array of plain values in such memory.
+template <class T>
+class SBigArray {
+public:
+    SBigArray() = default;
+    SBigArray(const SBigArray&) = delete;
+    SBigArray& operator=(const SBigArray&) = delete;
+    ~SBigArray() { BigFree(m_p, m_pMapped, m_nMapped); }
+
+    size_t size() const { return m_n; }
+    bool empty() const { return m_n == 0; }
+    size_t room() const { return m_nRoom; }
+    T* data() const { return m_p; }
+    T& operator[](size_t i) const { return m_p[i]; }
+    // Makes room for n values in all (a failure of memory throws, as a
+    // vector's would).
+    void reserve(size_t n)
+    {
+        if (n <= m_nRoom)
+            return;
+        void* pMapped = nullptr;
+        size_t nMapped = 0;
+        T* p = static_cast<T*>(BigAlloc(n * sizeof(T), pMapped, nMapped));
+        if (!p)
+            throw std::bad_alloc();
+        if (m_n > 0)
+            memcpy(static_cast<void*>(p), m_p, m_n * sizeof(T));
+        BigFree(m_p, m_pMapped, m_nMapped);
+        m_p = p;
+        m_pMapped = pMapped;
+        m_nMapped = nMapped;
+        m_nRoom = n;
+    }
+    void push_back(const T& v)
+    {
+        if (m_n == m_nRoom)
+            reserve(m_nRoom < 16 ? 16 : m_nRoom * 2);
+        m_p[m_n++] = v;
+    }
+    // Sets the size to n (at most the room), the values as they are.
+    void resize(size_t n) { m_n = n; }
+    void assign(size_t n, const T& v)
+    {
+        reserve(n);
+        for (size_t i = 0; i < n; i++)
+            m_p[i] = v;
+        m_n = n;
+    }
+
+private:
+    T* m_p = nullptr;
+    size_t m_n = 0;
+    size_t m_nRoom = 0;
+    void* m_pMapped = nullptr;
+    size_t m_nMapped = 0;
+};
+
+}  // namespace rukbbsdata
 
 struct SRukKeyView {
     // One record of the file: its line, and its keys in the key block,
@@ -27,21 +96,19 @@ struct SRukKeyView {
         int ppid;    // the ppid's offset from key
         unsigned hash;  // HashKey of the ppid
     };
-    std::vector<SRow> rows;     // in file order
-    std::unique_ptr<char[]> keys;  // the key block: its first nKeys bytes are used
-    size_t nKeys = 0;
-    size_t nKeyRoom = 0;           // its size
-    std::vector<int> roots;     // rows without a pid (thread roots), in order
+    rukbbsdata::SBigArray<SRow> rows;  // in file order
+    rukbbsdata::SBigArray<char> keys;  // the key block
+    rukbbsdata::SBigArray<int> roots;  // rows without a pid (thread roots), in order
     int nThreads = 0;           // rows without a ppid (what GetPPNum counts)
     std::unordered_map<int, CRukBBSData> made;  // rows handed out whole by GetData
 
     // Thread index: the rows with a ppid chained by its hash, each chain in
     // file order; built on first use.
-    std::vector<int> threadHead;
-    std::vector<int> threadNext;
+    rukbbsdata::SBigArray<int> threadHead;
+    rukbbsdata::SBigArray<int> threadNext;
 
     int Size() const { return static_cast<int>(rows.size()); }
-    const char* Id(int i) const { return keys.get() + rows[i].key; }
+    const char* Id(int i) const { return keys.data() + rows[i].key; }
     const char* Pid(int i) const { return Id(i) + rows[i].pid; }
     const char* Ppid(int i) const { return Id(i) + rows[i].ppid; }
 

@@ -49,15 +49,18 @@ std::string Result(const CRukBBSDataAry& list, int n)
 // What every query of the reading pages answers on a loaded board, as
 // one text: the records by place, the thread count, pages of roots and of
 // records, and for every key of the file (and a few that are not in it)
-// the thread, its tree, the record and whether it has replies.
-std::string Survey(CRukBBSFile& f)
+// the thread, its tree, the record and whether it has replies (on a large
+// board the keys of every nStep-th record).
+std::string Survey(CRukBBSFile& f, int nStep = 1)
 {
     std::string s = "count " + std::to_string(f.GetCount()) + "\n";
     std::set<std::string> keys = {"", "missing", "1"};
     for (int i = 0; i < f.GetCount(); i++) {
         s += std::string(f.IdAt(i)) + "/" + f.PpidAt(i) + "\n";
-        keys.insert(f.IdAt(i));
-        keys.insert(f.PpidAt(i));
+        if (i % nStep == 0) {
+            keys.insert(f.IdAt(i));
+            keys.insert(f.PpidAt(i));
+        }
     }
     s += "threads " + std::to_string(f.GetPPNum()) + "\n";
     const int pages[][2] = {{0, 1}, {0, 3}, {1, 2}, {2, 100}, {-1, 2}, {100, 5}};
@@ -176,6 +179,25 @@ TEST(BBSDataView, AnswersAsTheKeysLoad)
         EXPECT_EQ(view.m_aryData.GetSize(), 0) << c.name;
         EXPECT_EQ(Survey(view), Survey(keys)) << c.name;
     }
+}
+
+// A board whose tables are large enough for memory of their own.
+TEST(BBSDataView, LargeBoardAnswersAsTheKeysLoad)
+{
+    std::string text;
+    for (int t = 0; t < 12000; t++) {
+        std::string root = std::to_string(100000 + t);
+        text += root + kSep + kSep + kSep + "\n";
+        text += std::to_string(200000 + t) + kSep + root + kSep + root + kSep + "\n";
+        text += std::to_string(300000 + t) + kSep + std::to_string(200000 + t) + kSep + root +
+                kSep + "\n";
+    }
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+    CRukBBSFile keys, view;
+    ASSERT_EQ(keys.ReadPageKeys(dir.c_str(), true), 36000);
+    ASSERT_EQ(view.ReadPageView(dir.c_str(), true), 36000);
+    EXPECT_EQ(Survey(view, 997), Survey(keys, 997));
 }
 
 // A search into the key table finds what a search next to loaded records
