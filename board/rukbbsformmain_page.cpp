@@ -5,9 +5,9 @@
 // writing of the page.
 #include "rukbbsformmain.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <string>
 
 #include "rukbbsformmain_shared.h"
 #include "rukcrypt.h"
@@ -27,22 +27,23 @@ static const char* const s_pOldLogClose = "\x81\x76";  // 」
 // thousands, so each is put together from its pieces).
 static CRukString PageSelect(int nPages, int nPage)
 {
-    std::string select = "<select name=sel_page>\n";
+    CRukString select = "<select name=sel_page>\n";
+    select.Reserve(std::min(nPages, 1 << 24) * 64 + 64);
     for (int i = 0; i < nPages; i++) {
         char szValue[16], szNumber[16];
         char* pValue = std::to_chars(szValue, szValue + sizeof(szValue), i).ptr;
         char* pNumber = std::to_chars(szNumber, szNumber + sizeof(szNumber), i + 1).ptr;
         select += "<option value=\"";
-        select.append(szValue, pValue);
+        select.Append(szValue, static_cast<int>(pValue - szValue));
         select += i == nPage ? "\" selected>" : "\" >";
-        select.append(szNumber, pNumber);
+        select.Append(szNumber, static_cast<int>(pNumber - szNumber));
         select += s_pPageLabel;
         if (i == 0)
             select += s_pLatestMark;
         select += "</option>\n";
     }
     select += "</select>\n";
-    return CRukString(select.c_str());
+    return select;
 }
 
 CRukString CRukBBSFormMain::CreateNavigation(CRukCookie&, CRukForm&, const CRukString& block)
