@@ -271,13 +271,13 @@ template <class FBlock>
 static bool ReadBlocks(int fd, FBlock onBlock)
 {
     size_t nBlock = kChunk;
-    std::unique_ptr<char[]> block(new char[nBlock + 1 + 64]());
+    std::unique_ptr<char[]> block(new char[nBlock + 1 + 64]);
     size_t nHeld = 0;  // bytes of an unfinished line at the block's start
     long nBase = 0;    // file offset of the block's first byte
     bool bFirst = true;
     for (;;) {
         if (nHeld == nBlock) {  // one line fills the block: double it
-            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1 + 64]());
+            std::unique_ptr<char[]> bigger(new char[nBlock * 2 + 1 + 64]);
             memcpy(bigger.get(), block.get(), nHeld);
             block = std::move(bigger);
             nBlock *= 2;
@@ -287,6 +287,7 @@ static bool ReadBlocks(int fd, FBlock onBlock)
             return false;
         bool bLast = r == 0;
         char* pEnd = block.get() + nHeld + r;
+        memset(pEnd, 0, 1 + 64);  // what is read past the data is never unset
         char* p = onBlock(block.get(), pEnd, bLast, nBase, bFirst);
         bFirst = false;
         if (bLast)
