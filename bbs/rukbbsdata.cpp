@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
 #include "rukfile.h"
 #include "rukstrpath.h"
 
@@ -95,6 +96,8 @@ void CRukBBSFile::Sort(CRukBBSDataAry& list, int nDescending)
 // Number of threads: records without a root.
 int CRukBBSFile::GetPPNum() const
 {
+    if (m_pView)
+        return m_pView->nThreads;
     int n = 0;
     for (const CRukBBSData& rec : m_aryData)
         if (rec.ppid.IsEmpty())

@@ -110,6 +110,7 @@ struct SRukOldLog;
 namespace rukbbsdata {
 class CRukBoardText;
 }
+struct SRukKeyView;
 
 // The loaded records of one board and every query and write on them.
 //
@@ -140,6 +141,20 @@ public:
     [[nodiscard]] bool Complete(CRukBBSData& rec) const;
     // True when a record could not be read whole since the last load.
     [[nodiscard]] bool HasReadFailed() const { return m_bReadFailed; }
+    // As ReadPageKeys for the pages that only show records, without making
+    // any: the own records stay empty, and a table of the keys serves the
+    // queries below (the tree queries, GetData, GetPPNum, and the records
+    // by their place), which give what they give after ReadPageKeys. The
+    // next load or write drops the table.
+    [[nodiscard]] int ReadPageView(const char* pDir, bool bLock);
+    // The records of the last load by their place in the file, whether
+    // ReadPageView's table or the own records: their number, the keys of
+    // record i, and record i whole (read when first asked for; null when it
+    // cannot be read, see HasReadFailed).
+    [[nodiscard]] int GetCount() const;
+    const char* IdAt(int i) const;
+    const char* PpidAt(int i) const;
+    CRukBBSData* RecordAt(int i);
     [[nodiscard]] int WritePageData(const char* pDir, bool bLock);
     // Reads records of pDir's board in an order of the caller's, without
     // making a record per message: rank(id, length) gives each record's
@@ -270,15 +285,17 @@ public:
                                 const std::function<bool(const CRukStrAry&)>& beforeWrite);
 
     // --- search
-    // Loads the board of pDir into the own records and appends to out
-    // every record holding all the words in what a visitor sees of it:
+    // Loads the board of pDir (into a key table as ReadPageView does, or,
+    // when own records are held, into those) and appends to out every
+    // record holding all the words in what a visitor sees of it:
     // name, mail, home page, title, body, date or an attachment's file
     // name (never the keys, password code, address or switches). Returns
     // the number found, -1, or the lock result.
     [[nodiscard]] int FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& words,
                                bool bLock);
-    // Appends to out every own record whose title, name or body holds each
-    // of the words: the number, or -1 (see above).
+    // Appends to out every record of the last load (see GetCount) whose
+    // title, name or body holds each of the words: the number, or -1 (see
+    // above).
     [[nodiscard]] int FindData(CRukBBSDataAry& out, CRukStrAry& words);
     // One message of the board's file, read without loading the board:
     // 1 found (into out), 0 not found, -1, or the lock result; bHasChild
@@ -315,6 +332,11 @@ private:
     [[nodiscard]] int LoadKeys(const char* pPath, bool bText);
     // The kept file's whole text, read now if need be: false on failure.
     [[nodiscard]] bool LoadSnapshotText() const;
+    // Loads pPath into a new key table (ReadPageView); with pWords the
+    // records holding them go to pOut whole (FindRead).
+    [[nodiscard]] int LoadView(const char* pPath, const CRukStrAry* pWords,
+                               CRukBBSDataAry* pOut);
+    std::unique_ptr<SRukKeyView> m_pView;  // ReadPageView's table, or null
 
     int m_fdSnapshot;                 // that file, or -1
     mutable CRukBuffer m_snapshotText;  // its text once a write needed it

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
 #include "rukfile.h"
 #include "rukglobal.h"
 
@@ -127,6 +128,7 @@ void CRukBBSFile::CloseSnapshot()
     if (m_fdSnapshot >= 0)
         close(m_fdSnapshot);
     m_fdSnapshot = -1;
+    m_pView.reset();
     m_snapshotText.Free();
     m_window.Free();
     m_nWindowAt = -1;

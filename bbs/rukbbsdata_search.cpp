@@ -6,6 +6,7 @@
 #include <fcntl.h>
 
 #include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
 #include "rukfile.h"
 #include "rukglobal.h"
 
@@ -23,6 +24,14 @@ int CRukBBSFile::FindRead(const char* pDir, CRukBBSDataAry& out, CRukStrAry& wor
         return -1;
     CRukBBSLock lock;
     int r = 0;
+    if (m_aryData.GetSize() == 0) {
+        // Nothing held: the board goes into a key table (see ReadPageView).
+        if (bLock && (r = lock.Lock(path.GetText(), true)) != 0)
+            return r;
+        int n = LoadView(path.GetText(), &words, &out);
+        go.m_log.Trace("----<< CRukBBSFile::FindRead END num = %d ----", n);
+        return n;
+    }
     FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
         return r;
@@ -55,34 +64,24 @@ int CRukBBSFile::FindRecord(const char* pDir, const char* pId, CRukBBSData& out,
     FILE* fp = OpenShared(lock, path.GetText(), bLock, r);
     if (!fp)
         return r;
-    const char* pKey = pId ? pId : "";
-    size_t nKey = strlen(pKey);
     bool bFound = false;
-    auto look = [&](char* p, size_t n, long) {
-        if (nKey == 0)
-            return;
-        if (!bFound && FieldIs(p, n, 0, pKey, nKey)) {
-            out = CRukBBSData();
-            bFound = ParseRecord(p, n, out);
-        }
-        if (!bHasChild && FieldIs(p, n, 1, pKey, nKey))
-            bHasChild = true;
-    };
-    bool bRead = ReadLines(fp, [](const char*, const char*) {}, look);
+    bool bRead = ScanForId(fileno(fp), pId ? pId : "", out, bFound, bHasChild);
     fclose(fp);
     if (!bRead)
         return -1;
     return bFound ? 1 : 0;
 }
 
-// Appends to out every own record whose title, name or body holds each of
+// Appends to out every record of the last load whose title, name or body holds each of
 // the words.
 int CRukBBSFile::FindData(CRukBBSDataAry& out, CRukStrAry& words)
 {
     int n = 0;
-    for (CRukBBSData& rec : m_aryData) {
-        if (!Complete(rec))
+    for (int i = 0; i < GetCount(); i++) {
+        const CRukBBSData* pRec = RecordAt(i);
+        if (!pRec)
             return -1;
+        const CRukBBSData& rec = *pRec;
         bool bMatch = true;
         for (const CRukString& word : words) {
             const char* pWord = word.GetText();

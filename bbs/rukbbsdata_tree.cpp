@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rukbbsdata_impl.h"
+#include "rukbbsdata_view.h"
 #include "rukglobal.h"
 
 using namespace rukbbsdata;
@@ -151,13 +152,23 @@ static int WalkReplies(const CRukBBSDataAry& src, CRukBBSDataAry& out, const cha
     return nCount;
 }
 
+// Record i of the own records or of the key table, to be completed.
+static CRukBBSData KeysOf(const SRukKeyView* pView, const CRukBBSDataAry& list, int i)
+{
+    if (!pView)
+        return list[i];
+    CRukBBSData rec;
+    pView->MakeKeys(i, rec);
+    return rec;
+}
+
 // Copies of the own records from nSkip on, until out holds nLimit.
 int CRukBBSFile::GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip)
 {
     int n = 0;
     int nFrom = out.GetSize();
-    for (int i = std::max(nSkip, 0); i < m_aryData.GetSize() && out.GetSize() < nLimit; i++) {
-        out.Add(m_aryData[i]);
+    for (int i = std::max(nSkip, 0); i < GetCount() && out.GetSize() < nLimit; i++) {
+        out.Add(KeysOf(m_pView.get(), m_aryData, i));
         n++;
     }
     return CompleteFrom(out, nFrom) ? n : -1;
@@ -167,6 +178,15 @@ int CRukBBSFile::GetDataSequential(CRukBBSDataAry& out, int nLimit, int nSkip)
 int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
 {
     int n = 0;
+    if (m_pView) {
+        const auto& roots = m_pView->roots;
+        for (size_t k = static_cast<size_t>(std::max(nSkip, 0));
+             k < roots.size() && out.GetSize() < nLimit; k++) {
+            out.Add(KeysOf(m_pView.get(), m_aryData, roots[k]));
+            n++;
+        }
+        return CompleteFrom(out, out.GetSize() - n) ? n : -1;
+    }
     int nRoot = 0;
     for (int i = 0; i < m_aryData.GetSize() && out.GetSize() < nLimit; i++) {
         if (!m_aryData[i].pid.IsEmpty())
@@ -177,15 +197,6 @@ int CRukBBSFile::GetDataParents(CRukBBSDataAry& out, int nLimit, int nSkip)
         n++;
     }
     return CompleteFrom(out, out.GetSize() - n) ? n : -1;
-}
-
-// FNV-1a of a thread key, for the thread index.
-static unsigned HashKey(const char* p)
-{
-    unsigned h = 2166136261u;
-    for (; *p; p++)
-        h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
-    return h;
 }
 
 // Chains the own records by the hash of their thread key, each chain in
@@ -202,7 +213,8 @@ void CRukBBSFile::IndexThreads()
     m_aThreadHead.assign(nSlots, -1);
     m_aThreadNext.assign(static_cast<size_t>(n), -1);
     for (int i = n - 1; i >= 0; i--) {
-        size_t nSlot = HashKey(m_aryData[i].ppid.GetText()) & (nSlots - 1);
+        const char* pPpid = m_aryData[i].ppid.GetText();
+        size_t nSlot = HashKey(pPpid, strlen(pPpid)) & (nSlots - 1);
         m_aThreadNext[i] = m_aThreadHead[nSlot];
         m_aThreadHead[nSlot] = i;
     }
@@ -215,9 +227,20 @@ void CRukBBSFile::IndexThreads()
 int CRukBBSFile::GetDataChildren(CRukBBSDataAry& out, const char* pId, int nOrder)
 {
     const char* pKey = pId ? pId : "";
-    IndexThreads();
     int n = 0;
-    size_t nSlot = HashKey(pKey) & (m_aThreadHead.size() - 1);
+    if (m_pView) {
+        m_pView->ForThread(pKey, [&](int i) {
+            out.Add(KeysOf(m_pView.get(), m_aryData, i));
+            n++;
+        });
+        if (!CompleteFrom(out, out.GetSize() - n))
+            return -1;
+        if (nOrder != -1)
+            Sort(out, nOrder);
+        return n;
+    }
+    IndexThreads();
+    size_t nSlot = HashKey(pKey, strlen(pKey)) & (m_aThreadHead.size() - 1);
     for (int i = m_aThreadHead[nSlot]; i >= 0; i = m_aThreadNext[i]) {
         const CRukBBSData& rec = m_aryData[i];
         if (strcmp(rec.ppid.GetText(), pKey) == 0) {
@@ -265,6 +288,12 @@ int CRukBBSFile::GetDataRecursWithDepth(CRukBBSDataAry& src, CRukBBSDataAry& out
 int CRukBBSFile::CheckExistChild(const char* pId)
 {
     const char* pKey = pId ? pId : "";
+    if (m_pView) {
+        for (int i = 0; i < m_pView->Size(); i++)
+            if (strcmp(m_pView->Pid(i), pKey) == 0)
+                return 1;
+        return 0;
+    }
     for (const CRukBBSData& rec : m_aryData)
         if (strcmp(rec.pid.GetText(), pKey) == 0)
             return 1;
@@ -277,6 +306,10 @@ CRukBBSData* CRukBBSFile::GetData(const char* pId)
 {
     if (!pId)
         return nullptr;
+    if (m_pView) {
+        int i = m_pView->FindId(pId);
+        return i >= 0 ? RecordAt(i) : nullptr;
+    }
     for (CRukBBSData& rec : m_aryData)
         if (strcmp(rec.id.GetText(), pId) == 0)
             return Complete(rec) ? &rec : nullptr;

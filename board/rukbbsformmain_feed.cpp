@@ -103,12 +103,41 @@ time_t IdTime(const CRukString& id)
     return static_cast<time_t>(atoll(id.Left(10).GetText()));
 }
 
-// Orders ids newest first: a longer id of digits is a later one.
-bool NewerId(const CRukString& a, const CRukString& b)
+// An id of digits by its length and text: newest first, a longer id of
+// digits is a later one.
+struct SIdOrder {
+    size_t nLength;
+    const char* pId;
+    int nRecord;
+};
+
+bool NewerId(const SIdOrder& a, const SIdOrder& b)
 {
-    if (a.GetLength() != b.GetLength())
-        return a.GetLength() > b.GetLength();
-    return strcmp(a.GetText(), b.GetText()) > 0;
+    if (a.nLength != b.nLength)
+        return a.nLength > b.nLength;
+    int r = strcmp(a.pId, b.pId);
+    return r != 0 ? r > 0 : a.nRecord < b.nRecord;  // the same id: file order
+}
+
+// The nTake newest messages whose keys are digits, newest first. A message
+// older than the last one kept so far is passed over before its keys are
+// looked at, so that a board costs little more than a pass over its ids.
+std::vector<SIdOrder> LatestIds(CRukBBSFile& file, size_t nTake)
+{
+    std::vector<SIdOrder> latest;
+    for (int i = 0; i < file.GetCount() && nTake > 0; i++) {
+        const char* pId = file.IdAt(i);
+        SIdOrder id{strlen(pId), pId, i};
+        if (latest.size() == nTake && !NewerId(id, latest.back()))
+            continue;
+        if (!*pId || !CRukBBSFormBase::IsDigits(pId) ||
+            !CRukBBSFormBase::IsDigits(file.PpidAt(i)))
+            continue;
+        latest.insert(std::upper_bound(latest.begin(), latest.end(), id, NewerId), id);
+        if (latest.size() > nTake)
+            latest.pop_back();
+    }
+    return latest;
 }
 
 // One entry, ready to be written.
@@ -122,29 +151,21 @@ struct SEntry {
 void CRukBBSFormMain::WriteFeed()
 {
     go.m_log.Trace(">> CRukBBSFormMain::WriteFeed START >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>");
-    int n = m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+    int n = m_bbsFile.ReadPageView(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey(kMsgBusy);
     // The latest messages by their keys; only those are read whole.
-    CRukBBSDataAry& all = m_bbsFile.m_aryData;
-    std::vector<int> order;
-    for (int i = 0; i < all.GetSize(); i++)
-        if (!all[i].id.IsEmpty() && IsDigits(all[i].id.GetText()) &&
-            IsDigits(all[i].ppid.GetText()))
-            order.push_back(i);
-    size_t nTake = std::min(order.size(), static_cast<size_t>(s_nEntries));
-    std::partial_sort(order.begin(), order.begin() + static_cast<long>(nTake), order.end(),
-                      [&all](int a, int b) { return NewerId(all[a].id, all[b].id); });
-    order.resize(nTake);
+    std::vector<SIdOrder> order = LatestIds(m_bbsFile, static_cast<size_t>(s_nEntries));
 
     CRukString program = ProgramUrl();
     CRukString bid = m_strOldID.IsEmpty() ? m_strBBSID : m_strBBSID + "=" + m_strOldID;
     CRukString board = program + "?bid=" + bid;
     std::vector<SEntry> entries;
-    for (int i : order) {
-        CRukBBSData& rec = all[i];
-        if (!m_bbsFile.Complete(rec))
+    for (const SIdOrder& latest : order) {
+        const CRukBBSData* pRec = m_bbsFile.RecordAt(latest.nRecord);
+        if (!pRec)
             continue;
+        const CRukBBSData& rec = *pRec;
         SEntry entry;
         std::string updated;
         if (!StoredDate(rec.date, updated, entry.when)) {

@@ -5,6 +5,8 @@
 // writing of the page.
 #include "rukbbsformmain.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 
 #include "rukbbsformmain_shared.h"
@@ -13,7 +15,7 @@
 
 // Labels of the page selector, counted from 1 as people count pages: the
 // newest page says that it is the newest.
-static const char* const s_pPageLabel = "%d\x83\x79\x81\x5b\x83\x57\x96\xda";  // %dページ目
+static const char* const s_pPageLabel = "\x83\x79\x81\x5b\x83\x57\x96\xda";  // ページ目 (after the number)
 static const char* const s_pLatestMark = "\x81\x69\x8d\xc5\x90\x56\x81\x6a";  // （最新）
 
 // The parts of a page title.
@@ -22,19 +24,23 @@ static const char* const s_pOldLogOpen = "\x89\xdf\x8b\x8e\x83\x8d\x83\x4f\x81\x
 static const char* const s_pOldLogClose = "\x81\x76";  // 」
 
 // The page selector: one option per page (a large board on a phone has
-// thousands).
+// thousands, so each is put together from its pieces).
 static CRukString PageSelect(int nPages, int nPage)
 {
     CRukString select = "<select name=sel_page>\n";
+    select.Reserve(std::min(nPages, 1 << 24) * 64 + 64);
     for (int i = 0; i < nPages; i++) {
-        CRukString label;
-        label.Format(s_pPageLabel, i + 1);
+        char szValue[16], szNumber[16];
+        char* pValue = std::to_chars(szValue, szValue + sizeof(szValue), i).ptr;
+        char* pNumber = std::to_chars(szNumber, szNumber + sizeof(szNumber), i + 1).ptr;
+        select += "<option value=\"";
+        select.Append(szValue, static_cast<int>(pValue - szValue));
+        select += i == nPage ? "\" selected>" : "\" >";
+        select.Append(szNumber, static_cast<int>(pNumber - szNumber));
+        select += s_pPageLabel;
         if (i == 0)
-            label += s_pLatestMark;
-        CRukString option;
-        option.Format("<option value=\"%d\" %s>%s</option>\n", i, i == nPage ? "selected" : "",
-                      label.GetText());
-        select += option;
+            select += s_pLatestMark;
+        select += "</option>\n";
     }
     select += "</select>\n";
     return select;
@@ -284,7 +290,7 @@ void CRukBBSFormMain::Reload(CRukCookie& cookie, CRukForm& form)
     // A page shows a few dozen messages of the board: all are loaded by
     // their keys, and the shown ones read whole as they are handed out.
     int n = m_bLoaded ? m_bbsFile.m_aryData.GetSize()
-                      : m_bbsFile.ReadPageKeys(m_strDataDir.GetText(), true);
+                      : m_bbsFile.ReadPageView(m_strDataDir.GetText(), true);
     if (n == -2)
         MessageKey(kMsgBusy);
     m_nStyle = atoi(form.Value("style").GetText());

@@ -84,6 +84,18 @@ const char* CRukString::Search(const char* pHay, const char* pNeedle, bool bNoCa
     }
 }
 
+// Search within p..pStop, pStop being the text's first NUL at or after p
+// (where Search would stop): with case, one memmem over the span, which
+// skips ahead by the needle's length where Search stops at every byte
+// that can start it (a page of markup has a '<' every few bytes).
+static const char* SearchTo(const char* p, const char* pStop, const char* pNeedle, size_t n,
+                            bool bNoCase)
+{
+    if (bNoCase)
+        return CRukString::Search(p, pNeedle, true);
+    return static_cast<const char*>(memmem(p, static_cast<size_t>(pStop - p), pNeedle, n));
+}
+
 int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, bool bNoCase)
 {
     if (IsEmpty() || !pFind || !*pFind)
@@ -93,7 +105,8 @@ int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, boo
     size_t nFind = strlen(pFind);
     size_t nWith = strlen(pWith);
     const char* p = m_pStr;
-    const char* q = Search(p, pFind, bNoCase);
+    const char* pStop = m_pStr + strlen(m_pStr);
+    const char* q = SearchTo(p, pStop, pFind, nFind, bNoCase);
     if (!q)
         return 0;
     const char* pEnd = m_pStr + GetLength();
@@ -107,7 +120,7 @@ int CRukString::ReplaceImpl(const char* pFind, const char* pWith, bool bAll, boo
         p = q + nFind;
         if (!bAll)
             break;
-        q = Search(p, pFind, bNoCase);
+        q = SearchTo(p, pStop, pFind, nFind, bNoCase);
     }
     out.AppendText(p, static_cast<size_t>(pEnd - p));
     TakeText(out);
@@ -129,13 +142,14 @@ int CRukString::ReplaceSpanImpl(const char* pBegin, const char* pEnd, const char
     size_t nWith = pWith ? strlen(pWith) : 0;
     const char* p = m_pStr;
     const char* pLast = m_pStr + GetLength();
+    const char* pStop = m_pStr + strlen(m_pStr);
     CRukString out;
     int nCount = 0;
     for (;;) {
-        const char* b = Search(p, pBegin, bNoCase);
+        const char* b = SearchTo(p, pStop, pBegin, nBegin, bNoCase);
         if (!b)
             break;
-        const char* e = Search(b + nBegin, pEnd, bNoCase);
+        const char* e = SearchTo(b + nBegin, pStop, pEnd, nEnd, bNoCase);
         if (!e)
             break;
         if (nCount == 0)

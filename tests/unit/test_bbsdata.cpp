@@ -1036,7 +1036,7 @@ TEST(BBSDataSearch, FindReadAndFindData)
         int n = file.FindRead(dir.c_str(), out, words, true);
         EXPECT_EQ(Ids(out), c.read);
         EXPECT_EQ(n, out.GetSize());
-        EXPECT_EQ(file.m_aryData.GetSize(), 2);
+        EXPECT_EQ(file.GetCount(), 2);
         CRukBBSDataAry found;
         int nFound = file.FindData(found, words);
         EXPECT_EQ(nFound, found.GetSize());

@@ -285,6 +285,26 @@ TEST(StringReplace, SpansAndMarkers)
     }
 }
 
+// A NUL stored inside a string (a body read with one) ends its text: a
+// replace finds nothing after it.
+TEST(StringReplace, StoredNulEndsTheSearch)
+{
+    auto make = [] {
+        CRukString s;
+        memcpy(s.Alloc(11), "ab[x]\0ab[y]", 11);
+        return s;
+    };
+    CRukString one = make();
+    EXPECT_EQ(one.Replace("ab", "Z", true), 1);
+    EXPECT_STREQ(one.GetText(), "Z[x]");
+    CRukString span = make();
+    EXPECT_EQ(span.Replace("[", "]", "-", true), 1);
+    EXPECT_STREQ(span.GetText(), "ab-");
+    CRukString none = make();
+    EXPECT_EQ(none.Replace("[y", "]", "-", true), 0);
+    EXPECT_EQ(none.Replace("b[y]", "-", true), 0);
+}
+
 TEST(StringTrim, BlanksAndShiftJisCharacters)
 {
     const TextCase cases[] = {
