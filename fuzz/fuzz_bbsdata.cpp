@@ -4,11 +4,14 @@
 // from its keys (which copies stored lines it judges already in written
 // form) gives the same bytes as writing the parsed records. An input that
 // starts with "?WORD\n" also searches for WORD: the store must find
-// exactly the records that hold it in a field a visitor sees.
+// exactly the records that hold it in a field a visitor sees. The key
+// table of the reading pages (ReadPageView) must hand out the same records
+// as the whole load, by place, by thread and by page of roots.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +86,43 @@ void CheckSearch(const std::string& input, const std::string& dir, const CRukBBS
         __builtin_trap();
 }
 
+// The records of a list as one text.
+std::string AllFields(const CRukBBSDataAry& list)
+{
+    std::string s;
+    for (const CRukBBSData& r : list)
+        s += Fields(r) + "\n";
+    return s;
+}
+
+void CheckView(const std::string& dir, CRukBBSFile& whole)
+{
+    CRukBBSFile view;
+    const CRukBBSDataAry& all = whole.m_aryData;
+    if (view.ReadPageView(dir.c_str(), false) != all.GetSize() ||
+        view.GetPPNum() != whole.GetPPNum())
+        __builtin_trap();
+    for (int i = 0; i < view.GetCount(); i++) {
+        const CRukBBSData* p = view.RecordAt(i);
+        if (!p || Fields(*p) != Fields(all[i]) || strcmp(view.IdAt(i), all[i].id.GetText()) != 0)
+            __builtin_trap();
+    }
+    for (int i = 0; i < all.GetSize() && i < 20; i++) {
+        const char* pId = all[i].id.GetText();
+        CRukBBSDataAry a, b, c, d;
+        if (view.GetDataChildren(a, pId, 1) != whole.GetDataChildren(b, pId, 1) ||
+            AllFields(a) != AllFields(b) ||
+            view.GetDataParents(c, 3, i) != whole.GetDataParents(d, 3, i) ||
+            AllFields(c) != AllFields(d) ||
+            view.CheckExistChild(pId) != whole.CheckExistChild(pId))
+            __builtin_trap();
+        const CRukBBSData* pView = view.GetData(pId);
+        const CRukBBSData* pWhole = whole.GetData(pId);
+        if (!pView || !pWhole || Fields(*pView) != Fields(*pWhole))
+            __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -126,6 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!keys.Complete(rec) || Fields(rec) != Fields(bbs.m_aryData[i]))
             __builtin_trap();
     }
+    CheckView(in, bbs);
+
     if (bbs.WritePageData(outWhole.c_str(), false) < 0 ||
         keys.WritePageData(outKeys.c_str(), false) < 0)
         return 0;  // the scratch directory is full: nothing to compare
