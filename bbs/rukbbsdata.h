@@ -284,6 +284,11 @@ public:
     [[nodiscard]] int MergeLogs(const char* pSrcDir, const char* pDstDir,
                                 const std::function<bool(const CRukStrAry&)>& beforeWrite);
 
+    // As FindRecord, for a write about to follow: the file is mapped, not
+    // read, and looked at only up to the message and a reply to it.
+    [[nodiscard]] int FindStored(const char* pDir, const char* pId, CRukBBSData& out,
+                                 bool& bHasChild, bool bLock);
+
     // --- search
     // Loads the board of pDir (into a key table as ReadPageView does, or,
     // when own records are held, into those) and appends to out every

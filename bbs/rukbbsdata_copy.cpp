@@ -180,7 +180,7 @@ CRukBoardText::~CRukBoardText()
         close(m_fd);
 }
 
-bool CRukBoardText::Load(const char* pPath)
+bool CRukBoardText::Load(const char* pPath, bool bIndex)
 {
     m_fd = open(pPath, O_RDONLY | O_CLOEXEC);
     if (m_fd < 0)
@@ -199,7 +199,9 @@ bool CRukBoardText::Load(const char* pPath)
     if (pMap != MAP_FAILED) {
         m_pMap = pMap;
         m_n = n;
-        Index(static_cast<const char*>(pMap), n);
+        m_p = static_cast<const char*>(pMap);
+        if (bIndex)
+            Index(m_p, n);
         return true;
     }
     int fd = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
@@ -213,7 +215,10 @@ bool CRukBoardText::Load(const char* pPath)
     fclose(fp);
     if (!bRead)
         return false;
-    Index(m_read.GetData(), m_read.GetSize());
+    m_p = m_read.GetData();
+    m_n = m_read.GetSize();
+    if (bIndex)
+        Index(m_p, m_n);
     return true;
 }
 
@@ -708,4 +713,46 @@ int CRukBBSFile::ReadRanked(
         out.Add(std::move(rec));
     }
     return nTotal;
+}
+
+int CRukBBSFile::FindStored(const char* pDir, const char* pId, CRukBBSData& out, bool& bHasChild,
+                            bool bLock)
+{
+    bHasChild = false;
+    CRukString path = CreateFullPath(pDir);
+    CRukBBSLock lock;
+    if (bLock) {
+        int r = lock.Lock(path.GetText(), true);
+        if (r != 0)
+            return r;
+    }
+    rukbbsdata::CRukBoardText text;
+    if (!text.Load(path.GetText(), false) || !text.Existed())
+        return -1;
+    using rukbbsdata::kSep;
+    size_t nKey = pId ? strlen(pId) : 0;
+    if (nKey == 0 || memchr(pId, kSep, nKey) || memchr(pId, '\n', nKey))
+        return 0;  // names no field
+    // As FieldIs: field 0 (the id) or 1 (the pid) of a line, each ended by
+    // a separator; the first line of the id is the message.
+    bool bFound = false;
+    const char* p = text.m_p;
+    const char* pEnd = p + text.m_n;
+    while (p < pEnd && !(bFound && bHasChild)) {
+        const char* pBreak = static_cast<const char*>(memchr(p, '\n', pEnd - p));
+        const char* pLineEnd = pBreak ? pBreak : pEnd;
+        const char* pSep = static_cast<const char*>(memchr(p, kSep, pLineEnd - p));
+        if (pSep) {
+            if (!bFound && static_cast<size_t>(pSep - p) == nKey && memcmp(p, pId, nKey) == 0) {
+                out = CRukBBSData();
+                bFound = rukbbsdata::ParseRecord(p, static_cast<size_t>(pLineEnd - p), out);
+            }
+            const char* pPid = pSep + 1;
+            if (!bHasChild && static_cast<size_t>(pLineEnd - pPid) > nKey &&
+                pPid[nKey] == kSep && memcmp(pPid, pId, nKey) == 0)
+                bHasChild = true;
+        }
+        p = pLineEnd + 1;
+    }
+    return bFound ? 1 : 0;
 }

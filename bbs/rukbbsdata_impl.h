@@ -208,7 +208,7 @@ public:
 
     // Opens and indexes pPath: true (no file is an empty board), false when
     // it exists but cannot be read.
-    [[nodiscard]] bool Load(const char* pPath);
+    [[nodiscard]] bool Load(const char* pPath, bool bIndex = true);
     // Indexes text held by the caller (kept alive by it).
     void Index(const char* p, size_t n);
     bool Existed() const { return m_fd >= 0; }

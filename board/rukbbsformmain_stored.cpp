@@ -19,7 +19,7 @@ SOpened OpenStored(CRukBBSFormMain& bbs, const CRukString& id, const CRukString&
     SOpened opened;
     if (id.IsEmpty())
         bbs.MessageKey(kMsgMessageGone);
-    int r = bbs.m_bbsFile.FindRecord(bbs.m_strDataDir.GetText(), id.GetText(), opened.stored,
+    int r = bbs.m_bbsFile.FindStored(bbs.m_strDataDir.GetText(), id.GetText(), opened.stored,
                                      opened.bHasReplies, true);
     if (r < 0)
         bbs.MessageKey(kMsgBusy);

@@ -466,3 +466,34 @@ TEST(BBSDataCopy, RankedRecordsAfterADeletion)
     EXPECT_EQ(ids(moderator, 12, 20, nTotal), "20,11,10");
     EXPECT_EQ(ids(fresh, 0, 4, nTotal), "99");
 }
+
+// The look-up before an edit or a deletion finds what FindRecord finds:
+// the first line of the id, and whether a line answers it (its pid ended
+// by a separator), also for ids that hold a separator or a line feed.
+TEST(BBSDataCopy, FindStoredAgreesWithFindRecord)
+{
+    const std::string text = Line("3", "2", "1") + "2\x1e" "1\x1e" "1\n" + Line("1", "", "") +
+                             "junk\n\n" + Line("1", "", "", "second") + "9\x1e" "1" +
+                             Line("5\x1e" "7", "", "") + "x\x1e" "5\x1e" "7\x1e\n" +
+                             Line("8", "", "").substr(0, Line("8", "", "").size() - 1);
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+    for (const char* pId : {"1", "2", "3", "5", "7", "8", "9", "5\x1e" "7", "", "4", "1\n"}) {
+        CRukBBSFile a, b;
+        CRukBBSData ra, rb;
+        bool bChildA = false, bChildB = true;
+        int na = a.FindRecord(dir.c_str(), pId, ra, bChildA, true);
+        int nb = b.FindStored(dir.c_str(), pId, rb, bChildB, true);
+        EXPECT_EQ(nb, na) << pId;
+        EXPECT_EQ(bChildB, bChildA) << pId;
+        CRukBBSDataAry la, lb;
+        la.Add(ra);
+        lb.Add(rb);
+        EXPECT_EQ(Written(lb), Written(la)) << pId;
+    }
+    TempDir none;
+    CRukBBSFile c;
+    CRukBBSData r;
+    bool bChild = false;
+    EXPECT_EQ(c.FindStored(none.c_str(), "1", r, bChild, false), -1);
+}
