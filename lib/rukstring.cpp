@@ -207,18 +207,35 @@ void CRukString::TakeText(CRukString& str)
     }
 }
 
+// Writes the decimal digits of n backwards, ending at pEnd; returns where
+// they start. Pages print many numbers, and this spares snprintf's parsing.
+static char* DecimalDigits(unsigned long n, char* pEnd)
+{
+    do {
+        *--pEnd = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n);
+    return pEnd;
+}
+
 void CRukString::FromInteger(long n)
 {
     char sz[32];
-    int len = snprintf(sz, sizeof(sz), "%ld", n);
-    Assign(sz, len);
+    char* pEnd = sz + sizeof(sz);
+    // The magnitude as unsigned, so that the smallest long has one too.
+    unsigned long u = n < 0 ? 0UL - static_cast<unsigned long>(n) : static_cast<unsigned long>(n);
+    char* p = DecimalDigits(u, pEnd);
+    if (n < 0)
+        *--p = '-';
+    Assign(p, static_cast<int>(pEnd - p));
 }
 
 void CRukString::FromUnsigned(unsigned long n)
 {
     char sz[32];
-    int len = snprintf(sz, sizeof(sz), "%lu", n);
-    Assign(sz, len);
+    char* pEnd = sz + sizeof(sz);
+    char* p = DecimalDigits(n, pEnd);
+    Assign(p, static_cast<int>(pEnd - p));
 }
 
 CRukString& CRukString::operator=(const CRukString& str)

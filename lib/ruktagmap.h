@@ -4,6 +4,7 @@
 #ifndef RUKTAGMAP_H
 #define RUKTAGMAP_H
 
+#include <climits>
 #include <cstring>
 
 #include "rukary.h"
@@ -32,9 +33,24 @@ public:
     {
         if (!pTag)
             pTag = "";
-        for (int i = 0; i < this->m_nSize; i++)
-            if (strcmp(this->m_pData[i].m_strTag.GetText(), pTag) == 0)
+        // The end of the tag is compared first (its NUL, its last byte):
+        // most tags differ there, numbered ones such as "msg01" only at the
+        // end, and the settings map is searched this way many times per
+        // page. The test is strcmp's: a tag matches up to its first NUL.
+        const size_t nLen = strlen(pTag);
+        if (nLen > static_cast<size_t>(INT_MAX))
+            return -1;
+        const int nTagLen = static_cast<int>(nLen);
+        const char cLast = nLen ? pTag[nLen - 1] : 0;
+        for (int i = 0; i < this->m_nSize; i++) {
+            const CRukString& name = this->m_pData[i].m_strTag;
+            if (name.GetLength() < nTagLen)
+                continue;
+            const char* pName = name.GetText();
+            if (pName[nLen] == 0 && (nLen == 0 || pName[nLen - 1] == cLast) &&
+                memcmp(pName, pTag, nLen) == 0)
                 return i;
+        }
         return -1;
     }
 };

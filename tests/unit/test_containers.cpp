@@ -299,6 +299,33 @@ TEST(TagMap, GetIndexIsFirstExactMatch)
     EXPECT_EQ(copy.GetIndex("b"), 2);
 }
 
+// Tags that differ only in length, in their last byte or in a middle byte,
+// the empty tag, and a tag holding a NUL (which matches up to the NUL, as
+// strcmp would have it).
+TEST(TagMap, GetIndexTellsApartNearTags)
+{
+    CRukTagMap<int> m;
+    const char* tags[] = {"msg01", "msg1", "msg011", "msg02", "mag01", "", "x"};
+    for (const char* tag : tags) {
+        CRukTagDat<int> d;
+        d.m_strTag = tag;
+        m.Add(std::move(d));
+    }
+    CRukTagDat<int> nul;
+    nul.m_strTag.Append("key\0tail", 8);
+    m.Add(std::move(nul));
+    const struct {
+        const char* tag;
+        int index;
+    } cases[] = {
+        {"msg01", 0}, {"msg1", 1}, {"msg011", 2}, {"msg02", 3}, {"mag01", 4},
+        {"", 5},      {"x", 6},    {"msg0", -1},  {"msg03", -1}, {"mbg01", -1},
+        {"key", 7},   {"ke", -1},  {"keytail", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(m.GetIndex(c.tag), c.index) << c.tag;
+}
+
 TEST(StrMap, AddSetAtAndLookups)
 {
     CRukStrMap m;
