@@ -1,6 +1,7 @@
 #include "rukconfig.h"
 
 #include <cstring>
+#include <utility>
 
 #include "rukatomicfile.h"
 #include "rukfile.h"
@@ -30,7 +31,7 @@ void CRukConfig::AddLine(CRukString& line)
         name = name.PerHexToChar();
         value = value.PerHexToChar();
     }
-    Add(name.GetText(), value.GetText());
+    Add(std::move(name), std::move(value));
 }
 
 int CRukConfig::ReadFile(const char* pPath, bool bLock, const char* pLockPath)

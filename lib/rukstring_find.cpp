@@ -59,6 +59,19 @@ int CRukString::FindOneOf(const char* pSet, int nStart) const
     return (nStart + static_cast<int>(n) < nLen) ? nStart + static_cast<int>(n) : -1;
 }
 
+// Whether two bytes are equal, or with bNoCase equal but for the case of
+// an ASCII letter (what strncasecmp takes as equal in the C locale, the
+// only one the programs run in).
+static bool SameByte(char a, char b, bool bNoCase)
+{
+    if (a == b)
+        return true;
+    if (!bNoCase || (a ^ b) != 0x20)
+        return false;
+    char lower = static_cast<char>(a | 0x20);
+    return lower >= 'a' && lower <= 'z';
+}
+
 // Finds pNeedle in pHay (both NUL-terminated) with or without case. Each
 // step jumps to the next byte that can start the needle and compares only
 // as far as the needle goes, so a replace-all over a long text reads the
@@ -79,6 +92,8 @@ const char* CRukString::Search(const char* pHay, const char* pNeedle, bool bNoCa
         p = szFirst[1] ? strpbrk(p, szFirst) : strchr(p, c);
         if (!p)
             return nullptr;
+        if (n >= 2 && !SameByte(p[1], pNeedle[1], bNoCase))
+            continue;  // most candidates (a page's '<') differ at once
         if ((bNoCase ? strncasecmp(p, pNeedle, n) : strncmp(p, pNeedle, n)) == 0)
             return p;
     }

@@ -65,6 +65,16 @@ int CRukStrMap::Add(const char* pName, const char* pValue)
     return CRukAry<CRukStrPair>::Add(std::move(pair));
 }
 
+int CRukStrMap::Add(CRukString&& name, CRukString&& value)
+{
+    if (GetIndex(name.GetText()) >= 0)
+        return -1;
+    CRukStrPair pair;
+    pair.m_strTag = std::move(name);
+    pair.m_data = std::move(value);
+    return CRukAry<CRukStrPair>::Add(std::move(pair));
+}
+
 // The whole expansion becomes the value, however long.
 int CRukStrMap::AddFormat(const char* pName, const char* pFormat, ...)
 {

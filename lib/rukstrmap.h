@@ -30,6 +30,9 @@ public:
 
     // Appends a new pair; -1 and no change when the name exists.
     int Add(const char* pName, const char* pValue);
+    // The same, taking over the texts (a file read line by line builds
+    // each pair once).
+    int Add(CRukString&& name, CRukString&& value);
     int AddFormat(const char* pName, const char* pFormat, ...)
         __attribute__((format(printf, 3, 4)));
     // Replaces an existing value or appends a new pair; returns the index.

@@ -201,6 +201,13 @@ TEST(StringSearch, FindFindNoCaseFindOneOf)
         {"abc", "a", -1, -1, -1, -1},  // negative start
         {"", "a", 0, -1, -1, -1},      // empty string
         {"a.b/c", "/.", 0, -1, -1, 1},
+        // Candidates that part at the second byte: by case only, by bytes
+        // that differ in the case bit but are no letters ("[" and "{",
+        // "@" and "`"), and at the text's end.
+        {"<b><IMG src", "<img", 0, -1, 3, 0},
+        {"x[x{", "x{", 0, 2, 2, 0},
+        {"a@a`", "a`", 0, 2, 2, 0},
+        {"ab<", "<i", 0, -1, -1, 2},
     };
     for (const auto& c : cases) {
         CRukString s(c.text);
