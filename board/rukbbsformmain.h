@@ -256,6 +256,9 @@ private:
         struct tm tmLocal;
         time_t tShifted;
     } m_newClock = {};
+    // The "new" mark's markup, for the picture address it was made for:
+    // the same for every new message of a page.
+    CRukString m_strNewMarkSrc, m_strNewMarkTag;
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "rukbbsformmain_shared.h"
 
@@ -110,8 +111,10 @@ CRukString CRukBBSFormMain::CreateNewImage(const CRukBBSData& rec)
     CRukString image = Setting(kBoardNewImage);
     if (image.IsEmpty())
         image = m_strSkinUrl + "new.gif";
-    CRukString result;
-    result.Format("<img src=\"%s\" alt=\"%s\">", EscapeHtml(image.GetText()).GetText(),
-                  "\x90\x56\x92\x85");  // 新着
-    return result;
+    if (m_strNewMarkTag.IsEmpty() || image != m_strNewMarkSrc) {
+        m_strNewMarkTag.Format("<img src=\"%s\" alt=\"%s\">", EscapeHtml(image.GetText()).GetText(),
+                               "\x90\x56\x92\x85");  // 新着
+        m_strNewMarkSrc = std::move(image);
+    }
+    return m_strNewMarkTag;
 }
