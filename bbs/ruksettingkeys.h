@@ -189,10 +189,12 @@ public:
     // The stored number as atoi reads it (blanks before it skipped, what
     // follows the digits ignored): 0 when the key is missing, empty or no
     // number; a value beyond int is its nearest bound.
+    // (Read in place: pages ask for numbers once per message.)
     template <class K>
     static int Number(const CRukConfig& cf, K nKey)
     {
-        return ToNumber(cf.Value(Row(nKey).pName).GetText());
+        const CRukStrPair* pPair = cf.Data(Row(nKey).pName);
+        return ToNumber(pPair ? pPair->m_data.GetText() : "");
     }
     // True when the number is 1: how the board reads most switches.
     template <class K>
