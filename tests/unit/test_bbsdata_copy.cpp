@@ -65,6 +65,38 @@ CRukBBSDataAry Parsed(const std::string& text)
     return file.m_aryData;
 }
 
+// The scan of text lists exactly the lines the parser finds records in,
+// with the parser's keys and its verdict on the written form.
+void ExpectScanAgrees(const std::string& text, int nRound)
+{
+    rukbbsdata::CRukBoardText scan;
+    scan.Index(text.data(), text.size());
+    int nLine = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const char* p = text.data() + at;
+        size_t n = end - at;
+        CRukBBSData keys;
+        if (rukbbsdata::ParseKeys(p, n, keys)) {
+            ASSERT_LT(nLine, scan.Count()) << nRound;
+            const rukbbsdata::SLineRef& ref = scan[nLine];
+            EXPECT_EQ(ref.at, at) << nRound;
+            EXPECT_EQ(ref.len, n) << nRound;
+            EXPECT_EQ(ref.bFeed, end < text.size()) << nRound;
+            EXPECT_EQ(ref.bCanonical, rukbbsdata::IsCanonicalLine(p, n)) << nRound;
+            EXPECT_EQ(Key(scan.Id(nLine)), Key(keys.id)) << nRound;
+            EXPECT_EQ(std::string(p + ref.pidAt, ref.nPid), Key(keys.pid)) << nRound;
+            EXPECT_EQ(std::string(p + ref.ppidAt, ref.nPpid), Key(keys.ppid)) << nRound;
+            nLine++;
+        }
+        at = end + 1;
+    }
+    EXPECT_EQ(scan.Count(), nLine) << nRound;
+}
+
 }  // namespace
 
 // The one pass over the text finds the lines that hold records, their keys
@@ -87,32 +119,42 @@ TEST(BBSDataCopy, LineScanAgreesWithTheParser)
                 line[rng() % (line.size() - 1)] = alphabet[rng() % 7];
             text += line;
         }
-        rukbbsdata::CRukBoardText scan;
-        scan.Index(text.data(), text.size());
-        int nLine = 0;
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos)
-                end = text.size();
-            const char* p = text.data() + at;
-            size_t n = end - at;
-            CRukBBSData keys;
-            if (rukbbsdata::ParseKeys(p, n, keys)) {
-                ASSERT_LT(nLine, scan.Count()) << nRound;
-                const rukbbsdata::SLineRef& ref = scan[nLine];
-                EXPECT_EQ(ref.at, at) << nRound;
-                EXPECT_EQ(ref.len, n) << nRound;
-                EXPECT_EQ(ref.bFeed, end < text.size()) << nRound;
-                EXPECT_EQ(ref.bCanonical, rukbbsdata::IsCanonicalLine(p, n)) << nRound;
-                EXPECT_EQ(Key(scan.Id(nLine)), Key(keys.id)) << nRound;
-                EXPECT_EQ(std::string(p + ref.pidAt, ref.nPid), Key(keys.pid)) << nRound;
-                EXPECT_EQ(std::string(p + ref.ppidAt, ref.nPpid), Key(keys.ppid)) << nRound;
-                nLine++;
+        ExpectScanAgrees(text, nRound);
+    }
+}
+
+// Lines of the written form with long bodies, body breaks and many pairs
+// after the icon, spoilt at random places (a byte replaced or put in):
+// the scan and the parser agree wherever the line crosses the 32-byte
+// blocks of the scan and wherever the spoilt byte falls.
+TEST(BBSDataCopy, LineScanAgreesOnLongLines)
+{
+    const char spoil[] = {'\x1e', '\x1d', '\r', '\0', '\n', 'a'};
+    std::mt19937 rng(11);
+    for (int nRound = 0; nRound < 2000; nRound++) {
+        std::string text;
+        for (int nLine = 0; nLine < 3; nLine++) {
+            std::string body;
+            int nBody = static_cast<int>(rng() % 200);
+            for (int k = 0; k < nBody; k++)
+                body += rng() % 17 == 0 ? '\x1d' : static_cast<char>('a' + k % 26);
+            std::string line = Line(std::to_string(rng() % 1000000), "7", "", body);
+            line.pop_back();
+            for (int nPair = static_cast<int>(rng() % 4); nPair > 0; nPair--)
+                line += kSep + "f" + kSep + std::to_string(nPair);
+            if (rng() % 2) {
+                size_t at = rng() % (line.size() + 1);
+                char c = spoil[rng() % sizeof(spoil)];
+                if (rng() % 2 && at < line.size())
+                    line[at] = c;
+                else
+                    line.insert(at, 1, c);
             }
-            at = end + 1;
+            text += std::string(rng() % 40, 'x') + line + "\n";
         }
-        EXPECT_EQ(scan.Count(), nLine) << nRound;
+        if (rng() % 2)
+            text.pop_back();
+        ExpectScanAgrees(text, nRound);
     }
 }
 
