@@ -749,9 +749,21 @@ int CRukBBSFile::CountRecords(const char* pDir, bool bLock)
             return r;
     }
     rukbbsdata::CRukBoardText text;
-    if (!text.Load(path.GetText()) || !text.Existed())
+    if (!text.Load(path.GetText(), false) || !text.Existed())
         return -1;
-    return text.Count();
+    // The lines that hold a separator, as the scan lists them; the id
+    // comes first, so the separator is mostly found within a few bytes.
+    const char* p = text.m_p;
+    const char* pEnd = p + text.m_n;
+    int nCount = 0;
+    while (p < pEnd) {
+        const char* pBreak = static_cast<const char*>(memchr(p, '\n', pEnd - p));
+        const char* pLineEnd = pBreak ? pBreak : pEnd;
+        if (memchr(p, rukbbsdata::kSep, pLineEnd - p))
+            nCount++;
+        p = pLineEnd + 1;
+    }
+    return nCount;
 }
 
 int CRukBBSFile::ReadRanked(

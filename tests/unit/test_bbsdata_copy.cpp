@@ -158,6 +158,31 @@ TEST(BBSDataCopy, LineScanAgreesOnLongLines)
     }
 }
 
+// The count of a board's records (shown on the old-log page) is the
+// number of records the parser finds, on files of awkward lines.
+TEST(BBSDataCopy, CountRecordsCountsParsedRecords)
+{
+    const std::string line = Line("5", "", "");
+    const std::string texts[] = {
+        "",
+        line + line,
+        line + line.substr(0, line.size() - 1),
+        "\n\njunk\n" + line + "\n\x1e\n",
+        line.substr(0, line.size() - 1) + "\r\n" + "a\r\n",
+        std::string("\x1e", 1) + "\n" + std::string(300, 'x') + "\x1e",
+        std::string(100, 'x') + "\n" + std::string("\0\x1e\n", 3),
+    };
+    for (const std::string& text : texts) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+        CRukBBSFile file;
+        EXPECT_EQ(file.CountRecords(dir.c_str(), true), Parsed(text).GetSize()) << text;
+    }
+    TempDir none;
+    CRukBBSFile file;
+    EXPECT_EQ(file.CountRecords(none.c_str(), true), -1);
+}
+
 // Lines are put in the order CRukBBSFile::Sort gives their records, both
 // ways, for ids within the 16 bytes compared at once and longer ones.
 TEST(BBSDataCopy, LinesSortAsRecords)
