@@ -587,56 +587,91 @@ struct SSortKey {
     uint32_t nId;
     int nPick;  // its place among the picks
 };
-static void RadixSort(std::vector<SSortKey>& keys, bool bDescending);
+// An id within 16 bytes as the radix sort takes it: its key inverted for
+// the descending order, so that both orders sort upwards.
+struct SRadixKey {
+    unsigned long long nHigh, nLow;
+    uint32_t nPick;
+};
+static void RadixSort(std::vector<SRadixKey>& keys);
 static void SortLong(std::vector<SSortKey>& keys, bool bDescending);
+
+// The first 16 bytes of the id at p (nId long; nRoom bytes can be read
+// from p) as two big-endian numbers, NUL-padded.
+static inline void IdKey(const char* p, uint32_t nId, size_t nRoom, unsigned long long& nHigh,
+                         unsigned long long& nLow)
+{
+    unsigned char sz[16] = {0};
+    memcpy(sz, p, std::min<size_t>(nRoom, 16));
+    uint64_t a, b;
+    memcpy(&a, sz, 8);
+    memcpy(&b, sz + 8, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    a = __builtin_bswap64(a);
+    b = __builtin_bswap64(b);
+#endif
+    if (nId <= 8) {
+        b = 0;
+        a = nId == 0 ? 0 : a & (~0ull << ((8 - nId) * 8));
+    } else if (nId < 16) {
+        b &= ~0ull << ((16 - nId) * 8);
+    }
+    nHigh = a;
+    nLow = b;
+}
 
 void SortById(std::vector<SLinePick>& picks, bool bDescending)
 {
-    typedef SSortKey SKey;
-    std::vector<SKey> keys;
-    keys.reserve(picks.size());
-    for (size_t n = 0; n < picks.size(); n++) {
-        const CRukBoardText& text = *picks[n].pText;
-        const char* pId = text.Line(picks[n].nLine);
-        uint32_t nId = text[picks[n].nLine].nId;
-        unsigned char sz[16] = {0};
-        for (uint32_t k = 0; k < 16 && k < nId; k++)
-            sz[k] = static_cast<unsigned char>(pId[k]);
-        unsigned long long nHigh = 0, nLow = 0;
-        for (int k = 0; k < 8; k++) {
-            nHigh = (nHigh << 8) | sz[k];
-            nLow = (nLow << 8) | sz[k + 8];
-        }
-        keys.push_back({nHigh, nLow, pId, nId, static_cast<int>(n)});
-    }
     bool bShort = true;  // every id within the 16 bytes of its key
-    for (const SKey& key : keys)
-        bShort = bShort && key.nId <= 16;
-    if (bShort) {
-        RadixSort(keys, bDescending);
-    } else {
-        SortLong(keys, bDescending);
-    }
+    for (const SLinePick& pick : picks)
+        bShort = bShort && (*pick.pText)[pick.nLine].nId <= 16;
     std::vector<SLinePick> sorted;
     sorted.reserve(picks.size());
-    for (const SKey& key : keys)
-        sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    if (bShort) {
+        unsigned long long nFlip = bDescending ? ~0ull : 0;
+        std::vector<SRadixKey> keys(picks.size());
+        for (size_t n = 0; n < picks.size(); n++) {
+            const CRukBoardText& text = *picks[n].pText;
+            const SLineRef& l = text[picks[n].nLine];
+            SRadixKey& key = keys[n];
+            IdKey(text.m_p + l.at, l.nId, text.m_n - l.at, key.nHigh, key.nLow);
+            key.nHigh ^= nFlip;
+            key.nLow ^= nFlip;
+            key.nPick = static_cast<uint32_t>(n);
+        }
+        RadixSort(keys);
+        for (const SRadixKey& key : keys)
+            sorted.push_back(picks[key.nPick]);
+    } else {
+        std::vector<SSortKey> keys(picks.size());
+        for (size_t n = 0; n < picks.size(); n++) {
+            const CRukBoardText& text = *picks[n].pText;
+            const SLineRef& l = text[picks[n].nLine];
+            SSortKey& key = keys[n];
+            IdKey(text.m_p + l.at, l.nId, text.m_n - l.at, key.nHigh, key.nLow);
+            key.pId = text.m_p + l.at;
+            key.nId = l.nId;
+            key.nPick = static_cast<int>(n);
+        }
+        SortLong(keys, bDescending);
+        for (const SSortKey& key : keys)
+            sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    }
     picks = std::move(sorted);
 }
 
-// Sorts keys of ids within 16 bytes: byte by byte from the last, each
-// pass stable, so that equal ids keep their order; a byte that is the
-// same in every key costs no pass.
-static void RadixSort(std::vector<SSortKey>& keys, bool bDescending)
+// Sorts keys upwards byte by byte from the last, each pass stable, so
+// that equal ids keep their order; a byte that is the same in every key
+// costs no pass.
+static void RadixSort(std::vector<SRadixKey>& keys)
 {
-    auto digit = [bDescending](const SSortKey& key, int nByte) {
+    auto digit = [](const SRadixKey& key, int nByte) {
         unsigned long long n = nByte < 8 ? key.nLow : key.nHigh;
-        unsigned d = static_cast<unsigned>((n >> ((nByte % 8) * 8)) & 0xff);
-        return bDescending ? 255 - d : d;
+        return static_cast<unsigned>((n >> ((nByte % 8) * 8)) & 0xff);
     };
     // The bytes that differ between keys, then the counts of their values.
     unsigned long long nOrHigh = 0, nAndHigh = ~0ull, nOrLow = 0, nAndLow = ~0ull;
-    for (const SSortKey& key : keys) {
+    for (const SRadixKey& key : keys) {
         nOrHigh |= key.nHigh;
         nAndHigh &= key.nHigh;
         nOrLow |= key.nLow;
@@ -649,15 +684,15 @@ static void RadixSort(std::vector<SSortKey>& keys, bool bDescending)
             bytes.push_back(nByte);
     }
     std::vector<size_t> counts(16 * 257, 0);
-    for (const SSortKey& key : keys)
+    for (const SRadixKey& key : keys)
         for (int nByte : bytes)
             counts[static_cast<size_t>(nByte * 257) + digit(key, nByte) + 1]++;
-    std::vector<SSortKey> other(keys.size());
+    std::vector<SRadixKey> other(keys.size());
     for (int nByte : bytes) {
         size_t* count = &counts[static_cast<size_t>(nByte * 257)];
         for (int d = 0; d < 256; d++)
             count[d + 1] += count[d];
-        for (const SSortKey& key : keys)
+        for (const SRadixKey& key : keys)
             other[count[digit(key, nByte)]++] = key;
         keys.swap(other);
     }

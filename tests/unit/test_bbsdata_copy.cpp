@@ -191,13 +191,17 @@ TEST(BBSDataCopy, LinesSortAsRecords)
         {"10", "9", "100", "", "9", "1796922362632", "1796922362633", "abc", "10"},
         {"12345678901234567", "12345678901234566", "1234567890123456", "12345678901234567",
          "2", "123456789012345678", "1234567890123457"},
+        // Bytes below the separator in ids, equal ids followed by other
+        // bytes (only the id orders a line).
+        {"9", "9\t", "9", "10", "1\t0", "12345678\t", "12345678", "12345678", "123456781\t",
+         "123456781"},
     };
     for (const auto& ids : sets) {
         for (int nDescending : {0, 1}) {
             std::string text;
             CRukBBSDataAry records;
             for (size_t i = 0; i < ids.size(); i++) {
-                text += Line(ids[i], "", "", "body " + std::to_string(i));
+                text += Line(ids[i], std::to_string(i % 3), "", "body " + std::to_string(i));
                 CRukBBSData r = Rec(ids[i].c_str());
                 r.mess = std::to_string(i).c_str();
                 records.Add(r);
