@@ -248,11 +248,17 @@ struct SBlockLine {
             lastBreak = k + 31 - static_cast<size_t>(__builtin_clz(mBreak));
             bBreak = true;
         }
-        while (mSep && nField < kPlaces) {
-            sep[nField++] = k + static_cast<size_t>(__builtin_ctz(mSep));
-            mSep &= mSep - 1;
+        int n = nField;
+        if (n < kPlaces && mSep) {
+            size_t* pPlace = sep + n;
+            size_t* pEnd = sep + kPlaces;
+            do {
+                *pPlace++ = k + static_cast<size_t>(__builtin_ctz(mSep));
+                mSep &= mSep - 1;
+            } while (mSep && pPlace < pEnd);
+            n = static_cast<int>(pPlace - sep);
         }
-        nField += __builtin_popcount(mSep);
+        nField = n + __builtin_popcount(mSep);
     }
 
     // The line ends at k: listed when it holds a separator. A line of
@@ -324,35 +330,59 @@ __attribute__((always_inline)) static inline void Block(const char* p, size_t k,
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
+// One 32-byte block v at k (see Block).
+__attribute__((target("avx2,popcnt"), always_inline)) static inline void Block32(
+    const char* p, size_t k, __m256i v, SBlockLine& line, std::vector<SLineRef>& lines)
+{
+    const __m256i limit = _mm256_set1_epi8(0x1e);
+    uint32_t m = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, limit), v)));
+    if (m == 0)
+        return;
+    uint32_t mSep =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(kSep))));
+    uint32_t mFeed =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+    uint32_t mBreak = 0, mOdd = 0;
+    if (m & ~(mSep | mFeed)) {
+        mBreak = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(kBreak))));
+        mOdd = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                            _mm256_cmpeq_epi8(v, _mm256_setzero_si256()))));
+        if (!(mSep | mFeed | mOdd) && line.nField == kMessField)
+            return;  // breaks of the body
+    }
+    Block(p, k, mSep, mFeed, mBreak, mOdd, line, lines);
+}
+
 // The blocks of p[0, n) 32 bytes at a time where the processor can: the
-// bytes done.
+// bytes done. Two blocks are looked at together first: most of a line is
+// its body, where only a separator, a line feed or an odd byte matters.
 __attribute__((target("avx2,popcnt"))) static size_t Blocks32(const char* p, size_t n,
                                                                SBlockLine& line,
                                                                std::vector<SLineRef>& lines)
 {
     const __m256i limit = _mm256_set1_epi8(0x1e);
-    const __m256i sep = _mm256_set1_epi8(kSep);
-    const __m256i feed = _mm256_set1_epi8('\n');
     const __m256i brk = _mm256_set1_epi8(kBreak);
-    const __m256i cr = _mm256_set1_epi8('\r');
-    const __m256i nul = _mm256_setzero_si256();
     size_t k = 0;
-    for (; k + 32 <= n; k += 32) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
-        uint32_t m = static_cast<uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, limit), v)));
-        if (m == 0)
-            continue;
-        uint32_t mSep = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, sep)));
-        uint32_t mFeed = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, feed)));
-        uint32_t mBreak = 0, mOdd = 0;
-        if (m & ~(mSep | mFeed)) {
-            mBreak = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, brk)));
-            mOdd = static_cast<uint32_t>(_mm256_movemask_epi8(
-                _mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, nul))));
+    for (; k + 64 <= n; k += 64) {
+        __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+        __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k + 32));
+        __m256i low0 = _mm256_cmpeq_epi8(_mm256_min_epu8(v0, limit), v0);
+        __m256i low1 = _mm256_cmpeq_epi8(_mm256_min_epu8(v1, limit), v1);
+        if (line.nField == kMessField) {
+            low0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(v0, brk), low0);
+            low1 = _mm256_andnot_si256(_mm256_cmpeq_epi8(v1, brk), low1);
         }
-        Block(p, k, mSep, mFeed, mBreak, mOdd, line, lines);
+        __m256i low = _mm256_or_si256(low0, low1);
+        if (_mm256_testz_si256(low, low))
+            continue;
+        Block32(p, k, v0, line, lines);
+        Block32(p, k + 32, v1, line, lines);
     }
+    for (; k + 32 <= n; k += 32)
+        Block32(p, k, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k)), line, lines);
     return k;
 }
 #endif
@@ -381,6 +411,8 @@ static size_t Blocks16(const char* p, size_t k, size_t n, SBlockLine& line,
             mBreak = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brk)));
             mOdd = static_cast<uint32_t>(_mm_movemask_epi8(
                 _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, nul))));
+            if (!(mSep | mFeed | mOdd) && line.nField == kMessField)
+                continue;  // breaks of the body
         }
         Block(p, k, mSep, mFeed, mBreak, mOdd, line, lines);
     }
