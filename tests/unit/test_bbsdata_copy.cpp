@@ -407,6 +407,54 @@ TEST(BBSDataCopy, WritesMatchTheRecordPath)
 
 // A write that cannot be completed (the file size limit stops it) leaves
 // every file as it was and says so; a move that its caller refuses writes
+
+// Moves on many threads whose ids differ only in their first bytes (and
+// so share the bytes an id is hashed by): each thread moves whole or
+// stays whole, and a merge names each id of the moved log once.
+TEST(BBSDataCopy, MovesTellApartIdsOfOneEnding)
+{
+    std::string text;
+    CRukBBSDataAry all;
+    for (int n = 0; n < 60; n++) {
+        std::string root = std::string(1, static_cast<char>('A' + n % 26)) +
+                           std::to_string(n / 26) + "00000000001";
+        std::string reply = root + "9";
+        text += Line(reply, root, root) + Line(root, "", "") + Line(reply, root, root);
+    }
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+    mkdir((dir / "new").c_str(), 0777);
+    CRukStrAry roots;
+    CRukBBSFile mover;
+    ASSERT_EQ(mover.MoveThreads(dir.c_str(), 25, 0, (dir / "new/bbs-message.dat").c_str(),
+                                [&](const CRukStrAry& r) {
+                                    roots = r;
+                                    return true;
+                                }),
+              35);
+    auto isMoved = [&](const CRukBBSData& r) {
+        for (const CRukString& id : roots)
+            if (r.id == id || r.ppid == id)
+                return true;
+        return false;
+    };
+    CRukBBSFile moved, kept;
+    for (CRukBBSData& r : Parsed(text))
+        (isMoved(r) ? moved : kept).m_aryData.Add(r);
+    ASSERT_EQ(moved.m_aryData.GetSize(), 35 * 3);
+    moved.Sort(moved.m_aryData, 1);
+    EXPECT_EQ(ReadFile(dir / "new/bbs-message.dat"), Written(moved.m_aryData));
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), Written(kept.m_aryData));
+
+    CRukBBSFile merger;
+    EXPECT_EQ(merger.MergeLogs((dir / "new").c_str(), dir.c_str(),
+                               [&](const CRukStrAry& ids) {
+                                   EXPECT_EQ(ids.GetSize(), 35 * 2);
+                                   return true;
+                               }),
+              60 * 3);
+}
+
 // nothing.
 TEST(BBSDataCopy, FailedWritesLeaveTheFilesWhole)
 {
