@@ -710,10 +710,28 @@ static void RadixSort(std::vector<SRadixKey>& keys)
         nAndLow &= key.nLow;
     }
     std::vector<int> bytes;
+    bool bNibbles = true;  // the bytes that differ do so in their low halves
     for (int nByte = 0; nByte < 16; nByte++) {
         unsigned long long nDiff = nByte < 8 ? nOrLow ^ nAndLow : nOrHigh ^ nAndHigh;
-        if ((nDiff >> ((nByte % 8) * 8)) & 0xff)
+        unsigned nByteDiff = static_cast<unsigned>((nDiff >> ((nByte % 8) * 8)) & 0xff);
+        if (nByteDiff)
             bytes.push_back(nByte);
+        bNibbles = bNibbles && (nByteDiff & 0xf0) == 0;
+    }
+    if (bNibbles && bytes.size() > 1) {
+        // Ids of digits: the low halves of the bytes that differ, highest
+        // first, order the keys as the whole bytes do, in half the passes.
+        for (SRadixKey& key : keys) {
+            unsigned long long nPacked = 0;
+            for (size_t b = bytes.size(); b-- > 0;)
+                nPacked = (nPacked << 4) | (digit(key, bytes[b]) & 0xf);
+            key.nHigh = 0;
+            key.nLow = nPacked;
+        }
+        size_t nPackedBytes = (bytes.size() + 1) / 2;
+        bytes.clear();
+        for (size_t b = 0; b < nPackedBytes; b++)
+            bytes.push_back(static_cast<int>(b));
     }
     std::vector<size_t> counts(16 * 257, 0);
     for (const SRadixKey& key : keys)

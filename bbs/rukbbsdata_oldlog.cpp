@@ -120,37 +120,47 @@ public:
         while ((size_t{1} << nBits) < nIds * 2)
             nBits++;
         m_nShift = 64 - nBits;
-        m_slots.resize(size_t{1} << nBits);
+        m_slots.resize(size_t{1} << nBits, SSlot{0, std::string_view()});
     }
     // Adds id: false when it is there already.
     bool Insert(std::string_view id)
     {
-        std::string_view& slot = m_slots[Slot(id)];
-        if (slot.data())
+        uint64_t h = Hash(id);
+        SSlot& slot = m_slots[Slot(id, h)];
+        if (slot.id.data())
             return false;
-        slot = id;
+        slot = {h, id};
         return true;
     }
-    bool Has(std::string_view id) const { return m_slots[Slot(id)].data() != nullptr; }
+    bool Has(std::string_view id) const { return m_slots[Slot(id, Hash(id))].id.data() != nullptr; }
 
 private:
-    // The slot of id, or the empty one where it would go.
-    size_t Slot(std::string_view id) const
+    struct SSlot {
+        uint64_t h;
+        std::string_view id;  // a view without data is a free slot
+    };
+
+    static uint64_t Hash(std::string_view id)
     {
         uint64_t nTail = 0;
         if (id.size() >= 8)
             memcpy(&nTail, id.data() + id.size() - 8, 8);
         else if (!id.empty())
             memcpy(&nTail, id.data(), id.size());
-        uint64_t h = (nTail ^ (id.size() * 0x100000001b3ull)) * 0x9e3779b97f4a7c15ull;
+        return (nTail ^ (id.size() * 0x100000001b3ull)) * 0x9e3779b97f4a7c15ull;
+    }
+
+    // The slot of id (hashed to h), or the free one where it would go.
+    size_t Slot(std::string_view id, uint64_t h) const
+    {
         size_t nMask = m_slots.size() - 1;
         size_t i = static_cast<size_t>(h >> m_nShift);
-        while (m_slots[i].data() && m_slots[i] != id)
+        while (m_slots[i].id.data() && (m_slots[i].h != h || m_slots[i].id != id))
             i = (i + 1) & nMask;
         return i;
     }
 
-    std::vector<std::string_view> m_slots;  // a view without data is free
+    std::vector<SSlot> m_slots;
     int m_nShift = 60;
 };
 

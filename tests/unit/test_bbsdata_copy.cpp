@@ -195,6 +195,9 @@ TEST(BBSDataCopy, LinesSortAsRecords)
         // bytes (only the id orders a line).
         {"9", "9\t", "9", "10", "1\t0", "12345678\t", "12345678", "12345678", "123456781\t",
          "123456781"},
+        // Digits of one length, as a board's ids mostly are.
+        {"1796922362632", "1796922362633", "1796922362632", "1796922361999", "1796922370000",
+         "1795000000000", "1796922362640", "1896922362632", "1796922362632"},
     };
     for (const auto& ids : sets) {
         for (int nDescending : {0, 1}) {
