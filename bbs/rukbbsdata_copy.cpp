@@ -734,16 +734,20 @@ static void RadixSort(std::vector<SRadixKey>& keys)
             bytes.push_back(static_cast<int>(b));
     }
     std::vector<size_t> counts(16 * 257, 0);
-    for (const SRadixKey& key : keys)
-        for (int nByte : bytes)
-            counts[static_cast<size_t>(nByte * 257) + digit(key, nByte) + 1]++;
     std::vector<SRadixKey> other(keys.size());
     for (int nByte : bytes) {
+        // One stable pass on byte nByte of the half it is in.
         size_t* count = &counts[static_cast<size_t>(nByte * 257)];
-        for (int d = 0; d < 256; d++)
-            count[d + 1] += count[d];
-        for (const SRadixKey& key : keys)
-            other[count[digit(key, nByte)]++] = key;
+        unsigned nShift = static_cast<unsigned>(nByte % 8) * 8;
+        auto pass = [&](unsigned long long SRadixKey::*pHalf) {
+            for (const SRadixKey& key : keys)
+                count[((key.*pHalf >> nShift) & 0xff) + 1]++;
+            for (int d = 0; d < 256; d++)
+                count[d + 1] += count[d];
+            for (const SRadixKey& key : keys)
+                other[count[(key.*pHalf >> nShift) & 0xff]++] = key;
+        };
+        pass(nByte < 8 ? &SRadixKey::nLow : &SRadixKey::nHigh);
         keys.swap(other);
     }
 }
