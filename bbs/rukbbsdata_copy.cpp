@@ -138,22 +138,6 @@ inline void Special(const char* p, size_t n, size_t k, SLineScan& scan,
     }
 }
 
-// The number of bits set in a 16-bit mask (without asking the processor
-// for an instruction the build does not assume).
-inline int BitCount(unsigned m)
-{
-    static const unsigned char s_aBits[256] = {
-#define RUK_B2(n) n, n + 1, n + 1, n + 2
-#define RUK_B4(n) RUK_B2(n), RUK_B2(n + 1), RUK_B2(n + 1), RUK_B2(n + 2)
-#define RUK_B6(n) RUK_B4(n), RUK_B4(n + 1), RUK_B4(n + 1), RUK_B4(n + 2)
-        RUK_B6(0), RUK_B6(1), RUK_B6(1), RUK_B6(2)
-#undef RUK_B2
-#undef RUK_B4
-#undef RUK_B6
-    };
-    return s_aBits[m & 0xff] + s_aBits[(m >> 8) & 0xff];
-}
-
 // Ids of one board mostly have one length and differ in their last
 // digits: those are compared first.
 inline bool KeyIs(const char* p, uint32_t n, const char* pKey, size_t nKey)
@@ -229,79 +213,191 @@ int CRukBoardText::TakeFd()
     return fd;
 }
 
-// One block of the text at k: m marks its bytes below 0x1F, mSep its
-// separators, mBreak its body breaks. A block that holds only separators
-// is counted unless a separator there ends a key or a field around the
-// reserved ones (whose places matter), and body breaks inside the body
-// are passed over; every other marked byte is looked at one by one.
-__attribute__((always_inline)) static inline void Block(const char* p, size_t n, size_t k,
-                                                       uint32_t m, uint32_t mSep,
-                                                       uint32_t mBreak, SLineScan& scan,
-                                                       std::vector<SLineRef>& lines)
-{
-    if (scan.skipTo > k) {  // separators taken already
-        size_t nTaken = scan.skipTo - k;
-        uint32_t mKeep = nTaken >= 32 ? 0 : ~((1u << nTaken) - 1);
-        m &= mKeep;
-        mSep &= mKeep;
-        if (m == 0)
-            return;
+// The line being scanned by blocks: where it starts, the places of its
+// first separators (the keys, the body's bounds and the address before
+// the reserved fields), how many it holds, where its body breaks lie and
+// whether it holds a byte (carriage return, NUL) that only the exact scan
+// of Special settles.
+struct SBlockLine {
+    static const int kPlaces = kRemoteField + 1;
+    size_t start = 0;
+    size_t sep[kPlaces];
+    int nField = 0;
+    size_t firstBreak = 0, lastBreak = 0;
+    bool bBreak = false;
+    bool bOdd = false;
+
+    void Start(size_t at)
+    {
+        start = at;
+        nField = 0;
+        bBreak = false;
+        bOdd = false;
     }
-    uint32_t mOther = m & ~mSep;
-    if (mOther == 0) {
-        int nSeps = BitCount(mSep & 0xffff) + BitCount(mSep >> 16);
-        if ((scan.nField >= 3 && scan.nField + nSeps <= kRemoteField) ||
-            scan.nField >= kIconField) {
-            scan.nField += nSeps;
+
+    // The separators, body breaks and odd bytes of one piece of a block at
+    // k (all of one line).
+    __attribute__((always_inline)) inline void Piece(size_t k, uint32_t mSep, uint32_t mBreak,
+                                                      uint32_t mOdd)
+    {
+        if (mOdd)
+            bOdd = true;
+        if (mBreak) {
+            if (!bBreak)
+                firstBreak = k + static_cast<size_t>(__builtin_ctz(mBreak));
+            lastBreak = k + 31 - static_cast<size_t>(__builtin_clz(mBreak));
+            bBreak = true;
+        }
+        int n = nField;
+        if (n < kPlaces && mSep) {
+            size_t* pPlace = sep + n;
+            size_t* pEnd = sep + kPlaces;
+            do {
+                *pPlace++ = k + static_cast<size_t>(__builtin_ctz(mSep));
+                mSep &= mSep - 1;
+            } while (mSep && pPlace < pEnd);
+            n = static_cast<int>(pPlace - sep);
+        }
+        nField = n + __builtin_popcount(mSep);
+    }
+
+    // The line ends at k: listed when it holds a separator. A line of
+    // plain bytes is in the written form when it holds at least the
+    // icon's fields and pairs after them, its reserved fields are empty
+    // (eight separators in a row after the address) and its breaks are
+    // all in the body; the others are scanned byte by byte.
+    void Finish(const char* p, size_t k, bool bFeed, std::vector<SLineRef>& lines) const
+    {
+        if (nField == 0)
+            return;
+        if (bOdd) {
+            SLineScan scan;
+            scan.Start(start);
+            for (size_t i = start; i < k; i++)
+                if (static_cast<unsigned char>(p[i]) <= 0x1e)
+                    Special(p, k, i, scan, lines);
+            scan.Finish(k, bFeed, lines);
             return;
         }
-    } else if (mSep == 0 && scan.nField == kMessField && mOther == mBreak) {
-        return;  // line breaks of the body
+        SLineRef ref;
+        ref.at = start;
+        ref.len = static_cast<uint32_t>(k - start);
+        size_t e0 = sep[0];
+        size_t e1 = nField >= 2 ? sep[1] : k;
+        ref.nId = static_cast<uint32_t>(e0 - start);
+        ref.pidAt = static_cast<uint32_t>(e0 + 1 - start);
+        ref.nPid = static_cast<uint32_t>(e1 - e0 - 1);
+        if (nField >= 2) {
+            size_t e2 = nField >= 3 ? sep[2] : k;
+            ref.ppidAt = static_cast<uint32_t>(e1 + 1 - start);
+            ref.nPpid = static_cast<uint32_t>(e2 - e1 - 1);
+        } else {
+            ref.ppidAt = 0;
+            ref.nPpid = 0;
+        }
+        ref.bCanonical = nField >= kIconField && (nField - kIconField) % 2 == 0 &&
+                         sep[kRemoteField] + 8 <= k &&
+                         memcmp(p + sep[kRemoteField], kReserved, 8) == 0 &&
+                         (!bBreak || (sep[kMessField - 1] < firstBreak &&
+                                      lastBreak < sep[kMessField]));
+        ref.bFeed = bFeed;
+        lines.push_back(ref);
     }
-    while (m) {
-        unsigned nBit = static_cast<unsigned>(__builtin_ctz(m));
-        size_t at = k + nBit;
-        if (!(mSep & (1u << nBit)))
-            Special(p, n, at, scan, lines);
-        else if (at >= scan.skipTo)
-            scan.Separator(p, n, at);
-        m &= m - 1;
+};
+
+// One block of the text at k: mSep marks its separators, mFeed its line
+// feeds, mBreak its body breaks and mOdd its carriage returns and NULs.
+// Each line's piece of the block is taken apart, and a line feed ends
+// the line.
+__attribute__((always_inline)) static inline void Block(const char* p, size_t k, uint32_t mSep,
+                                                       uint32_t mFeed, uint32_t mBreak,
+                                                       uint32_t mOdd, SBlockLine& line,
+                                                       std::vector<SLineRef>& lines)
+{
+    while (mFeed) {
+        unsigned nBit = static_cast<unsigned>(__builtin_ctz(mFeed));
+        uint32_t mBefore = (1u << nBit) - 1;
+        line.Piece(k, mSep & mBefore, mBreak & mBefore, mOdd & mBefore);
+        line.Finish(p, k + nBit, true, lines);
+        line.Start(k + nBit + 1);
+        uint32_t mAfter = nBit == 31 ? 0 : ~0u << (nBit + 1);
+        mSep &= mAfter;
+        mBreak &= mAfter;
+        mOdd &= mAfter;
+        mFeed &= mFeed - 1;
     }
+    line.Piece(k, mSep, mBreak, mOdd);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// The blocks of p[0, n) 32 bytes at a time where the processor can: the
-// bytes done.
-__attribute__((target("avx2"))) static size_t Blocks32(const char* p, size_t n,
-                                                        SLineScan& scan,
-                                                        std::vector<SLineRef>& lines)
+// One 32-byte block v at k (see Block).
+__attribute__((target("avx2,popcnt"), always_inline)) static inline void Block32(
+    const char* p, size_t k, __m256i v, SBlockLine& line, std::vector<SLineRef>& lines)
 {
     const __m256i limit = _mm256_set1_epi8(0x1e);
-    const __m256i sep = _mm256_set1_epi8(kSep);
+    uint32_t m = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, limit), v)));
+    if (m == 0)
+        return;
+    uint32_t mSep =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(kSep))));
+    uint32_t mFeed =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+    uint32_t mBreak = 0, mOdd = 0;
+    if (m & ~(mSep | mFeed)) {
+        mBreak = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(kBreak))));
+        mOdd = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                            _mm256_cmpeq_epi8(v, _mm256_setzero_si256()))));
+        if (!(mSep | mFeed | mOdd) && line.nField == kMessField)
+            return;  // breaks of the body
+    }
+    Block(p, k, mSep, mFeed, mBreak, mOdd, line, lines);
+}
+
+// The blocks of p[0, n) 32 bytes at a time where the processor can: the
+// bytes done. Two blocks are looked at together first: most of a line is
+// its body, where only a separator, a line feed or an odd byte matters.
+__attribute__((target("avx2,popcnt"))) static size_t Blocks32(const char* p, size_t n,
+                                                               SBlockLine& line,
+                                                               std::vector<SLineRef>& lines)
+{
+    const __m256i limit = _mm256_set1_epi8(0x1e);
     const __m256i brk = _mm256_set1_epi8(kBreak);
     size_t k = 0;
-    for (; k + 32 <= n; k += 32) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
-        uint32_t m = static_cast<uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, limit), v)));
-        if (m == 0)
+    for (; k + 64 <= n; k += 64) {
+        __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+        __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k + 32));
+        __m256i low0 = _mm256_cmpeq_epi8(_mm256_min_epu8(v0, limit), v0);
+        __m256i low1 = _mm256_cmpeq_epi8(_mm256_min_epu8(v1, limit), v1);
+        if (line.nField == kMessField) {
+            low0 = _mm256_andnot_si256(_mm256_cmpeq_epi8(v0, brk), low0);
+            low1 = _mm256_andnot_si256(_mm256_cmpeq_epi8(v1, brk), low1);
+        }
+        __m256i low = _mm256_or_si256(low0, low1);
+        if (_mm256_testz_si256(low, low))
             continue;
-        uint32_t mSep = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, sep)));
-        uint32_t mBreak = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, brk)));
-        Block(p, n, k, m, mSep, mBreak, scan, lines);
+        Block32(p, k, v0, line, lines);
+        Block32(p, k + 32, v1, line, lines);
     }
+    for (; k + 32 <= n; k += 32)
+        Block32(p, k, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k)), line, lines);
     return k;
 }
 #endif
 
 #if defined(__SSE2__)
 // As Blocks32, 16 bytes at a time from k.
-static size_t Blocks16(const char* p, size_t k, size_t n, SLineScan& scan,
+static size_t Blocks16(const char* p, size_t k, size_t n, SBlockLine& line,
                        std::vector<SLineRef>& lines)
 {
     const __m128i limit = _mm_set1_epi8(0x1e);
     const __m128i sep = _mm_set1_epi8(kSep);
+    const __m128i feed = _mm_set1_epi8('\n');
     const __m128i brk = _mm_set1_epi8(kBreak);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i nul = _mm_setzero_si128();
     for (; k + 16 <= n; k += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
         uint32_t m = static_cast<uint32_t>(
@@ -309,36 +405,57 @@ static size_t Blocks16(const char* p, size_t k, size_t n, SLineScan& scan,
         if (m == 0)
             continue;
         uint32_t mSep = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, sep)));
-        uint32_t mBreak = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brk)));
-        Block(p, n, k, m, mSep, mBreak, scan, lines);
+        uint32_t mFeed = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, feed)));
+        uint32_t mBreak = 0, mOdd = 0;
+        if (m & ~(mSep | mFeed)) {
+            mBreak = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, brk)));
+            mOdd = static_cast<uint32_t>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, nul))));
+            if (!(mSep | mFeed | mOdd) && line.nField == kMessField)
+                continue;  // breaks of the body
+        }
+        Block(p, k, mSep, mFeed, mBreak, mOdd, line, lines);
     }
     return k;
 }
 #endif
 
-// One pass over the text in blocks (see Block); the rest byte by byte.
+// One pass over the text in blocks (see Block); the last bytes as one
+// short block.
 void CRukBoardText::Index(const char* p, size_t n)
 {
     m_p = p;
     m_n = n;
     m_lines.clear();
     m_lines.reserve(n / 256 + 16);
-    SLineScan scan;
-    scan.Start(0);
+    SBlockLine line;
+    line.Start(0);
     size_t k = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool s_bWide = __builtin_cpu_supports("avx2");
+    static const bool s_bWide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     if (s_bWide)
-        k = Blocks32(p, n, scan, m_lines);
+        k = Blocks32(p, n, line, m_lines);
 #endif
 #if defined(__SSE2__)
-    k = Blocks16(p, k, n, scan, m_lines);
+    k = Blocks16(p, k, n, line, m_lines);
 #endif
-    for (; k < n; k++)
-        if (static_cast<unsigned char>(p[k]) <= 0x1e)
-            Special(p, n, k, scan, m_lines);
-    if (scan.start < n)
-        scan.Finish(n, false, m_lines);
+    for (; k < n; k += 32) {
+        uint32_t mSep = 0, mFeed = 0, mBreak = 0, mOdd = 0;
+        for (size_t i = 0; i < 32 && k + i < n; i++) {
+            uint32_t bit = 1u << i;
+            switch (p[k + i]) {
+            case kSep: mSep |= bit; break;
+            case '\n': mFeed |= bit; break;
+            case kBreak: mBreak |= bit; break;
+            case '\r':
+            case '\0': mOdd |= bit; break;
+            default: break;
+            }
+        }
+        Block(p, k, mSep, mFeed, mBreak, mOdd, line, m_lines);
+    }
+    if (line.start < n)
+        line.Finish(p, n, false, m_lines);
 }
 
 bool CRukBoardText::IdIs(int i, const char* pKey, size_t nKey) const
@@ -502,78 +619,135 @@ struct SSortKey {
     uint32_t nId;
     int nPick;  // its place among the picks
 };
-static void RadixSort(std::vector<SSortKey>& keys, bool bDescending);
+// An id within 16 bytes as the radix sort takes it: its key inverted for
+// the descending order, so that both orders sort upwards.
+struct SRadixKey {
+    unsigned long long nHigh, nLow;
+    uint32_t nPick;
+};
+static void RadixSort(std::vector<SRadixKey>& keys);
 static void SortLong(std::vector<SSortKey>& keys, bool bDescending);
+
+// The first 16 bytes of the id at p (nId long; nRoom bytes can be read
+// from p) as two big-endian numbers, NUL-padded.
+static inline void IdKey(const char* p, uint32_t nId, size_t nRoom, unsigned long long& nHigh,
+                         unsigned long long& nLow)
+{
+    unsigned char sz[16] = {0};
+    memcpy(sz, p, std::min<size_t>(nRoom, 16));
+    uint64_t a, b;
+    memcpy(&a, sz, 8);
+    memcpy(&b, sz + 8, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    a = __builtin_bswap64(a);
+    b = __builtin_bswap64(b);
+#endif
+    if (nId <= 8) {
+        b = 0;
+        a = nId == 0 ? 0 : a & (~0ull << ((8 - nId) * 8));
+    } else if (nId < 16) {
+        b &= ~0ull << ((16 - nId) * 8);
+    }
+    nHigh = a;
+    nLow = b;
+}
 
 void SortById(std::vector<SLinePick>& picks, bool bDescending)
 {
-    typedef SSortKey SKey;
-    std::vector<SKey> keys;
-    keys.reserve(picks.size());
-    for (size_t n = 0; n < picks.size(); n++) {
-        const CRukBoardText& text = *picks[n].pText;
-        const char* pId = text.Line(picks[n].nLine);
-        uint32_t nId = text[picks[n].nLine].nId;
-        unsigned char sz[16] = {0};
-        for (uint32_t k = 0; k < 16 && k < nId; k++)
-            sz[k] = static_cast<unsigned char>(pId[k]);
-        unsigned long long nHigh = 0, nLow = 0;
-        for (int k = 0; k < 8; k++) {
-            nHigh = (nHigh << 8) | sz[k];
-            nLow = (nLow << 8) | sz[k + 8];
-        }
-        keys.push_back({nHigh, nLow, pId, nId, static_cast<int>(n)});
-    }
     bool bShort = true;  // every id within the 16 bytes of its key
-    for (const SKey& key : keys)
-        bShort = bShort && key.nId <= 16;
-    if (bShort) {
-        RadixSort(keys, bDescending);
-    } else {
-        SortLong(keys, bDescending);
-    }
+    for (const SLinePick& pick : picks)
+        bShort = bShort && (*pick.pText)[pick.nLine].nId <= 16;
     std::vector<SLinePick> sorted;
     sorted.reserve(picks.size());
-    for (const SKey& key : keys)
-        sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    if (bShort) {
+        unsigned long long nFlip = bDescending ? ~0ull : 0;
+        std::vector<SRadixKey> keys(picks.size());
+        for (size_t n = 0; n < picks.size(); n++) {
+            const CRukBoardText& text = *picks[n].pText;
+            const SLineRef& l = text[picks[n].nLine];
+            SRadixKey& key = keys[n];
+            IdKey(text.m_p + l.at, l.nId, text.m_n - l.at, key.nHigh, key.nLow);
+            key.nHigh ^= nFlip;
+            key.nLow ^= nFlip;
+            key.nPick = static_cast<uint32_t>(n);
+        }
+        RadixSort(keys);
+        for (const SRadixKey& key : keys)
+            sorted.push_back(picks[key.nPick]);
+    } else {
+        std::vector<SSortKey> keys(picks.size());
+        for (size_t n = 0; n < picks.size(); n++) {
+            const CRukBoardText& text = *picks[n].pText;
+            const SLineRef& l = text[picks[n].nLine];
+            SSortKey& key = keys[n];
+            IdKey(text.m_p + l.at, l.nId, text.m_n - l.at, key.nHigh, key.nLow);
+            key.pId = text.m_p + l.at;
+            key.nId = l.nId;
+            key.nPick = static_cast<int>(n);
+        }
+        SortLong(keys, bDescending);
+        for (const SSortKey& key : keys)
+            sorted.push_back(picks[static_cast<size_t>(key.nPick)]);
+    }
     picks = std::move(sorted);
 }
 
-// Sorts keys of ids within 16 bytes: byte by byte from the last, each
-// pass stable, so that equal ids keep their order; a byte that is the
-// same in every key costs no pass.
-static void RadixSort(std::vector<SSortKey>& keys, bool bDescending)
+// Sorts keys upwards byte by byte from the last, each pass stable, so
+// that equal ids keep their order; a byte that is the same in every key
+// costs no pass.
+static void RadixSort(std::vector<SRadixKey>& keys)
 {
-    auto digit = [bDescending](const SSortKey& key, int nByte) {
+    auto digit = [](const SRadixKey& key, int nByte) {
         unsigned long long n = nByte < 8 ? key.nLow : key.nHigh;
-        unsigned d = static_cast<unsigned>((n >> ((nByte % 8) * 8)) & 0xff);
-        return bDescending ? 255 - d : d;
+        return static_cast<unsigned>((n >> ((nByte % 8) * 8)) & 0xff);
     };
     // The bytes that differ between keys, then the counts of their values.
     unsigned long long nOrHigh = 0, nAndHigh = ~0ull, nOrLow = 0, nAndLow = ~0ull;
-    for (const SSortKey& key : keys) {
+    for (const SRadixKey& key : keys) {
         nOrHigh |= key.nHigh;
         nAndHigh &= key.nHigh;
         nOrLow |= key.nLow;
         nAndLow &= key.nLow;
     }
     std::vector<int> bytes;
+    bool bNibbles = true;  // the bytes that differ do so in their low halves
     for (int nByte = 0; nByte < 16; nByte++) {
         unsigned long long nDiff = nByte < 8 ? nOrLow ^ nAndLow : nOrHigh ^ nAndHigh;
-        if ((nDiff >> ((nByte % 8) * 8)) & 0xff)
+        unsigned nByteDiff = static_cast<unsigned>((nDiff >> ((nByte % 8) * 8)) & 0xff);
+        if (nByteDiff)
             bytes.push_back(nByte);
+        bNibbles = bNibbles && (nByteDiff & 0xf0) == 0;
+    }
+    if (bNibbles && bytes.size() > 1) {
+        // Ids of digits: the low halves of the bytes that differ, highest
+        // first, order the keys as the whole bytes do, in half the passes.
+        for (SRadixKey& key : keys) {
+            unsigned long long nPacked = 0;
+            for (size_t b = bytes.size(); b-- > 0;)
+                nPacked = (nPacked << 4) | (digit(key, bytes[b]) & 0xf);
+            key.nHigh = 0;
+            key.nLow = nPacked;
+        }
+        size_t nPackedBytes = (bytes.size() + 1) / 2;
+        bytes.clear();
+        for (size_t b = 0; b < nPackedBytes; b++)
+            bytes.push_back(static_cast<int>(b));
     }
     std::vector<size_t> counts(16 * 257, 0);
-    for (const SSortKey& key : keys)
-        for (int nByte : bytes)
-            counts[static_cast<size_t>(nByte * 257) + digit(key, nByte) + 1]++;
-    std::vector<SSortKey> other(keys.size());
+    std::vector<SRadixKey> other(keys.size());
     for (int nByte : bytes) {
+        // One stable pass on byte nByte of the half it is in.
         size_t* count = &counts[static_cast<size_t>(nByte * 257)];
-        for (int d = 0; d < 256; d++)
-            count[d + 1] += count[d];
-        for (const SSortKey& key : keys)
-            other[count[digit(key, nByte)]++] = key;
+        unsigned nShift = static_cast<unsigned>(nByte % 8) * 8;
+        auto pass = [&](unsigned long long SRadixKey::*pHalf) {
+            for (const SRadixKey& key : keys)
+                count[((key.*pHalf >> nShift) & 0xff) + 1]++;
+            for (int d = 0; d < 256; d++)
+                count[d + 1] += count[d];
+            for (const SRadixKey& key : keys)
+                other[count[(key.*pHalf >> nShift) & 0xff]++] = key;
+        };
+        pass(nByte < 8 ? &SRadixKey::nLow : &SRadixKey::nHigh);
         keys.swap(other);
     }
 }
@@ -664,9 +838,21 @@ int CRukBBSFile::CountRecords(const char* pDir, bool bLock)
             return r;
     }
     rukbbsdata::CRukBoardText text;
-    if (!text.Load(path.GetText()) || !text.Existed())
+    if (!text.Load(path.GetText(), false) || !text.Existed())
         return -1;
-    return text.Count();
+    // The lines that hold a separator, as the scan lists them; the id
+    // comes first, so the separator is mostly found within a few bytes.
+    const char* p = text.m_p;
+    const char* pEnd = p + text.m_n;
+    int nCount = 0;
+    while (p < pEnd) {
+        const char* pBreak = static_cast<const char*>(memchr(p, '\n', pEnd - p));
+        const char* pLineEnd = pBreak ? pBreak : pEnd;
+        if (memchr(p, rukbbsdata::kSep, pLineEnd - p))
+            nCount++;
+        p = pLineEnd + 1;
+    }
+    return nCount;
 }
 
 int CRukBBSFile::ReadRanked(

@@ -5,7 +5,9 @@
 // its attachment directory follows it once the board is in place. The
 // moves of the administration (a new old log from the board, splitting
 // and merging old logs) copy the lines as they are stored.
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -105,6 +107,65 @@ void CRukBBSFile::MoveThreadDirectory(const char* pDir, const CRukString& key, S
 // ---------------------------------------------------------------------------
 // Moving threads between logs: by lines, each copied as it is stored.
 
+namespace {
+
+// A set of ids held as views into the mapped lines: one flat table,
+// looked up by a hash of an id's last bytes (where the ids of one board
+// differ), each line's keys asked once or twice.
+class CIdSet {
+public:
+    explicit CIdSet(size_t nIds)
+    {
+        int nBits = 4;
+        while ((size_t{1} << nBits) < nIds * 2)
+            nBits++;
+        m_nShift = 64 - nBits;
+        m_slots.resize(size_t{1} << nBits, SSlot{0, std::string_view()});
+    }
+    // Adds id: false when it is there already.
+    bool Insert(std::string_view id)
+    {
+        uint64_t h = Hash(id);
+        SSlot& slot = m_slots[Slot(id, h)];
+        if (slot.id.data())
+            return false;
+        slot = {h, id};
+        return true;
+    }
+    bool Has(std::string_view id) const { return m_slots[Slot(id, Hash(id))].id.data() != nullptr; }
+
+private:
+    struct SSlot {
+        uint64_t h;
+        std::string_view id;  // a view without data is a free slot
+    };
+
+    static uint64_t Hash(std::string_view id)
+    {
+        uint64_t nTail = 0;
+        if (id.size() >= 8)
+            memcpy(&nTail, id.data() + id.size() - 8, 8);
+        else if (!id.empty())
+            memcpy(&nTail, id.data(), id.size());
+        return (nTail ^ (id.size() * 0x100000001b3ull)) * 0x9e3779b97f4a7c15ull;
+    }
+
+    // The slot of id (hashed to h), or the free one where it would go.
+    size_t Slot(std::string_view id, uint64_t h) const
+    {
+        size_t nMask = m_slots.size() - 1;
+        size_t i = static_cast<size_t>(h >> m_nShift);
+        while (m_slots[i].id.data() && (m_slots[i].h != h || m_slots[i].id != id))
+            i = (i + 1) & nMask;
+        return i;
+    }
+
+    std::vector<SSlot> m_slots;
+    int m_nShift = 60;
+};
+
+}  // namespace
+
 int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const char* pDstPath,
                              const std::function<bool(const CRukStrAry&)>& beforeWrite)
 {
@@ -122,12 +183,12 @@ int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const ch
         return 0;
     // The roots after the first nSkip, as GetDataParents picks them.
     CRukStrAry roots;
-    std::unordered_set<std::string_view> ids;
+    CIdSet ids(static_cast<size_t>(nCount));
     int nRoot = 0;
     for (int i = 0; i < text.Count() && roots.GetSize() < nCount; i++) {
         if (text[i].nPid == 0 && nRoot++ >= nSkip) {
             roots.Add(text.Id(i));
-            ids.insert(std::string_view(text.Line(i), text[i].nId));
+            (void)ids.Insert(std::string_view(text.Line(i), text[i].nId));
         }
     }
     if (roots.GetSize() == 0)
@@ -138,7 +199,7 @@ int CRukBBSFile::MoveThreads(const char* pSrcDir, int nSkip, int nHalf, const ch
     for (int i = 0; i < text.Count(); i++) {
         const SLineRef& l = text[i];
         std::string_view ppid(text.Line(i) + l.ppidAt, l.nPpid);
-        if (ids.count(ppid) || ids.count(std::string_view(text.Line(i), l.nId))) {
+        if (ids.Has(ppid) || ids.Has(std::string_view(text.Line(i), l.nId))) {
             take[static_cast<size_t>(i)] = 1;
             moved.push_back({&text, i});
         }
@@ -173,9 +234,9 @@ int CRukBBSFile::MergeLogs(const char* pSrcDir, const char* pDstDir,
     if (!from.Load(CreateFullPath(pSrcDir).GetText()) || !into.Load(dst.GetText()))
         return kStoreFailed;
     CRukStrAry ids;
-    std::unordered_set<std::string_view> seen;
+    CIdSet seen(static_cast<size_t>(from.Count()));
     for (int i = 0; i < from.Count(); i++)
-        if (seen.insert(std::string_view(from.Line(i), from[i].nId)).second)
+        if (seen.Insert(std::string_view(from.Line(i), from[i].nId)))
             ids.Add(from.Id(i));
     // The target's records, then the source's, in one order by id.
     std::vector<SLinePick> all;

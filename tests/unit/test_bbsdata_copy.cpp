@@ -65,6 +65,38 @@ CRukBBSDataAry Parsed(const std::string& text)
     return file.m_aryData;
 }
 
+// The scan of text lists exactly the lines the parser finds records in,
+// with the parser's keys and its verdict on the written form.
+void ExpectScanAgrees(const std::string& text, int nRound)
+{
+    rukbbsdata::CRukBoardText scan;
+    scan.Index(text.data(), text.size());
+    int nLine = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const char* p = text.data() + at;
+        size_t n = end - at;
+        CRukBBSData keys;
+        if (rukbbsdata::ParseKeys(p, n, keys)) {
+            ASSERT_LT(nLine, scan.Count()) << nRound;
+            const rukbbsdata::SLineRef& ref = scan[nLine];
+            EXPECT_EQ(ref.at, at) << nRound;
+            EXPECT_EQ(ref.len, n) << nRound;
+            EXPECT_EQ(ref.bFeed, end < text.size()) << nRound;
+            EXPECT_EQ(ref.bCanonical, rukbbsdata::IsCanonicalLine(p, n)) << nRound;
+            EXPECT_EQ(Key(scan.Id(nLine)), Key(keys.id)) << nRound;
+            EXPECT_EQ(std::string(p + ref.pidAt, ref.nPid), Key(keys.pid)) << nRound;
+            EXPECT_EQ(std::string(p + ref.ppidAt, ref.nPpid), Key(keys.ppid)) << nRound;
+            nLine++;
+        }
+        at = end + 1;
+    }
+    EXPECT_EQ(scan.Count(), nLine) << nRound;
+}
+
 }  // namespace
 
 // The one pass over the text finds the lines that hold records, their keys
@@ -87,33 +119,68 @@ TEST(BBSDataCopy, LineScanAgreesWithTheParser)
                 line[rng() % (line.size() - 1)] = alphabet[rng() % 7];
             text += line;
         }
-        rukbbsdata::CRukBoardText scan;
-        scan.Index(text.data(), text.size());
-        int nLine = 0;
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos)
-                end = text.size();
-            const char* p = text.data() + at;
-            size_t n = end - at;
-            CRukBBSData keys;
-            if (rukbbsdata::ParseKeys(p, n, keys)) {
-                ASSERT_LT(nLine, scan.Count()) << nRound;
-                const rukbbsdata::SLineRef& ref = scan[nLine];
-                EXPECT_EQ(ref.at, at) << nRound;
-                EXPECT_EQ(ref.len, n) << nRound;
-                EXPECT_EQ(ref.bFeed, end < text.size()) << nRound;
-                EXPECT_EQ(ref.bCanonical, rukbbsdata::IsCanonicalLine(p, n)) << nRound;
-                EXPECT_EQ(Key(scan.Id(nLine)), Key(keys.id)) << nRound;
-                EXPECT_EQ(std::string(p + ref.pidAt, ref.nPid), Key(keys.pid)) << nRound;
-                EXPECT_EQ(std::string(p + ref.ppidAt, ref.nPpid), Key(keys.ppid)) << nRound;
-                nLine++;
-            }
-            at = end + 1;
-        }
-        EXPECT_EQ(scan.Count(), nLine) << nRound;
+        ExpectScanAgrees(text, nRound);
     }
+}
+
+// Lines of the written form with long bodies, body breaks and many pairs
+// after the icon, spoilt at random places (a byte replaced or put in):
+// the scan and the parser agree wherever the line crosses the 32-byte
+// blocks of the scan and wherever the spoilt byte falls.
+TEST(BBSDataCopy, LineScanAgreesOnLongLines)
+{
+    const char spoil[] = {'\x1e', '\x1d', '\r', '\0', '\n', 'a'};
+    std::mt19937 rng(11);
+    for (int nRound = 0; nRound < 2000; nRound++) {
+        std::string text;
+        for (int nLine = 0; nLine < 3; nLine++) {
+            std::string body;
+            int nBody = static_cast<int>(rng() % 200);
+            for (int k = 0; k < nBody; k++)
+                body += rng() % 17 == 0 ? '\x1d' : static_cast<char>('a' + k % 26);
+            std::string line = Line(std::to_string(rng() % 1000000), "7", "", body);
+            line.pop_back();
+            for (int nPair = static_cast<int>(rng() % 4); nPair > 0; nPair--)
+                line += kSep + "f" + kSep + std::to_string(nPair);
+            if (rng() % 2) {
+                size_t at = rng() % (line.size() + 1);
+                char c = spoil[rng() % sizeof(spoil)];
+                if (rng() % 2 && at < line.size())
+                    line[at] = c;
+                else
+                    line.insert(at, 1, c);
+            }
+            text += std::string(rng() % 40, 'x') + line + "\n";
+        }
+        if (rng() % 2)
+            text.pop_back();
+        ExpectScanAgrees(text, nRound);
+    }
+}
+
+// The count of a board's records (shown on the old-log page) is the
+// number of records the parser finds, on files of awkward lines.
+TEST(BBSDataCopy, CountRecordsCountsParsedRecords)
+{
+    const std::string line = Line("5", "", "");
+    const std::string texts[] = {
+        "",
+        line + line,
+        line + line.substr(0, line.size() - 1),
+        "\n\njunk\n" + line + "\n\x1e\n",
+        line.substr(0, line.size() - 1) + "\r\n" + "a\r\n",
+        std::string("\x1e", 1) + "\n" + std::string(300, 'x') + "\x1e",
+        std::string(100, 'x') + "\n" + std::string("\0\x1e\n", 3),
+    };
+    for (const std::string& text : texts) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+        CRukBBSFile file;
+        EXPECT_EQ(file.CountRecords(dir.c_str(), true), Parsed(text).GetSize()) << text;
+    }
+    TempDir none;
+    CRukBBSFile file;
+    EXPECT_EQ(file.CountRecords(none.c_str(), true), -1);
 }
 
 // Lines are put in the order CRukBBSFile::Sort gives their records, both
@@ -124,13 +191,20 @@ TEST(BBSDataCopy, LinesSortAsRecords)
         {"10", "9", "100", "", "9", "1796922362632", "1796922362633", "abc", "10"},
         {"12345678901234567", "12345678901234566", "1234567890123456", "12345678901234567",
          "2", "123456789012345678", "1234567890123457"},
+        // Bytes below the separator in ids, equal ids followed by other
+        // bytes (only the id orders a line).
+        {"9", "9\t", "9", "10", "1\t0", "12345678\t", "12345678", "12345678", "123456781\t",
+         "123456781"},
+        // Digits of one length, as a board's ids mostly are.
+        {"1796922362632", "1796922362633", "1796922362632", "1796922361999", "1796922370000",
+         "1795000000000", "1796922362640", "1896922362632", "1796922362632"},
     };
     for (const auto& ids : sets) {
         for (int nDescending : {0, 1}) {
             std::string text;
             CRukBBSDataAry records;
             for (size_t i = 0; i < ids.size(); i++) {
-                text += Line(ids[i], "", "", "body " + std::to_string(i));
+                text += Line(ids[i], std::to_string(i % 3), "", "body " + std::to_string(i));
                 CRukBBSData r = Rec(ids[i].c_str());
                 r.mess = std::to_string(i).c_str();
                 records.Add(r);
@@ -336,6 +410,54 @@ TEST(BBSDataCopy, WritesMatchTheRecordPath)
 
 // A write that cannot be completed (the file size limit stops it) leaves
 // every file as it was and says so; a move that its caller refuses writes
+
+// Moves on many threads whose ids differ only in their first bytes (and
+// so share the bytes an id is hashed by): each thread moves whole or
+// stays whole, and a merge names each id of the moved log once.
+TEST(BBSDataCopy, MovesTellApartIdsOfOneEnding)
+{
+    std::string text;
+    CRukBBSDataAry all;
+    for (int n = 0; n < 60; n++) {
+        std::string root = std::string(1, static_cast<char>('A' + n % 26)) +
+                           std::to_string(n / 26) + "00000000001";
+        std::string reply = root + "9";
+        text += Line(reply, root, root) + Line(root, "", "") + Line(reply, root, root);
+    }
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+    mkdir((dir / "new").c_str(), 0777);
+    CRukStrAry roots;
+    CRukBBSFile mover;
+    ASSERT_EQ(mover.MoveThreads(dir.c_str(), 25, 0, (dir / "new/bbs-message.dat").c_str(),
+                                [&](const CRukStrAry& r) {
+                                    roots = r;
+                                    return true;
+                                }),
+              35);
+    auto isMoved = [&](const CRukBBSData& r) {
+        for (const CRukString& id : roots)
+            if (r.id == id || r.ppid == id)
+                return true;
+        return false;
+    };
+    CRukBBSFile moved, kept;
+    for (CRukBBSData& r : Parsed(text))
+        (isMoved(r) ? moved : kept).m_aryData.Add(r);
+    ASSERT_EQ(moved.m_aryData.GetSize(), 35 * 3);
+    moved.Sort(moved.m_aryData, 1);
+    EXPECT_EQ(ReadFile(dir / "new/bbs-message.dat"), Written(moved.m_aryData));
+    EXPECT_EQ(ReadFile(dir / "bbs-message.dat"), Written(kept.m_aryData));
+
+    CRukBBSFile merger;
+    EXPECT_EQ(merger.MergeLogs((dir / "new").c_str(), dir.c_str(),
+                               [&](const CRukStrAry& ids) {
+                                   EXPECT_EQ(ids.GetSize(), 35 * 2);
+                                   return true;
+                               }),
+              60 * 3);
+}
+
 // nothing.
 TEST(BBSDataCopy, FailedWritesLeaveTheFilesWhole)
 {
