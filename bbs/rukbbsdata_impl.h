@@ -322,6 +322,16 @@ int CheckRate(const char* pDir, const SRukWriteRules& rules, time_t now,
 // stays.
 void RecordRate(CRukEventLog& log, const char* pClient, time_t now);
 
+// The bytes and fields of a stored line as the line scan of the writes
+// sees them.
+inline constexpr char kSep = '\x1e';    // between fields
+inline constexpr char kBreak = '\x1d';  // a line feed of the body
+inline constexpr int kMessField = 8;
+inline constexpr int kRemoteField = 12;
+inline constexpr int kIconField = 20;
+// The separator after the address and the seven empty reserved fields.
+inline constexpr char kReserved[] = "\x1e\x1e\x1e\x1e\x1e\x1e\x1e\x1e";
+
 }  // namespace rukbbsdata
 
 // What a write of a post changes, decided under the lock before anything
