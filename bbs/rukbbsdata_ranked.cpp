@@ -64,14 +64,29 @@ int CRukBBSFile::ReadRanked(
         if (r != 0)
             return r;
     }
-    rukbbsdata::CRukBoardText loaded;
-    if (!bWritten && !loaded.Load(path.GetText()))
+    // The records to rank: the lines the deletion kept, or the key table
+    // of the file as it is (the page reads the ids alone, and whole only
+    // the records it shows).
+    std::vector<int> kept;
+    CRukBBSFile view;
+    if (bWritten) {
+        for (int i = 0; i < m_pWritten->Count(); i++)
+            if (!m_writtenSkip[static_cast<size_t>(i)])
+                kept.push_back(i);
+    } else if (view.ReadPageView(pDir, false) < 0 &&
+               CRukFile::GetFileSize(path.GetText()) >= 0) {
         return -1;
-    const rukbbsdata::CRukBoardText& text = bWritten ? *m_pWritten : loaded;
-    auto kept = [&](int i) { return !bWritten || !m_writtenSkip[static_cast<size_t>(i)]; };
-    int nTotal = 0;
-    for (int i = 0; i < text.Count(); i++)
-        nTotal += kept(i) ? 1 : 0;
+    }
+    int nTotal = bWritten ? static_cast<int>(kept.size()) : view.GetCount();
+    auto id = [&](int i) {
+        if (!bWritten) {
+            const char* p = view.IdAt(i);
+            return std::make_pair(p, strlen(p));
+        }
+        const rukbbsdata::SLineRef& line = (*m_pWritten)[kept[static_cast<size_t>(i)]];
+        return std::make_pair(m_pWritten->Line(kept[static_cast<size_t>(i)]),
+                              static_cast<size_t>(line.nId));
+    };
     std::pair<int, int> range = pick(nTotal);
     int nFirst = std::max(range.first, 0);
     int nEnd = std::min(range.second, nTotal);
@@ -80,17 +95,26 @@ int CRukBBSFile::ReadRanked(
     typedef std::pair<std::pair<int, unsigned long long>, int> Keyed;
     std::vector<Keyed> order;
     order.reserve(static_cast<size_t>(nTotal));
-    for (int i = 0; i < text.Count(); i++)
-        if (kept(i))
-            order.push_back({rank(text.Line(i), text[i].nId), i});
+    for (int i = 0; i < nTotal; i++) {
+        std::pair<const char*, size_t> key = id(i);
+        order.push_back({rank(key.first, key.second), i});
+    }
     std::partial_sort(order.begin(), order.begin() + nEnd, order.end(),
                       [](const Keyed& a, const Keyed& b) {
                           return a.first != b.first ? a.first > b.first : a.second < b.second;
                       });
     for (int i = nFirst; i < nEnd; i++) {
+        int n = order[static_cast<size_t>(i)].second;
         CRukBBSData rec;
-        if (!text.Record(order[static_cast<size_t>(i)].second, rec))
-            return -1;
+        if (bWritten) {
+            if (!m_pWritten->Record(kept[static_cast<size_t>(n)], rec))
+                return -1;
+        } else {
+            const CRukBBSData* pRec = view.RecordAt(n);
+            if (!pRec)
+                return -1;
+            rec = *pRec;
+        }
         out.Add(std::move(rec));
     }
     return nTotal;

@@ -183,6 +183,41 @@ TEST(BBSDataCopy, CountRecordsCountsParsedRecords)
     EXPECT_EQ(file.CountRecords(none.c_str(), true), -1);
 }
 
+// A ranked read of the file as it is finds the records the parser finds,
+// whole, with their ids as the parser cuts them (at a NUL), also in files
+// with blank lines, carriage returns, no last line feed and NUL bytes.
+TEST(BBSDataCopy, RankedReadsFindParsedRecords)
+{
+    const std::string line = Line("5", "", "");
+    const std::string texts[] = {
+        line + Line("7", "5", "5"),
+        line + line.substr(0, line.size() - 1),
+        "\n\njunk\n" + line + "\n\x1e\n",
+        line.substr(0, line.size() - 1) + "\r\n" + "a\r\n",
+        std::string("9\0x", 3) + kSep + "\n" + Line("8", "", ""),
+        std::string(100, 'x') + "\n" + std::string("\0\x1e\n", 3),
+    };
+    for (const std::string& text : texts) {
+        TempDir dir;
+        ASSERT_TRUE(WriteFile(dir / "bbs-message.dat", text));
+        std::vector<std::string> ids;
+        auto rank = [&](const char* p, size_t n) {
+            ids.emplace_back(p, n);
+            return std::make_pair(0, 0ULL);  // all equal: the file order stays
+        };
+        CRukBBSDataAry out;
+        CRukBBSFile file;
+        int nTotal = file.ReadRanked(dir.c_str(), true, rank,
+                                     [](int n) { return std::make_pair(0, n); }, out);
+        CRukBBSDataAry parsed = Parsed(text);
+        ASSERT_EQ(nTotal, parsed.GetSize()) << text;
+        ASSERT_EQ(ids.size(), static_cast<size_t>(parsed.GetSize())) << text;
+        for (int i = 0; i < parsed.GetSize(); i++)
+            EXPECT_EQ(ids[static_cast<size_t>(i)], Key(parsed[i].id)) << text;
+        EXPECT_EQ(Written(out), Written(parsed)) << text;
+    }
+}
+
 // Lines are put in the order CRukBBSFile::Sort gives their records, both
 // ways, for ids within the 16 bytes compared at once and longer ones.
 TEST(BBSDataCopy, LinesSortAsRecords)
