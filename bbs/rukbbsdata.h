@@ -103,6 +103,9 @@ public:
     // when other requests still held it after go.m_nLockWait milliseconds
     // (the policy of CRukFlock).
     [[nodiscard]] int Lock(const char* pPath, bool bShared = false);
+    // A reader's lock, taken only when bWanted (a caller that holds the
+    // board lock already reads without): 0 when not wanted, else as Lock.
+    [[nodiscard]] int LockToRead(const char* pPath, bool bWanted);
 };
 
 struct SRukPostPlan;
@@ -403,6 +406,11 @@ private:
     // Makes the own records the lines of text by their keys (those whose
     // byte in pSkip is 0), completed later from text's file.
     void KeepKeys(rukbbsdata::CRukBoardText& text, const std::vector<char>* pSkip);
+    // The first step of a deletion: drops the records loaded before (they
+    // may be stale, and two copies are never held) and loads the board of
+    // path for writing into pText, as LoadForWrite.
+    [[nodiscard]] int StartDeletion(const CRukString& path, bool bLock, CRukBBSLock& lock,
+                                    std::unique_ptr<rukbbsdata::CRukBoardText>& pText);
     // Deletes the lines marked in mask from the board's file pPath and
     // then their files: the records written, or a kStore code.
     [[nodiscard]] int StoreDeletion(const char* pDir, const CRukString& path,

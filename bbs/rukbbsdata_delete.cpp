@@ -10,6 +10,17 @@
 
 using namespace rukbbsdata;
 
+int CRukBBSFile::StartDeletion(const CRukString& path, bool bLock, CRukBBSLock& lock,
+                               std::unique_ptr<CRukBoardText>& pText)
+{
+    ForgetIndex();
+    m_aryData.RemoveAll();
+    CloseSnapshot();
+    m_pWritten.reset();
+    pText = std::make_unique<CRukBoardText>();
+    return LoadForWrite(path, bLock, lock, *pText);
+}
+
 int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
                                  const FRukCheck& check)
 {
@@ -17,18 +28,12 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const char* pId, bool bLock,
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) ID=%s ----", path.GetText(),
                    strId.GetText());
-    // The records the caller loaded may be stale: they are dropped before
-    // the file is read again, so that two copies are never held.
-    ForgetIndex();
-    m_aryData.RemoveAll();
-    CloseSnapshot();
-    m_pWritten.reset();
     CRukBBSLock lock;
-    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
-    CRukBoardText& text = *pText;
-    int r = LoadForWrite(path, bLock, lock, text);
+    std::unique_ptr<CRukBoardText> pText;
+    int r = StartDeletion(path, bLock, lock, pText);
     if (r != 0)
         return r;
+    CRukBoardText& text = *pText;
     int nStored = text.Find(strId.GetText());
     if (nStored >= 0 && check) {
         CRukBBSData stored;
@@ -51,16 +56,12 @@ int CRukBBSFile::WriteDeleteData(const char* pDir, const CRukStrAry& ids, bool b
     CRukString path = CreateFullPath(pDir);
     go.m_log.Trace("-->> CRukBBSFile::WriteDeleteData(%s) %d ids ----", path.GetText(),
                    ids.GetSize());
-    ForgetIndex();
-    m_aryData.RemoveAll();
-    CloseSnapshot();
-    m_pWritten.reset();
     CRukBBSLock lock;
-    std::unique_ptr<CRukBoardText> pText = std::make_unique<CRukBoardText>();
-    CRukBoardText& text = *pText;
-    int r = LoadForWrite(path, bLock, lock, text);
+    std::unique_ptr<CRukBoardText> pText;
+    int r = StartDeletion(path, bLock, lock, pText);
     if (r != 0)
         return r;
+    CRukBoardText& text = *pText;
     std::vector<char> mask(static_cast<size_t>(text.Count()), 0);
     bool bAny = false;
     for (const CRukString& id : ids) {

@@ -19,3 +19,8 @@ int CRukBBSLock::Lock(const char* pPath, bool bShared)
     lockPath += rukbbsdata::kLockName;
     return CRukFlock::Lock(lockPath.GetText(), bShared);
 }
+
+int CRukBBSLock::LockToRead(const char* pPath, bool bWanted)
+{
+    return bWanted ? Lock(pPath, true) : 0;
+}

@@ -27,11 +27,8 @@ int CRukBBSFile::CountRecords(const char* pDir, bool bLock)
     if (CRukFile::GetFileSize(path.GetText()) < 0)
         return -1;
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
+    if (int r = lock.LockToRead(path.GetText(), bLock); r != 0)
+        return r;
     rukbbsdata::CRukBoardText text;
     if (!text.Load(path.GetText(), false) || !text.Existed())
         return -1;
@@ -126,11 +123,8 @@ int CRukBBSFile::FindStored(const char* pDir, const char* pId, CRukBBSData& out,
     bHasChild = false;
     CRukString path = CreateFullPath(pDir);
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
+    if (int r = lock.LockToRead(path.GetText(), bLock); r != 0)
+        return r;
     rukbbsdata::CRukBoardText text;
     if (!text.Load(path.GetText(), false) || !text.Existed())
         return -1;

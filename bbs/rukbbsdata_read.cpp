@@ -293,10 +293,7 @@ int CRukBBSFile::ReadPageKeys(const char* pDir, bool bLock)
     if (path.IsEmpty())
         return -1;
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
+    if (int r = lock.LockToRead(path.GetText(), bLock); r != 0)
+        return r;
     return LoadKeys(path.GetText(), false);
 }

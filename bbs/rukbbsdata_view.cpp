@@ -447,11 +447,8 @@ int CRukBBSFile::ReadPageView(const char* pDir, bool bLock)
     if (path.IsEmpty())
         return -1;
     CRukBBSLock lock;
-    if (bLock) {
-        int r = lock.Lock(path.GetText(), true);
-        if (r != 0)
-            return r;
-    }
+    if (int r = lock.LockToRead(path.GetText(), bLock); r != 0)
+        return r;
     return LoadView(path.GetText(), nullptr, nullptr);
 }
 
