@@ -22,8 +22,12 @@
 // whole), _lock (CRukBBSLock), _tree (thread tree queries), _search,
 // _write (the order every write keeps, and its shared steps), _post
 // (posts and edits), _rate (posting rate), _oldlog (pruning into the old
-// log of the month), _delete and _attach (attachment files); what they
-// share is declared in rukbbsdata_impl.h.
+// log of the month, and the old-log moves), _delete and _attach
+// (attachment files), _view (the key table of the reading pages), _copy
+// (the file as lines for the writes, copied as byte ranges), _scan (the
+// line scan), _sort (lines by id) and _ranked (counts, ranked reads and
+// the look-up before an edit or a deletion); what they share is declared
+// in rukbbsdata_impl.h.
 #ifndef RUKBBSDATA_H
 #define RUKBBSDATA_H
 
