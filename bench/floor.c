@@ -84,12 +84,12 @@ static void stream(const char *path, int out_fd, const char *out_name)
     close(fd);
 }
 
-/* The durable copy: spec is FILE or FILE:MORE:...; the files are streamed
+/* The durable copy: the argument names FILE or FILE:MORE:...; the files are streamed
    in order into a temporary file beside FILE, which is fsynced, closed and
    renamed over FILE with FILE's permission bits. */
-static void durable_copy(const char *spec)
+static void durable_copy(const char *files)
 {
-    char *list = strdup(spec);
+    char *list = strdup(files);
     if (!list)
         fail("strdup");
     char *save = NULL;
